@@ -1,0 +1,47 @@
+# The build is CMake's; this file only names the everyday commands.
+#   make demo   build, then run the main job on the built-in example
+#   make test   build, then run every test
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+
+# Debian packages the build needs; `make deps` installs the missing ones when
+# run as root and otherwise prints the one command that would.
+PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+
+.PHONY: all deps configure build test demo bench sanitize fuzz format clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing:$$missing"; \
+	    (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing) || exit 1; \
+	  else \
+	    echo "missing Debian packages; run: sudo apt-get install -y$$missing"; exit 1; \
+	  fi; \
+	fi
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+configure: deps $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	$(BUILD)/examples/host/lumivex_host_example
+
+clean:
+	rm -rf $(BUILD)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i

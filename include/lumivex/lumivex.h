@@ -1,0 +1,12 @@
+// Everything a host needs: include this one header.
+#ifndef LUMIVEX_LUMIVEX_H
+#define LUMIVEX_LUMIVEX_H
+
+#include "lumivex/numeric.h"
+#include "lumivex/geometry.h"
+#include "lumivex/system.h"
+#include "lumivex/surfaces.h"
+#include "lumivex/grin.h"
+#include "lumivex/field.h"
+
+#endif
