@@ -38,7 +38,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
-	$(BUILD)/examples/host/lumivex_host_example
+	cd $(BUILD) && ctest -R host_install --output-on-failure -V | sed -n '/^[0-9]*: elements/,/^[0-9]*: $$/p'
 
 clean:
 	rm -rf $(BUILD)
