@@ -1,9 +1,54 @@
-// STUB: replaced by the real implementation.
+// The conic surface of the description format, set by a second index and a
+// vertex length instead of a radius and a conic constant.
 #include <istream>
+#include <ostream>
+
 #include "lumivex/surfaces.h"
+
 namespace lumivex {
-TLens::TLens(double z, const complex& n, double hm, double n2, double v)
-    : TElement(z), TGeneralLens(z, n, hm, -0.5 * v, 0), secondIndex(n2), vertexLength(v) {}
-std::ostream& TLens::write(std::ostream& os) const { return os; }
-std::istream& TLens::read(std::istream& is) { return is; }
+
+namespace {
+
+// A conic of eccentricity n/secondIndex. secondIndex 0 gives a constant that
+// is not finite; the shape then refuses to give heights.
+double conicFromIndices(double n, double secondIndex) {
+    const double eccentricity = n / secondIndex;
+    return -(eccentricity * eccentricity);
+}
+
+}  // namespace
+
+TLens::TLens(double zPosition_, const complex& refIndex_, double heightModulus_,
+             double secondIndex_, double vertexLength_)
+    : TElement(zPosition_),
+      TGeneralLens(zPosition_, complex(refIndex_.real(), 0.0), heightModulus_, -0.5 * vertexLength_,
+                   conicFromIndices(refIndex_.real(), secondIndex_)),
+      secondIndex(secondIndex_),
+      vertexLength(vertexLength_) {}
+
+std::ostream& TLens::write(std::ostream& os) const {
+    return os << "Lens\t" << zPosition << "\t" << refIndex.real() << "\t" << secondIndex << "\t"
+              << vertexLength << "\t" << heightModulus;
+}
+
+std::istream& TLens::read(std::istream& is) {
+    // Each field takes a value only when it was read; a failed extraction
+    // would zero it. The shape is not re-derived here.
+    double z;
+    if (!(is >> z)) return is;
+    zPosition = z;
+    complex n;
+    if (!(is >> n)) return is;
+    refIndex = n;
+    double second;
+    if (!(is >> second)) return is;
+    secondIndex = second;
+    double vertex;
+    if (!(is >> vertex)) return is;
+    vertexLength = vertex;
+    double modulus;
+    if (is >> modulus) heightModulus = modulus;
+    return is;
+}
+
 }  // namespace lumivex

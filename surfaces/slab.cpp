@@ -1,9 +1,39 @@
-// STUB: replaced by the real implementation.
+// The plane surface perpendicular to the axis and its description record.
 #include <istream>
+#include <ostream>
+
 #include "lumivex/surfaces.h"
+
 namespace lumivex {
-TSlab::TSlab(double z, const complex& n) : TElement(z), TSurface(z, n) {}
-TVector TSlab::findSurfaceIntersection(const TBeamNode&) const { throw xmsg("not built yet"); }
-std::ostream& TSlab::write(std::ostream& os) const { return os; }
-std::istream& TSlab::read(std::istream& is) { return is; }
+
+TSlab::TSlab(double zPosition_, const complex& refIndex_)
+    : TElement(zPosition_), TSurface(zPosition_, refIndex_) {}
+
+TVector TSlab::findSurfaceIntersection(const TBeamNode& node) const {
+    const TVector& p = node.position;
+    const TVector& k = node.kVector;
+    if (k.z == 0.0)
+        throw xmsg(
+            "TSlab::findSurfaceIntersection: the ray runs parallel to the plane (kVector.z is "
+            "0)");
+    // The line is followed both ways: a plane behind the start is met too.
+    const double t = (zPosition - p.z) / k.z;
+    return {p.x + t * k.x, p.y + t * k.y, p.z + t * k.z};
+}
+
+std::ostream& TSlab::write(std::ostream& os) const {
+    return os << "Slab\t" << zPosition << "\t" << refIndex.real();
+}
+
+std::istream& TSlab::read(std::istream& is) {
+    // A failed extraction would zero its target; keep what a short record
+    // does not give.
+    double z;
+    if (!(is >> z)) return is;
+    zPosition = z;
+    complex n;
+    if (is >> n) refIndex = n;
+    return is;
+}
+
 }  // namespace lumivex

@@ -1,10 +1,117 @@
-// STUB: replaced by the real implementation.
+// The tracing routine shared by every refracting surface: intersection, the
+// vector form of Snell's law, Fresnel power transmittance, the turn of the
+// polarization with the ray and the optical phase of the segment.
+#include <cmath>
+#include <sstream>
+
 #include "lumivex/surfaces.h"
+#include "numeric/checked_math.h"
+
 namespace lumivex {
-TSurface::TSurface(double z, const complex& n) : TElement(z), refIndex(n) {}
+
+namespace {
+constexpr double kPi = 3.141592653589793;
+}  // namespace
+
+TSurface::TSurface(double zPosition_, const complex& refIndex_)
+    : TElement(zPosition_), refIndex(refIndex_) {}
+
 TSurface::~TSurface() = default;
-void TSurface::traceBeam(TBeam&, const TElement&) { throw xmsg("not built yet"); }
+
+void TSurface::traceBeam(TBeam& beam, const TElement& next) {
+    const TBeamNode L = beam.getLast();
+    const TVector& k = L.kVector;
+    const TVector& E = L.polarization;
+
+    // Whatever has been found when a failure strikes goes into its report.
+    TVector P, N, K;
+    double T = 0.0;
+    TVector polarization;
+    try {
+        P = findSurfaceIntersection(L);
+        const double n1 = getRefIndex(P, 0.0).real();
+        const double n2 = next.getRefIndex(P, 0.0).real();
+        N = getSurfaceNormal(P);
+
+        // Snell's law in vector form for a normal that points along the ray.
+        // Beyond the critical angle the square root fails: there is no
+        // refracted ray, and no reflected one is followed.
+        const double r = n1 / n2;
+        const double cosI = N.dot(k);
+        const double cosT = math::sqrt(1.0 - r * r * (1.0 - cosI * cosI));
+        const double g = r * cosI - cosT;
+        K = (k * r - N * g).unit();
+
+        const double theta1 = math::acosUnit(cosI);
+        const double theta2 = math::acosUnit(N.dot(K));
+
+        // The normal of the plane of incidence; zero when the ray goes
+        // straight through.
+        TVector A = K.cross(k);
+        const double lengthA = A.length();
+        if (lengthA > 0.0) A = A.unit();
+
+        // Angle between the field and the plane of incidence: sin²φ is the s
+        // share of the power, cos²φ the p share. The field direction alone
+        // counts, whatever length the host gave the vector.
+        const double phi = kPi / 2.0 - math::acosUnit(A.dot(E.unit()));
+
+        if (theta1 + theta2 < 1e-4) {
+            // Normal incidence, where s and p agree. Close to it the angles
+            // come from arccosines of values next to 1, whose relative error
+            // would spoil the general formula; the limit is better than 1e-9.
+            const double m = n2 / n1;
+            T = 4.0 * m / ((m + 1.0) * (m + 1.0));
+        } else {
+            const double cosPhi = math::cos(phi);
+            const double sinPhi = math::sin(phi);
+            const double sin2Theta1 = math::sin(2.0 * theta1);
+            const double sin2Theta2 = math::sin(2.0 * theta2);
+            const double sinSum = math::sin(theta1 + theta2);
+            const double cosDifference = math::cos(theta1 - theta2);
+            const double p = sinSum * cosDifference;
+            T = cosPhi * cosPhi * sin2Theta1 * sin2Theta2 / (p * p) +
+                sinPhi * sinPhi * sin2Theta1 * sin2Theta2 / (sinSum * sinSum);
+        }
+
+        // Rotating about K × k by the angle between k and K carries k onto K;
+        // the field keeps its orientation relative to the ray.
+        polarization = E;
+        if (lengthA > 0.0) {
+            const double d = k.dot(K);
+            const double alpha = std::fabs(d) < 1.0 ? math::acosUnit(d) : 0.0;
+            polarization = rotateAboutAxis(E.x, E.y, E.z, A.x, A.y, A.z, alpha);
+        }
+
+        const double rho = math::sqrt(P.x * P.x + P.y * P.y);
+        if (rho > optRadius) optRadius = rho;
+    } catch (const xmsg&) {
+        beam.addNode(TBeamNode(P, TVector(), 0.0, TVector(), 0.0));
+        std::ostringstream os;
+        os << "Could not compute new k-Vector!\n"
+           << '(' << k << ',' << K << ',' << N << ")\n"
+           << k.dot(K) << ',' << N.dot(k) << ',' << N.dot(K) << '\n';
+        throw xmsg(os.str());
+    }
+
+    // The segment from the last node to P runs through the medium in front.
+    const double n = refIndex.real();
+    const double opticalPath =
+        L.opticalPath + 2.0 * kPi * n * (P - L.position).length() / beam.wavelength;
+    beam.addNode(TBeamNode(P, K, L.intensity * T, polarization.unit(), opticalPath));
+}
+
 complex TSurface::getRefIndex(const TVector&, double) const { return refIndex; }
-TVector TSurface::getSurfaceNormal(const TVector&) const { return {0, 0, 1}; }
-void TSurface::getPolygon(TPolygon&, bool, double) const {}
+
+TVector TSurface::getSurfaceNormal(const TVector&) const { return {0.0, 0.0, 1.0}; }
+
+void TSurface::getPolygon(TPolygon& polygon, bool reverse, double r) const {
+    const double z0 = zPosition;
+    if (reverse) {
+        polygon.addPoint(TVector(r, 0.0, z0)).addPoint(TVector(-r, 0.0, z0));
+    } else {
+        polygon.addPoint(TVector(-r, 0.0, z0)).addPoint(TVector(r, 0.0, z0));
+    }
+}
+
 }  // namespace lumivex
