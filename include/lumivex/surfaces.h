@@ -217,7 +217,8 @@ public:
 // surface is piecewise constant and 0 outside the table.
 class LUMIVEX_API TMatrixSurface : public TSurface {
 public:
-    // Takes the table over (the real parts are the heights).
+    // Takes the table over (the real parts are the heights), also when it
+    // throws: xmsg for a null or empty table, or dx or dy not positive.
     TMatrixSurface(double zPosition, const complex& refIndex, double dx, double dy,
                    TMatrix* heightTable);
     TMatrixSurface(const TMatrixSurface&) = delete;
