@@ -99,8 +99,8 @@ void fieldToBeamFan(const TMatrix& field, const double dx, const double dy, cons
                 const double phase = ((1 - fx) * A.imag() + fx * B.imag()) * (1 - fy) +
                                      ((1 - fx) * C.imag() + fx * D.imag()) * fy;
 
-                // Direction cosines from the forward phase differences of the
-                // cell's lower-left sample.
+                // The wavefront's tilt, λ/(2π) times the phase gradient, from
+                // forward differences at the cell's lower-left sample.
                 const double kx = wavelength * (B.imag() - A.imag()) / (kTwoPi * dx);
                 const double ky = wavelength * (C.imag() - A.imag()) / (kTwoPi * dy);
                 const TVector a(kx, ky, 1.0);
