@@ -1,0 +1,19 @@
+// The subcommands of the lumivex tool. Each adds itself to the application
+// and runs from its callback; failures leave as ToolError.
+#ifndef LUMIVEX_TOOLS_COMMANDS_H
+#define LUMIVEX_TOOLS_COMMANDS_H
+
+namespace CLI {
+class App;
+}
+
+namespace lumivex::cli {
+
+void addTraceCommand(CLI::App& app);
+void addDrawCommand(CLI::App& app);
+void addFieldCommand(CLI::App& app);
+void addCheckCommand(CLI::App& app);
+
+}  // namespace lumivex::cli
+
+#endif

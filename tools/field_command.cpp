@@ -1,0 +1,360 @@
+// lumivex field: a sampled one-row field becomes a fan of rays
+// (fieldToBeamFan), goes through the system, and becomes a field again
+// (beamFanToField); input and output are written as CSV and, on request,
+// plotted.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "commands.h"
+#include "common.h"
+#include "svg.h"
+
+namespace lumivex::cli {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+struct FieldOptions {
+    std::string file;
+    bool planeWave = false;
+    double waist = std::numeric_limits<double>::quiet_NaN();
+    double window = std::numeric_limits<double>::quiet_NaN();
+    double tiltDegrees = 0.0;
+    int samples = 201;
+    int rays = 51;
+    double wavelength = 5.5e-4;
+    double startZ = std::numeric_limits<double>::quiet_NaN();
+    double outZ = std::numeric_limits<double>::quiet_NaN();
+    int outSamples = 0;
+    double outDx = std::numeric_limits<double>::quiet_NaN();
+    std::string output = "-";
+    std::string svgFile;
+};
+
+// The argument of a sample, 0 where it has no amplitude and never −0.
+double phaseOf(const complex& value) {
+    return value == complex(0.0, 0.0) ? 0.0 : std::arg(value) + 0.0;
+}
+
+// One sampled row: x of every sample and its complex amplitude.
+struct Profile {
+    std::vector<double> x;
+    std::vector<complex> value;
+    double z = 0.0;
+    double power() const {
+        double sum = 0.0;
+        for (const complex& v : value) sum += std::norm(v);
+        return x.size() > 1 ? sum * (x[1] - x[0]) : sum;
+    }
+};
+
+// A small two-series line plot with a framed, ticked axis.
+void plotPanel(SvgWriter& svg, double left, double top, double width, double height,
+               const std::string& title, const std::vector<Point2>& a, const std::vector<Point2>& b,
+               double xMin, double xMax) {
+    double yMin = 1e300, yMax = -1e300;
+    for (const auto* series : {&a, &b})
+        for (const Point2& p : *series) {
+            yMin = std::min(yMin, p.second);
+            yMax = std::max(yMax, p.second);
+        }
+    if (!(yMax > yMin)) {
+        yMin -= 1.0;
+        yMax += 1.0;
+    }
+    const double pad = 0.06 * (yMax - yMin);
+    yMin -= pad;
+    yMax += pad;
+    auto X = [&](double x) { return left + (x - xMin) / (xMax - xMin) * width; };
+    auto Y = [&](double y) { return top + (yMax - y) / (yMax - yMin) * height; };
+
+    svg.rect(left, top, width, height, "fill:#ffffff;stroke:#333333;stroke-width:1");
+    svg.text(left, top - 8, title, "font-size:12px;font-weight:bold;fill:#222222");
+    const std::string tickStyle = "stroke:#333333;stroke-width:1";
+    const std::string gridStyle = "stroke:#e4e4e4;stroke-width:1";
+    const double xStep = niceLength((xMax - xMin) / 6.0);
+    for (double t = std::ceil(xMin / xStep) * xStep; t <= xMax + 1e-9 * xStep; t += xStep) {
+        svg.line(X(t), top, X(t), top + height, gridStyle);
+        svg.line(X(t), top + height, X(t), top + height + 5, tickStyle);
+        svg.text(X(t), top + height + 18, number(std::fabs(t) < 1e-9 * xStep ? 0.0 : t, 4),
+                 "font-size:10px;fill:#333333", "middle");
+    }
+    const double yStep = niceLength((yMax - yMin) / 5.0);
+    for (double t = std::ceil(yMin / yStep) * yStep; t <= yMax + 1e-9 * yStep; t += yStep) {
+        svg.line(left, Y(t), left + width, Y(t), gridStyle);
+        svg.line(left - 5, Y(t), left, Y(t), tickStyle);
+        svg.text(left - 8, Y(t) + 3.5, number(std::fabs(t) < 1e-9 * yStep ? 0.0 : t, 4),
+                 "font-size:10px;fill:#333333", "end");
+    }
+    auto mapped = [&](const std::vector<Point2>& series) {
+        std::vector<Point2> points;
+        for (const Point2& p : series) points.emplace_back(X(p.first), Y(p.second));
+        return points;
+    };
+    svg.polyline(mapped(a), "fill:none;stroke:#1f6fb4;stroke-width:1.6", "input");
+    svg.polyline(mapped(b), "fill:none;stroke:#c8302b;stroke-width:1.6", "output");
+}
+
+std::string plotProfiles(const std::string& name, const Profile& in, const Profile& out) {
+    const double width = 860, left = 70, plotWidth = 760, plotHeight = 230;
+    SvgWriter svg(width, 650);
+    svg.rect(0, 0, width, 650, "fill:#ffffff;stroke:none");
+    svg.text(left, 24, "lumivex field \u2014 " + name, "font-size:15px;font-weight:bold");
+    svg.text(left, 42, "input at z = " + number(in.z) + ", output at z = " + number(out.z),
+             "font-size:12px;fill:#444444");
+    double xMin = 1e300, xMax = -1e300;
+    for (const Profile* p : {&in, &out})
+        for (double x : p->x) {
+            xMin = std::min(xMin, x);
+            xMax = std::max(xMax, x);
+        }
+    std::vector<Point2> ampIn, ampOut, phaseIn, phaseOut;
+    for (std::size_t i = 0; i < in.x.size(); ++i) {
+        ampIn.emplace_back(in.x[i], std::abs(in.value[i]));
+        phaseIn.emplace_back(in.x[i], phaseOf(in.value[i]));
+    }
+    for (std::size_t i = 0; i < out.x.size(); ++i) {
+        ampOut.emplace_back(out.x[i], std::abs(out.value[i]));
+        phaseOut.emplace_back(out.x[i], phaseOf(out.value[i]));
+    }
+    plotPanel(svg, left, 80, plotWidth, plotHeight, "amplitude", ampIn, ampOut, xMin, xMax);
+    plotPanel(svg, left, 360, plotWidth, plotHeight, "phase (rad)", phaseIn, phaseOut, xMin, xMax);
+    svg.text(left + plotWidth / 2, 630, "x", "font-size:12px;font-style:italic", "middle");
+    const double ly = 56;
+    svg.line(left + 400, ly, left + 430, ly, "stroke:#1f6fb4;stroke-width:2");
+    svg.text(left + 436, ly + 4, "input", "font-size:11px");
+    svg.line(left + 490, ly, left + 520, ly, "stroke:#c8302b;stroke-width:2");
+    svg.text(left + 526, ly + 4, "output (after tracing)", "font-size:11px");
+    return svg.str();
+}
+
+std::string csvProfiles(const Profile& in, const Profile& out) {
+    std::ostringstream os;
+    os << "x_in,amplitude_in,phase_in,x_out,amplitude_out,phase_out\n";
+    const std::size_t rows = std::max(in.x.size(), out.x.size());
+    for (std::size_t i = 0; i < rows; ++i) {
+        if (i < in.x.size())
+            os << format("%.17g,%.17g,%.17g", in.x[i], std::abs(in.value[i]), phaseOf(in.value[i]));
+        else
+            os << ",,";
+        os << ',';
+        if (i < out.x.size())
+            os << format("%.17g,%.17g,%.17g", out.x[i], std::abs(out.value[i]),
+                         phaseOf(out.value[i]));
+        else
+            os << ",,";
+        os << '\n';
+    }
+    return os.str();
+}
+
+void runField(const FieldOptions& options) {
+    LoadedSystem loaded = loadSystem(options.file);
+    TOpticalSystem& system = *loaded.system;
+    const TElement& first = *system[0];
+    const double radius = first.getRadius() > 0.0 ? first.getRadius() : 1.0;
+
+    if (options.samples < 3) throw ToolError(kExitInput, "--samples must be at least 3");
+    if (options.rays < 2) throw ToolError(kExitInput, "--rays must be at least 2");
+    const double waist = std::isnan(options.waist) ? 0.4 * radius : options.waist;
+    if (!(waist > 0.0) || !std::isfinite(waist))
+        throw ToolError(kExitInput, "--waist must be a positive number");
+    const double window = !std::isnan(options.window) ? options.window
+                          : options.planeWave         ? 1.6 * radius
+                                                      : 4.0 * waist;
+    if (!(window > 0.0) || !std::isfinite(window))
+        throw ToolError(kExitInput, "--window must be a positive number");
+    const double lambda = options.wavelength;
+    const int W = options.samples;
+    const double dx = window / (W - 1);
+    const double tilt = options.tiltDegrees * kPi / 180.0;
+    // The conversion follows the phase from sample to sample, so a tilt
+    // that turns it by π or more between neighbours would alias.
+    const double phasePerSample = 2.0 * kPi * std::sin(tilt) * dx / lambda;
+    if (std::fabs(phasePerSample) >= kPi)
+        throw ToolError(kExitInput,
+                        format("a tilt of %g deg turns the phase by %.3g rad between samples "
+                               "%g apart; it must stay below pi: use more --samples, a "
+                               "narrower --window or a smaller --tilt",
+                               options.tiltDegrees, phasePerSample, dx));
+
+    const double lastZ = system.getLast()->zPosition;
+    const double span = lastZ - first.zPosition;
+    const double startZ = std::isnan(options.startZ)
+                              ? first.zPosition - 0.15 * std::max(span, 2.0 * radius)
+                              : options.startZ;
+    const double outZ = std::isnan(options.outZ) ? lastZ : options.outZ;
+
+    Profile in;
+    in.z = startZ;
+    TMatrix field(W, 1);
+    for (int c = 0; c < W; ++c) {
+        const double x = (c - 0.5 * (W - 1)) * dx;
+        const double amplitude = options.planeWave ? 1.0 : std::exp(-(x * x) / (waist * waist));
+        field.at(c, 0) = std::polar(amplitude, 2.0 * kPi * std::sin(tilt) * x / lambda);
+        in.x.push_back(x);
+        in.value.push_back(field.at(c, 0));
+    }
+
+    TBeamFan fan;
+    try {
+        fieldToBeamFan(field, dx, dx, options.rays, 1, lambda, fan);
+    } catch (const xmsg& e) {
+        throw ToolError(kExitFailure, "the field cannot be turned into rays: " + e.message());
+    }
+    // The library starts the rays in z = 0 with its own wavelength; this
+    // host traces in its description's unit from its own start plane.
+    for (int i = 0; i < fan.getSize(); ++i) {
+        fan[i]->wavelength = lambda;
+        fan[i]->getLast().position.z = startZ;
+    }
+
+    system.initOptRadius();
+    int failed = 0;
+    std::string firstFailure;
+    {
+        Progress progress("tracing", fan.getSize());
+        for (int i = 0; i < fan.getSize(); ++i) {
+            try {
+                system.traceBeam(*fan[i]);
+            } catch (const xmsg& e) {
+                if (failed++ == 0)
+                    firstFailure =
+                        "ray " + std::to_string(i + 1) + ": " + failureSummary(e.message());
+            }
+            progress.advance();
+        }
+    }
+    if (failed > 0)
+        throw ToolError(kExitFailure, std::to_string(failed) + " of " +
+                                          std::to_string(fan.getSize()) +
+                                          " rays failed, and the output field needs every ray (" +
+                                          firstFailure + ")");
+
+    // Carry every ray straight on to the output plane through the air behind
+    // the system, adding the phase of that stretch.
+    for (int i = 0; i < fan.getSize(); ++i) {
+        TBeam& beam = *fan[i];
+        TBeamNode node = beam.getLast();
+        if (!(node.kVector.z > 0.0))
+            throw ToolError(kExitFailure,
+                            "ray " + std::to_string(i + 1) + " does not leave towards +z");
+        const double t = (outZ - node.position.z) / node.kVector.z;
+        node.position += node.kVector * t;
+        node.opticalPath += 2.0 * kPi * t / beam.wavelength;
+        beam.addNode(node);
+    }
+
+    // By default the output row spans the rays' end points with a margin:
+    // beyond them the rays say nothing and the splines only extrapolate.
+    const int outColumns = options.outSamples > 0 ? options.outSamples : W;
+    if (outColumns < 2) throw ToolError(kExitInput, "--out-samples must be at least 2");
+    double reach = 0.0;
+    for (int i = 0; i < fan.getSize(); ++i)
+        reach = std::max(reach, std::fabs(fan[i]->getLast().position.x));
+    const double outDx = !std::isnan(options.outDx) ? options.outDx
+                         : reach > 0.0              ? 2.2 * reach / (outColumns - 1)
+                                                    : dx;
+    if (!(outDx > 0.0)) throw ToolError(kExitInput, "--out-dx must be a positive number");
+    const double fanWidth = (*fan[fan.getSize() - 1])[0].position.x - (*fan[0])[0].position.x;
+    // An imaging system turns the row over; the conversion reads the rays
+    // from the lowest x up, so an inverted fan is handed over in reverse.
+    bool ascending = true, descending = true;
+    for (int i = 1; i < fan.getSize(); ++i) {
+        const double step = fan[i]->getLast().position.x - fan[i - 1]->getLast().position.x;
+        ascending = ascending && step > 0.0;
+        descending = descending && step < 0.0;
+    }
+    TBeamFan reversed;
+    if (descending)
+        for (int i = fan.getSize() - 1; i >= 0; --i) reversed.addBeam(new TBeam(*fan[i]));
+    if (!ascending && !descending)
+        throw ToolError(kExitFailure, "the rays cross each other before z = " + number(outZ) +
+                                          ", so they do not form one field there; choose "
+                                          "another --out-z");
+    TMatrix result(outColumns, 1);
+    try {
+        beamFanToField(descending ? reversed : fan, outDx, outDx, fanWidth, 0.0, &result);
+    } catch (const xmsg& e) {
+        throw ToolError(kExitFailure, "the traced rays cannot be turned back into a field at z = " +
+                                          number(outZ) + ": " + e.message());
+    }
+    Profile out;
+    out.z = outZ;
+    for (int c = 0; c < outColumns; ++c) {
+        out.x.push_back((c - outColumns / 2) * outDx);
+        out.value.push_back(result.at(c, 0));
+    }
+
+    const std::string csv = csvProfiles(in, out);
+    const bool csvToStdout = options.output == "-";
+    if (csvToStdout)
+        std::cout << csv;
+    else
+        writeFile(options.output, csv);
+    if (!options.svgFile.empty())
+        writeFile(options.svgFile, plotProfiles(loaded.source.name, in, out));
+
+    std::ostream& report = csvToStdout ? std::cerr : std::cout;
+    report << "Field: " << (options.planeWave ? "plane wave" : "Gaussian of waist " + number(waist))
+           << (tilt != 0.0 ? ", tilted " + number(options.tiltDegrees) + " deg" : "") << ", " << W
+           << " samples over " << number(window) << " at z = " << number(startZ) << "; "
+           << fan.getSize() << " rays through " << loaded.source.name
+           << "; output at z = " << number(outZ) << ", " << outColumns << " samples "
+           << number(outDx) << " apart; power " << number(in.power(), 5) << " in, "
+           << number(out.power(), 5) << " out" << (descending ? "; the system inverts the row" : "")
+           << '\n';
+    if (!csvToStdout) report << "Wrote " << options.output << '\n';
+    if (!options.svgFile.empty()) report << "Wrote " << options.svgFile << '\n';
+}
+
+}  // namespace
+
+void addFieldCommand(CLI::App& app) {
+    auto options = std::make_shared<FieldOptions>();
+    CLI::App* command = app.add_subcommand(
+        "field", "Trace a sampled field through the system and sample it again (CSV)");
+    command->add_option("FILE", options->file,
+                        "System description (default: the built-in example)");
+    command->add_flag("--plane-wave", options->planeWave,
+                      "A plane wave of unit amplitude instead of a Gaussian");
+    command->add_option("--waist", options->waist,
+                        "Gaussian waist: amplitude exp(-(x/waist)^2) (default: 40% of the "
+                        "first element's radius)");
+    command->add_option("--window", options->window,
+                        "Width of the sampled row (default: 4 waists, or 80% of the first "
+                        "element's diameter for a plane wave)");
+    command->add_option("--tilt", options->tiltDegrees, "Tilt of the wavefront, degrees")
+        ->capture_default_str();
+    command->add_option("--samples", options->samples, "Samples of the input row")
+        ->capture_default_str();
+    command->add_option("-n,--rays", options->rays, "Rays made from the field")
+        ->capture_default_str();
+    command
+        ->add_option("-w,--wavelength", options->wavelength,
+                     "Wavelength in the description's length unit")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    command->add_option("--start-z", options->startZ,
+                        "z of the input field's plane (default: a little in front of the "
+                        "first element)");
+    command->add_option("--out-z", options->outZ,
+                        "z of the plane the output is sampled in (default: the last element)");
+    command->add_option("--out-samples", options->outSamples,
+                        "Samples of the output row (default: as the input)");
+    command->add_option("--out-dx", options->outDx,
+                        "Spacing of the output samples (default: the output row spans the "
+                        "rays' end points and a tenth more)");
+    command->add_option("-o,--output", options->output, "CSV file ('-': standard output)")
+        ->capture_default_str();
+    command->add_option("--svg", options->svgFile, "Also plot both profiles into this SVG file");
+    command->callback([options] { runField(*options); });
+}
+
+}  // namespace lumivex::cli

@@ -1,0 +1,209 @@
+// lumivex trace: a fan of rays through the system, one table row per ray,
+// then the elements, the paraxial focus and the spot size.
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "commands.h"
+#include "common.h"
+#include "table.h"
+
+namespace lumivex::cli {
+
+namespace {
+
+struct TraceOptions {
+    std::string file;
+    FanOptions fan;
+    std::string csvFile;
+    bool json = false;
+    double imageZ = std::numeric_limits<double>::quiet_NaN();
+};
+
+std::string fixed(double value, int decimals) {
+    if (value == 0.0) value = 0.0;
+    return format("%.*f", decimals, value);
+}
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+std::string csvTable(const std::vector<TracedRay>& rays) {
+    std::ostringstream os;
+    os << "ray,start_x,exit_x,exit_y,exit_z,dir_x,dir_y,dir_z,intensity,phase,status\n";
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        const TBeamNode start = rays[i].beam[0];
+        const TBeamNode& exit = rays[i].beam.getLast();
+        os << i + 1;
+        for (double v :
+             {start.position.x, exit.position.x, exit.position.y, exit.position.z, exit.kVector.x,
+              exit.kVector.y, exit.kVector.z, exit.intensity, exit.opticalPath})
+            os << ',' << format("%.17g", v);
+        os << ',' << csvField(rays[i].status) << '\n';
+    }
+    return os.str();
+}
+
+nlohmann::json vectorJson(const TVector& v) { return {{"x", v.x}, {"y", v.y}, {"z", v.z}}; }
+
+nlohmann::json reportJson(const LoadedSystem& loaded, const Fan& fan,
+                          const std::vector<TracedRay>& rays, const ParaxialFocus& focus,
+                          const Spot& spot) {
+    nlohmann::json j;
+    j["system"] = loaded.source.name;
+    j["defaultRadius"] = loaded.system->defaultRadius;
+    j["fan"] = {{"rays", fan.rays},
+                {"halfHeight", fan.halfHeight},
+                {"fieldAngleDegrees", fan.angle * 180.0 / 3.141592653589793},
+                {"startZ", fan.startZ},
+                {"wavelength", fan.wavelength},
+                {"polarization", std::string(1, fan.polarization)}};
+    nlohmann::json rows = nlohmann::json::array();
+    for (const TracedRay& ray : rays) {
+        const TBeamNode& exit = ray.beam.getLast();
+        nlohmann::json row = {{"startX", ray.beam[0].position.x},
+                              {"exit", vectorJson(exit.position)},
+                              {"direction", vectorJson(exit.kVector)},
+                              {"intensity", exit.intensity},
+                              {"phase", exit.opticalPath},
+                              {"nodes", ray.beam.getSize()},
+                              {"ok", ray.ok},
+                              {"status", ray.status}};
+        if (!ray.ok) row["message"] = ray.message;
+        rows.push_back(row);
+    }
+    j["rays"] = rows;
+    nlohmann::json elements = nlohmann::json::array();
+    for (int i = 0; i < loaded.system->getSize(); ++i) {
+        const TElement& e = *(*loaded.system)[i];
+        elements.push_back({{"kind", elementKind(e)},
+                            {"z", e.zPosition},
+                            {"radius", e.radius},
+                            {"tracedRadius", e.getRadius()},
+                            {"parameters", elementParameters(e)}});
+    }
+    j["elements"] = elements;
+    if (focus.found && !focus.atInfinity)
+        j["paraxialFocus"] = {{"z", focus.z}, {"x", focus.x}, {"virtual", focus.isVirtual}};
+    else
+        j["paraxialFocus"] = nullptr;
+    j["spot"] = {{"z", spot.z},
+                 {"rays", spot.rays},
+                 {"rmsRadius", spot.rms},
+                 {"centroidX", spot.centroidX},
+                 {"centroidY", spot.centroidY}};
+    return j;
+}
+
+void printReport(std::ostream& os, const LoadedSystem& loaded, const Fan& fan,
+                 const std::vector<TracedRay>& rays, const ParaxialFocus& focus, const Spot& spot,
+                 bool imageZGiven) {
+    const TOpticalSystem& system = *loaded.system;
+    os << "System: " << loaded.source.name << ", " << system.getSize()
+       << (system.getSize() == 1 ? " element" : " elements") << ", default radius "
+       << number(system.defaultRadius) << '\n';
+    os << "Fan: " << fan.rays << (fan.rays == 1 ? " ray" : " rays") << ", half-height "
+       << number(fan.halfHeight) << " at the first element, field angle "
+       << number(fan.angle * 180.0 / 3.141592653589793)
+       << " deg, start plane z = " << number(fan.startZ) << ", wavelength "
+       << number(fan.wavelength) << ", polarization " << fan.polarization << "\n\n";
+
+    TextTable table;
+    for (const char* heading : {"ray", "start x", "exit x", "exit y", "exit z", "dir x", "dir y",
+                                "dir z", "intensity", "phase"})
+        table.addColumn(heading);
+    table.addColumn("status", true);
+    int failed = 0;
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        const TBeamNode start = rays[i].beam[0];
+        const TBeamNode& exit = rays[i].beam.getLast();
+        if (!rays[i].ok) ++failed;
+        table.addRow({std::to_string(i + 1), fixed(start.position.x, 6), fixed(exit.position.x, 6),
+                      fixed(exit.position.y, 6), fixed(exit.position.z, 6),
+                      fixed(exit.kVector.x, 6), fixed(exit.kVector.y, 6), fixed(exit.kVector.z, 6),
+                      fixed(exit.intensity, 6), fixed(exit.opticalPath, 3), rays[i].status});
+    }
+    table.print(os);
+    if (failed > 0)
+        os << "  " << failed << " of " << rays.size()
+           << " rays failed; their row shows the node where they stopped.\n";
+
+    os << "\nElements\n";
+    TextTable elements;
+    elements.addColumn("#");
+    elements.addColumn("kind", true);
+    elements.addColumn("z");
+    elements.addColumn("aperture");
+    elements.addColumn("traced");
+    elements.addColumn("parameters", true);
+    for (int i = 0; i < system.getSize(); ++i) {
+        const TElement& e = *system[i];
+        elements.addRow({std::to_string(i + 1), elementKind(e), number(e.zPosition),
+                         number(e.radius), number(e.getRadius()), elementParameters(e)});
+    }
+    elements.print(os);
+
+    const double lastZ = system.getLast()->zPosition;
+    os << "\nParaxial focus: ";
+    if (!focus.found)
+        os << "not found (" << focus.failure << ")\n";
+    else if (focus.atInfinity)
+        os << "at infinity (the near-axis rays leave parallel)\n";
+    else {
+        os << "z = " << number(focus.z) << ", x = " << number(focus.x);
+        const double distance = focus.z - lastZ;
+        os << " (" << number(std::fabs(distance)) << (distance >= 0.0 ? " behind" : " in front of")
+           << " the last element" << (focus.isVirtual ? "; a virtual focus" : "") << ")\n";
+    }
+    os << "RMS spot radius at z = " << number(spot.z) << (imageZGiven ? "" : " (the last element)")
+       << ": ";
+    if (spot.rays == 0)
+        os << "no ray arrives\n";
+    else
+        os << number(spot.rms) << " from " << spot.rays << " of " << rays.size()
+           << " rays, centroid x = " << number(spot.centroidX) << '\n';
+}
+
+void runTrace(const TraceOptions& options) {
+    LoadedSystem loaded = loadSystem(options.file);
+    TOpticalSystem& system = *loaded.system;
+    const Fan fan = resolveFan(options.fan, system);
+
+    Progress progress("tracing", fan.rays);
+    const std::vector<TracedRay> rays = traceFan(system, fan, &progress);
+    // The near-axis rays go after the fan, which resets the traced radii.
+    const ParaxialFocus focus = paraxialFocus(system, fan);
+    const bool imageZGiven = !std::isnan(options.imageZ);
+    const Spot spot = spotAt(rays, imageZGiven ? options.imageZ : system.getLast()->zPosition);
+
+    if (!options.csvFile.empty()) writeFile(options.csvFile, csvTable(rays));
+    if (options.json)
+        std::cout << reportJson(loaded, fan, rays, focus, spot).dump(2) << '\n';
+    else
+        printReport(std::cout, loaded, fan, rays, focus, spot, imageZGiven);
+}
+
+}  // namespace
+
+void addTraceCommand(CLI::App& app) {
+    auto options = std::make_shared<TraceOptions>();
+    CLI::App* command =
+        app.add_subcommand("trace", "Trace a fan of rays and print one row per ray");
+    command->add_option("FILE", options->file,
+                        "System description (default: the built-in example)");
+    addFanOptions(*command, options->fan);
+    command->add_option("--csv", options->csvFile, "Also write the rows as CSV to this file");
+    command->add_flag("--json", options->json, "Print the whole report as JSON instead");
+    command->add_option("--image-z", options->imageZ,
+                        "z of the plane for the RMS spot radius (default: the last element)");
+    command->callback([options] { runTrace(*options); });
+}
+
+}  // namespace lumivex::cli
