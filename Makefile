@@ -38,7 +38,11 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
-	cd $(BUILD) && ctest -R host_install --output-on-failure -V | sed -n '/^[0-9]*: elements/,/^[0-9]*: $$/p'
+	@mkdir -p $(BUILD)/demo
+	$(BUILD)/tools/lumivex draw -o $(BUILD)/demo/layout.svg
+	$(BUILD)/tools/lumivex trace
+	@echo
+	@echo "The picture of the built-in example is $(BUILD)/demo/layout.svg"
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 # The host-install test is left out: a host built without the sanitizers

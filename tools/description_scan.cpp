@@ -72,8 +72,10 @@ public:
         ReadStop stop;
         stop.expected = expected;
         if (begin >= text.size()) {
+            // The line of the text's last word, not of the blank after it.
             stop.atEnd = true;
-            locate(text.size(), stop.line, stop.column);
+            const std::size_t last = text.find_last_not_of(" \t\r\n\f\v");
+            locate(last == std::string::npos ? 0 : last, stop.line, stop.column);
             return stop;
         }
         // The word around the offset: an extraction that consumed part of a

@@ -1,6 +1,7 @@
 // lumivex trace: a fan of rays through the system, one table row per ray,
 // then the elements, the paraxial focus and the spot size.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <memory>
@@ -151,13 +152,16 @@ void printReport(std::ostream& os, const LoadedSystem& loaded, const Fan& fan,
     elements.print(os);
 
     const double lastZ = system.getLast()->zPosition;
+    // Rounding leaves traces of 1e-17 where symmetry says 0.
+    const double scale = std::max({std::fabs(lastZ), fan.halfHeight, 1.0});
+    auto tidy = [scale](double v) { return std::fabs(v) < 1e-12 * scale ? 0.0 : v; };
     os << "\nParaxial focus: ";
     if (!focus.found)
         os << "not found (" << focus.failure << ")\n";
     else if (focus.atInfinity)
         os << "at infinity (the near-axis rays leave parallel)\n";
     else {
-        os << "z = " << number(focus.z) << ", x = " << number(focus.x);
+        os << "z = " << number(focus.z) << ", x = " << number(tidy(focus.x));
         const double distance = focus.z - lastZ;
         os << " (" << number(std::fabs(distance)) << (distance >= 0.0 ? " behind" : " in front of")
            << " the last element" << (focus.isVirtual ? "; a virtual focus" : "") << ")\n";
@@ -168,7 +172,7 @@ void printReport(std::ostream& os, const LoadedSystem& loaded, const Fan& fan,
         os << "no ray arrives\n";
     else
         os << number(spot.rms) << " from " << spot.rays << " of " << rays.size()
-           << " rays, centroid x = " << number(spot.centroidX) << '\n';
+           << " rays, centroid x = " << number(tidy(spot.centroidX)) << '\n';
 }
 
 void runTrace(const TraceOptions& options) {

@@ -1,0 +1,471 @@
+// The lumivex tool run as a user runs it: its tables against traces made
+// here through the library, its pictures as XML, its reports of bad files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "lumivex/lumivex.h"
+
+using namespace lumivex;
+using nlohmann::json;
+
+namespace {
+
+const std::string kTool = LUMIVEX_CLI;
+const std::string kExamples = LUMIVEX_EXAMPLES_DIR;
+const std::string kData = LUMIVEX_TEST_DATA_DIR;
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/lumivex_cli_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf " + quote(dir)).c_str()); }
+
+    Outcome run(const std::vector<std::string>& args) {
+        std::string command = quote(kTool);
+        for (const std::string& a : args) command += " " + quote(a);
+        const std::string out = dir + "/stdout", err = dir + "/stderr";
+        command += " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+        Outcome r;
+        const int raw = std::system(command.c_str());
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = readText(out);
+        r.err = readText(err);
+        return r;
+    }
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+
+    std::string dir;
+};
+
+std::unique_ptr<TOpticalSystem> readSystem(const std::string& file) {
+    auto system = std::make_unique<TOpticalSystem>(0.0);
+    std::ifstream in(file);
+    in >> *system;
+    return system;
+}
+
+// Traces one ray from a start point of the tool's fan, here, through the
+// library itself.
+TBeam traceHere(TOpticalSystem& system, const json& fan, double startX) {
+    const double a = fan["fieldAngleDegrees"].get<double>() * 3.141592653589793 / 180.0;
+    TBeam beam(fan["wavelength"].get<double>());
+    const TVector k(std::sin(a), 0.0, std::cos(a));
+    const TVector e = fan["polarization"] == "x" ? TVector(std::cos(a), 0.0, -std::sin(a))
+                                                 : TVector(0.0, 1.0, 0.0);
+    beam.addNode(TBeamNode(TVector(startX, 0.0, fan["startZ"].get<double>()), k, 1.0, e, 0.0));
+    try {
+        system.traceBeam(beam);
+    } catch (const xmsg&) {
+    }
+    return beam;
+}
+
+std::vector<std::string> descriptions() {
+    return {"", kExamples + "/singlet.txt", kExamples + "/grin_relay.txt",
+            kExamples + "/folded_conic.txt", kData + "/grin_cutoff.txt"};
+}
+
+std::vector<std::string> withFile(std::vector<std::string> args, const std::string& file) {
+    if (!file.empty()) args.push_back(file);
+    return args;
+}
+
+// A well-formedness check of the XML the tool writes: nested, closed tags,
+// quoted attributes, known entities. Collects every element's name and
+// attributes.
+struct XmlElement {
+    std::string name;
+    std::map<std::string, std::string> attributes;
+};
+
+bool parseXml(const std::string& text, std::vector<XmlElement>& elements, std::string& error) {
+    std::vector<std::string> open;
+    std::size_t i = 0;
+    auto fail = [&](const std::string& why) {
+        error = why + " at offset " + std::to_string(i);
+        return false;
+    };
+    auto entitiesOk = [](const std::string& s) {
+        for (std::size_t p = s.find('&'); p != std::string::npos; p = s.find('&', p + 1)) {
+            static const char* known[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
+            bool ok = false;
+            for (const char* k : known) ok = ok || s.compare(p, std::strlen(k), k) == 0;
+            if (!ok) return false;
+        }
+        return s.find('<') == std::string::npos;
+    };
+    bool rootSeen = false;
+    while (i < text.size()) {
+        const std::size_t lt = text.find('<', i);
+        const std::string chars = text.substr(i, lt == std::string::npos ? lt : lt - i);
+        if (!entitiesOk(chars)) return fail("bad character data");
+        if (open.empty() && chars.find_first_not_of(" \t\r\n") != std::string::npos)
+            return fail("text outside the root");
+        if (lt == std::string::npos) break;
+        i = lt;
+        if (text.compare(i, 5, "<?xml") == 0) {
+            const std::size_t end = text.find("?>", i);
+            if (end == std::string::npos || i != 0) return fail("bad declaration");
+            i = end + 2;
+            continue;
+        }
+        if (text.compare(i, 2, "</") == 0) {
+            const std::size_t end = text.find('>', i);
+            if (end == std::string::npos) return fail("unclosed end tag");
+            const std::string name = text.substr(i + 2, end - i - 2);
+            if (open.empty() || open.back() != name) return fail("mismatched </" + name + ">");
+            open.pop_back();
+            i = end + 1;
+            continue;
+        }
+        if (open.empty() && rootSeen) return fail("second root element");
+        ++i;
+        XmlElement element;
+        while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) ||
+                                   text[i] == '-' || text[i] == ':' || text[i] == '_'))
+            element.name += text[i++];
+        if (element.name.empty()) return fail("missing tag name");
+        for (;;) {
+            while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+            if (i >= text.size()) return fail("unclosed tag");
+            if (text.compare(i, 2, "/>") == 0) {
+                i += 2;
+                break;
+            }
+            if (text[i] == '>') {
+                ++i;
+                open.push_back(element.name);
+                break;
+            }
+            std::string attribute;
+            while (i < text.size() && text[i] != '=' &&
+                   !std::isspace(static_cast<unsigned char>(text[i])))
+                attribute += text[i++];
+            if (attribute.empty() || i + 1 >= text.size() || text[i] != '=' || text[i + 1] != '"')
+                return fail("unquoted attribute " + attribute);
+            const std::size_t end = text.find('"', i + 2);
+            if (end == std::string::npos) return fail("unterminated attribute");
+            const std::string value = text.substr(i + 2, end - i - 2);
+            if (!entitiesOk(value)) return fail("bad attribute value");
+            if (element.attributes.count(attribute)) return fail("repeated attribute");
+            element.attributes[attribute] = value;
+            i = end + 1;
+        }
+        rootSeen = true;
+        elements.push_back(element);
+    }
+    if (!open.empty()) return fail("unclosed <" + open.back() + ">");
+    return rootSeen ? true : fail("no root element");
+}
+
+int countClass(const std::vector<XmlElement>& elements, const std::string& name,
+               const std::string& cls) {
+    int n = 0;
+    for (const XmlElement& e : elements)
+        if (e.name == name && e.attributes.count("class") && e.attributes.at("class") == cls) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(CliTest, TraceJsonAndCsvMatchTracesThroughTheLibrary) {
+    for (const std::string& file : descriptions()) {
+        SCOPED_TRACE(file.empty() ? "built-in example" : file);
+        const Outcome r =
+            run(withFile({"trace", "--json", "-n", "9", "--csv", path("rays.csv")}, file));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const json report = json::parse(r.out);
+        std::unique_ptr<TOpticalSystem> system = file.empty() ? nullptr : readSystem(file);
+        if (!system) {
+            // The built-in example, as the tool writes it back.
+            const Outcome w = run({"check", "--write", "--precision", "17"});
+            ASSERT_EQ(w.status, 0);
+            system = std::make_unique<TOpticalSystem>(0.0);
+            std::istringstream in(w.out);
+            in >> *system;
+        }
+        ASSERT_EQ(report["rays"].size(), 9u);
+        ASSERT_EQ(report["elements"].size(), static_cast<std::size_t>(system->getSize()));
+        const std::string csv = readText(path("rays.csv"));
+        std::istringstream csvLines(csv);
+        std::string line;
+        std::getline(csvLines, line);
+        EXPECT_EQ(line,
+                  "ray,start_x,exit_x,exit_y,exit_z,dir_x,dir_y,dir_z,intensity,phase,status");
+        for (const json& row : report["rays"]) {
+            const TBeam beam = traceHere(*system, report["fan"], row["startX"].get<double>());
+            const TBeamNode& exit = beam.getLast();
+            EXPECT_EQ(row["nodes"].get<int>(), beam.getSize());
+            EXPECT_DOUBLE_EQ(row["exit"]["x"].get<double>(), exit.position.x);
+            EXPECT_DOUBLE_EQ(row["exit"]["z"].get<double>(), exit.position.z);
+            EXPECT_DOUBLE_EQ(row["direction"]["x"].get<double>(), exit.kVector.x);
+            EXPECT_DOUBLE_EQ(row["direction"]["z"].get<double>(), exit.kVector.z);
+            EXPECT_DOUBLE_EQ(row["intensity"].get<double>(), exit.intensity);
+            EXPECT_DOUBLE_EQ(row["phase"].get<double>(), exit.opticalPath);
+
+            ASSERT_TRUE(std::getline(csvLines, line));
+            std::vector<std::string> cells;
+            std::stringstream cellStream(line);
+            for (std::string cell; std::getline(cellStream, cell, ',');) cells.push_back(cell);
+            ASSERT_GE(cells.size(), 11u);
+            EXPECT_DOUBLE_EQ(std::stod(cells[2]), exit.position.x);
+            EXPECT_DOUBLE_EQ(std::stod(cells[8]), exit.intensity);
+            EXPECT_DOUBLE_EQ(std::stod(cells[9]), exit.opticalPath);
+            EXPECT_EQ(cells[10], row["status"].get<std::string>());
+        }
+    }
+}
+
+TEST_F(CliTest, TraceTableRowsMatchTheJsonToThePrintedDigits) {
+    const std::string file = kExamples + "/singlet.txt";
+    const Outcome text = run({"trace", "-n", "5", "--angle", "2", file});
+    const Outcome js = run({"trace", "-n", "5", "--angle", "2", "--json", file});
+    ASSERT_EQ(text.status, 0) << text.err;
+    const json report = json::parse(js.out);
+    std::istringstream lines(text.out);
+    std::string line;
+    while (std::getline(lines, line) && line.find("start x") == std::string::npos) {
+    }
+    for (const json& row : report["rays"]) {
+        ASSERT_TRUE(std::getline(lines, line));
+        std::istringstream cells(line);
+        int index;
+        double startX, x, y, z, kx, ky, kz, intensity, phase;
+        std::string status;
+        cells >> index >> startX >> x >> y >> z >> kx >> ky >> kz >> intensity >> phase >> status;
+        EXPECT_NEAR(startX, row["startX"].get<double>(), 5e-7);
+        EXPECT_NEAR(x, row["exit"]["x"].get<double>(), 5e-7);
+        EXPECT_NEAR(z, row["exit"]["z"].get<double>(), 5e-7);
+        EXPECT_NEAR(kx, row["direction"]["x"].get<double>(), 5e-7);
+        EXPECT_NEAR(intensity, row["intensity"].get<double>(), 5e-7);
+        EXPECT_NEAR(phase, row["phase"].get<double>(), 5e-4);
+        EXPECT_EQ(status, "ok");
+    }
+}
+
+TEST_F(CliTest, ParaxialFocusAgreesWithFirstOrderOptics) {
+    // The singlet's hyperbolic face focuses collimated light at its vertex
+    // plus the vertex length: 5 + 50.
+    Outcome r = run({"trace", "--json", kExamples + "/singlet.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    json report = json::parse(r.out);
+    EXPECT_NEAR(report["paraxialFocus"]["z"].get<double>(), 55.0, 1e-6);
+
+    // Built-in example: the singlet focuses at z = 25; the rod (n0 1.6,
+    // g 0.08, length L from its entrance face at 35) images that point,
+    // d = 10 in front of it, to d' behind it by the rod's ABCD matrix.
+    r = run({"trace", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    report = json::parse(r.out);
+    const double n0 = 1.6, g = 0.08, d = 10.0, exitZ = report["elements"][3]["z"].get<double>();
+    const double gl = g * (exitZ - 35.0);
+    const double image =
+        (d * std::cos(gl) + std::sin(gl) / (n0 * g)) / (n0 * g * d * std::sin(gl) - std::cos(gl));
+    EXPECT_NEAR(report["paraxialFocus"]["z"].get<double>(), exitZ + image, 1e-4);
+    EXPECT_NEAR(report["paraxialFocus"]["x"].get<double>(), 0.0, 1e-9);
+    for (const json& row : report["rays"]) EXPECT_EQ(row["status"], "ok");
+
+    // A half-pitch rod is afocal.
+    r = run({"trace", "--json", kExamples + "/grin_relay.txt"});
+    EXPECT_TRUE(json::parse(r.out)["paraxialFocus"].is_null());
+}
+
+TEST_F(CliTest, SpotRadiusIsTheRmsOfTheRaysInTheImagePlane) {
+    const Outcome r =
+        run({"trace", "--json", "-n", "7", "--image-z", "50", kExamples + "/singlet.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json report = json::parse(r.out);
+    // Rays leave the lens converging to (0, 0, 55): at z = 50 each lies a
+    // tenth of its way in from the lens, straight on.
+    double sum = 0.0;
+    for (const json& row : report["rays"]) {
+        const double x = row["exit"]["x"].get<double>() + (50.0 - row["exit"]["z"].get<double>()) *
+                                                              row["direction"]["x"].get<double>() /
+                                                              row["direction"]["z"].get<double>();
+        sum += x * x;
+    }
+    EXPECT_NEAR(report["spot"]["rmsRadius"].get<double>(), std::sqrt(sum / 7.0), 1e-12);
+    EXPECT_EQ(report["spot"]["rays"].get<int>(), 7);
+}
+
+TEST_F(CliTest, FailedRaysReportTheirFirstMeaningfulLineAndTheOthersGoOn) {
+    // Beyond r = 1/g the rod's index is not real: the outermost rays fail
+    // where they enter it.
+    const Outcome r = run({"trace", "--json", "-n", "11", kData + "/grin_cutoff.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json report = json::parse(r.out);
+    EXPECT_EQ(report["rays"][0]["status"], "Could not compute new k-Vector!");
+    EXPECT_EQ(report["rays"][10]["status"], "Could not compute new k-Vector!");
+    EXPECT_EQ(report["rays"][0]["message"].get<std::string>().rfind(
+                  "TOpticalSystem::traceBeam: \nCould not compute new k-Vector!\n", 0),
+              0u);
+    EXPECT_EQ(report["rays"][5]["status"], "ok");
+    EXPECT_TRUE(report["rays"][5]["ok"].get<bool>());
+
+    const Outcome draw =
+        run({"draw", "-n", "11", "-o", path("cutoff.svg"), kData + "/grin_cutoff.txt"});
+    ASSERT_EQ(draw.status, 0) << draw.err;
+    std::vector<XmlElement> elements;
+    std::string error;
+    ASSERT_TRUE(parseXml(readText(path("cutoff.svg")), elements, error)) << error;
+    EXPECT_EQ(countClass(elements, "polyline", "ray"), 11);
+}
+
+TEST_F(CliTest, DrawWritesWellFormedSvgWithOnePathPerElementAndOnePolylinePerRay) {
+    for (const std::string& file : descriptions()) {
+        SCOPED_TRACE(file.empty() ? "built-in example" : file);
+        const Outcome r = run(withFile({"draw", "-n", "7", "-o", path("layout.svg")}, file));
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<XmlElement> elements;
+        std::string error;
+        ASSERT_TRUE(parseXml(readText(path("layout.svg")), elements, error)) << error;
+        ASSERT_FALSE(elements.empty());
+        EXPECT_EQ(elements[0].name, "svg");
+        const int count = file.empty() ? 4 : readSystem(file)->getSize();
+        int paths = 0, polylines = 0;
+        for (const XmlElement& e : elements) {
+            paths += e.name == "path";
+            polylines += e.name == "polyline";
+        }
+        EXPECT_EQ(paths, count);
+        EXPECT_EQ(countClass(elements, "path", "element"), count);
+        EXPECT_EQ(polylines, 7);
+        EXPECT_EQ(countClass(elements, "polyline", "ray"), 7);
+    }
+}
+
+TEST_F(CliTest, CheckReportsTheLineAndWordOfABrokenRecord) {
+    const Outcome r = run({"check", kData + "/broken_record.txt"});
+    EXPECT_EQ(r.status, 1);
+    // The slab and the lens as far as it was read; the rod is never reached.
+    EXPECT_NE(r.out.find("line 3: element 1: Slab"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("line 5: element 2: Lens"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("element 3"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("line 4: skipped \"note:\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("line 5: reading stopped at word \"one\", which is not the second "
+                         "index of the Lens record"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("broken_record.txt:5:"), std::string::npos) << r.err;
+
+    const Outcome cut = run({"check", kData + "/cut_short.txt"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.out.find("line 4: the text ends where the g of the GrinRod record should be"),
+              std::string::npos)
+        << cut.out;
+    EXPECT_NE(cut.out.find("it has 2 of 5 values"), std::string::npos) << cut.out;
+
+    // The tracing commands refuse such a file with the same place.
+    const Outcome trace = run({"trace", kData + "/broken_record.txt"});
+    EXPECT_EQ(trace.status, 2);
+    EXPECT_NE(trace.err.find("broken_record.txt:5: reading stopped at word \"one\""),
+              std::string::npos)
+        << trace.err;
+}
+
+TEST_F(CliTest, CheckWriteGivesTheLibrarysNormalisedDescription) {
+    const std::string file = kExamples + "/folded_conic.txt";
+    const Outcome r = run({"check", "--write", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::ostringstream expected;
+    expected << *readSystem(file);
+    EXPECT_EQ(r.out, expected.str());
+    EXPECT_NE(r.err.find("Read 2 elements"), std::string::npos);
+}
+
+TEST_F(CliTest, UnusableFilesAreReportedInOneLineWithStatus2) {
+    std::ofstream(path("empty.txt")).close();
+    const std::string missing = path("no_such_file.txt");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {missing, "cannot open '" + missing + "': No such file or directory"},
+        {path("empty.txt"), "'" + path("empty.txt") + "' is empty"},
+        {dir, "cannot read '" + dir + "': it is a directory"},
+        {kData + "/no_element.txt", "'" + kData + "/no_element.txt' holds no optical element"}};
+    for (const char* command : {"trace", "draw", "field", "check"}) {
+        for (const auto& [file, message] : cases) {
+            SCOPED_TRACE(std::string(command) + " " + file);
+            const Outcome r = run({command, file});
+            EXPECT_EQ(r.status, 2);
+            EXPECT_EQ(r.err, "lumivex: " + message + "\n");
+        }
+    }
+}
+
+TEST_F(CliTest, FieldKeepsThePowerTheRaysCarry) {
+    const Outcome trace = run({"trace", "--json", "-n", "1"});
+    const double axial = json::parse(trace.out)["rays"][0]["intensity"].get<double>();
+    const Outcome r = run({"field", "-o", path("field.csv"), "--svg", path("field.svg")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(readText(path("field.csv")));
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "x_in,amplitude_in,phase_in,x_out,amplitude_out,phase_out");
+    double powerIn = 0.0, powerOut = 0.0, dxIn = 0.0, dxOut = 0.0, lastIn = NAN, lastOut = NAN;
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        double v[6];
+        char comma;
+        std::istringstream cells(line);
+        cells >> v[0] >> comma >> v[1] >> comma >> v[2] >> comma >> v[3] >> comma >> v[4] >>
+            comma >> v[5];
+        ASSERT_FALSE(cells.fail()) << line;
+        powerIn += v[1] * v[1];
+        powerOut += v[4] * v[4];
+        if (!std::isnan(lastIn)) dxIn = v[0] - lastIn;
+        if (!std::isnan(lastOut)) dxOut = v[3] - lastOut;
+        lastIn = v[0];
+        lastOut = v[3];
+        ++rows;
+    }
+    EXPECT_EQ(rows, 201);
+    // Power in the output row is the input's times the transmittance of the
+    // surfaces (nearly that of the axial ray for this slow beam).
+    EXPECT_NEAR(powerOut * dxOut / (powerIn * dxIn), axial, 0.02 * axial);
+
+    std::vector<XmlElement> elements;
+    std::string error;
+    EXPECT_TRUE(parseXml(readText(path("field.svg")), elements, error)) << error;
+}
+
+TEST_F(CliTest, EveryCommandHasHelp) {
+    for (const char* command : {"trace", "draw", "field", "check"}) {
+        const Outcome r = run({command, "--help"});
+        EXPECT_EQ(r.status, 0) << command;
+        EXPECT_NE(r.out.find("Usage: lumivex " + std::string(command)), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(run({"trace", "--rays", "zero"}).status, 2);
+}
