@@ -270,7 +270,8 @@ void runDraw(const DrawOptions& options) {
                            number(fan.angle * 180.0 / 3.141592653589793) + "\u00b0, wavelength " +
                            number(fan.wavelength);
     if (focus.found && !focus.atInfinity)
-        subtitle += ", paraxial focus F\u2032 at z = " + number(focus.z, 5);
+        subtitle += ", paraxial focus F\u2032 at z = " + number(focus.z, 5) +
+                    (focus.isVirtual ? " (virtual)" : "");
     svg.text(left, 43, subtitle, "font-size:12px;fill:#444444");
 
     const double bandTop = top + drawHeight + 22;
