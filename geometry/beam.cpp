@@ -5,17 +5,27 @@
 namespace lumivex {
 
 std::ostream& operator<<(std::ostream& os, const TBeamNode& node) {
-    return os << "{position " << node.position << ", kVector " << node.kVector
-              << ", polarization " << node.polarization << ", intensity " << node.intensity
-              << ", opticalPath " << node.opticalPath << '}';
+    return os << "{position " << node.position << ", kVector " << node.kVector << ", polarization "
+              << node.polarization << ", intensity " << node.intensity << ", opticalPath "
+              << node.opticalPath << '}';
 }
 
 // ---- TBeam ---------------------------------------------------------------
 
-TBeam::TBeam(double wavelength_) : wavelength(wavelength_) { nodes.reserve(11); }
+TBeam::TBeam(double wavelength_) : wavelength(wavelength_) {}
 
+// The nodes lie in one block that grows by a sixteenth of the beam, at least
+// one node: a beam never holds more than 1/16 spare room (short beams none),
+// and a long one is copied about sixteen times per node over its life.
 TBeam& TBeam::addNode(const TBeamNode& node) {
-    nodes.push_back(node);
+    const std::size_t size = nodes.size();
+    if (size == nodes.capacity()) {
+        const TBeamNode copy = node;  // `node` may lie in the block that moves
+        nodes.reserve(size + (size / 16 > 0 ? size / 16 : 1));
+        nodes.push_back(copy);
+    } else {
+        nodes.push_back(node);
+    }
     return *this;
 }
 
