@@ -6,6 +6,7 @@
 
 #include "lumivex/surfaces.h"
 #include "numeric/checked_math.h"
+#include "surfaces/refraction.h"
 
 namespace lumivex {
 
@@ -42,46 +43,10 @@ void TSurface::traceBeam(TBeam& beam, const TElement& next) {
         const double g = r * cosI - cosT;
         K = (k * r - N * g).unit();
 
-        const double theta1 = math::acosUnit(cosI);
-        const double theta2 = math::acosUnit(N.dot(K));
-
-        // The normal of the plane of incidence; zero when the ray goes
-        // straight through.
-        TVector A = K.cross(k);
-        const double lengthA = A.length();
-        if (lengthA > 0.0) A = A.unit();
-
-        // Angle between the field and the plane of incidence: sin²φ is the s
-        // share of the power, cos²φ the p share. The field direction alone
-        // counts, whatever length the host gave the vector.
-        const double phi = kPi / 2.0 - math::acosUnit(A.dot(E.unit()));
-
-        if (theta1 + theta2 < 1e-4) {
-            // Normal incidence, where s and p agree. Close to it the angles
-            // come from arccosines of values next to 1, whose relative error
-            // would spoil the general formula; the limit is better than 1e-9.
-            const double m = n2 / n1;
-            T = 4.0 * m / ((m + 1.0) * (m + 1.0));
-        } else {
-            const double cosPhi = math::cos(phi);
-            const double sinPhi = math::sin(phi);
-            const double sin2Theta1 = math::sin(2.0 * theta1);
-            const double sin2Theta2 = math::sin(2.0 * theta2);
-            const double sinSum = math::sin(theta1 + theta2);
-            const double cosDifference = math::cos(theta1 - theta2);
-            const double p = sinSum * cosDifference;
-            T = cosPhi * cosPhi * sin2Theta1 * sin2Theta2 / (p * p) +
-                sinPhi * sinPhi * sin2Theta1 * sin2Theta2 / (sinSum * sinSum);
-        }
-
-        // Rotating about K × k by the angle between k and K carries k onto K;
-        // the field keeps its orientation relative to the ray.
-        polarization = E;
-        if (lengthA > 0.0) {
-            const double d = k.dot(K);
-            const double alpha = std::fabs(d) < 1.0 ? math::acosUnit(d) : 0.0;
-            polarization = rotateAboutAxis(E.x, E.y, E.z, A.x, A.y, A.z, alpha);
-        }
+        // Fresnel power transmittance for the field's s and p shares, and
+        // the field turned with the ray, from the angles of incidence and
+        // refraction (evaluated from their cosines, see refraction.h).
+        detail::transmitAndTurn(k, K, N, E, n1, n2, T, polarization);
 
         const double rho = math::sqrt(P.x * P.x + P.y * P.y);
         if (rho > optRadius) optRadius = rho;
