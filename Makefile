@@ -57,6 +57,13 @@ sanitize: configure
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) -E host_install
 
+# Benchmarks against their floors (the same mathematics as plain loops, timed
+# in the same run), in the Release build; ends with every figure against its
+# target.
+bench: configure
+	cmake --build $(BUILD) -j $(JOBS) --target lumivex_bench
+	$(BUILD)/bench/lumivex_bench
+
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)
 
