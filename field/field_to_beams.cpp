@@ -2,7 +2,9 @@
 // with the field's intensity and unwrapped phase at its point, and its
 // direction follows the local phase gradient, so the wavefront becomes the
 // beams' starting directions.
+#include <cmath>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "lumivex/field.h"
@@ -102,7 +104,18 @@ void fieldToBeamFan(const TMatrix& field, const double dx, const double dy, cons
                 // The wavefront's tilt, λ/(2π) times the phase gradient, from
                 // forward differences at the cell's lower-left sample.
                 const double kx = wavelength * (B.imag() - A.imag()) / (kTwoPi * dx);
-                const double ky = wavelength * (C.imag() - A.imag()) / (kTwoPi * dy);
+                // A one-row field has no tilt along y, also when dy is 0.
+                const double ky = iy == H - 1 && dy == 0.0
+                                      ? 0.0
+                                      : wavelength * (C.imag() - A.imag()) / (kTwoPi * dy);
+                // A spacing of 0 gives no direction: the tilt is infinite, or 0/0
+                // where the phase does not change.
+                if (!std::isfinite(kx) || !std::isfinite(ky)) {
+                    std::ostringstream os;
+                    os << "no beam direction for the phase gradient at sample (" << ix << ", " << iy
+                       << ") with dx " << dx << " and dy " << dy;
+                    throw xmsg(os.str());
+                }
                 const TVector a(kx, ky, 1.0);
                 const double length = math::sqrt(a.dot(a));
                 const TVector kVector(a.x / length, a.y / length, a.z / length);

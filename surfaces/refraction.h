@@ -45,6 +45,16 @@ inline TVector rotateAboutUnitAxis(const TVector& v, const TVector& u, double C,
             (ux * uz * t + uy * S) * v.x + (uy * uz * t - ux * S) * v.y + (uz * uz * t + C) * v.z};
 }
 
+// The transmittance at normal incidence, 4m/(m + 1)² with m = n2/n1. An
+// index of 0 in front (a description record cut short leaves one) makes m
+// infinite and the quotient NaN: that is a failure, not a value.
+inline double normalTransmittance(double n1, double n2) {
+    const double m = n2 / n1;
+    if (std::isinf(m))
+        throw xmsg("normal-incidence transmittance: n2/n1 is infinite (index 0 in front)");
+    return 4.0 * m / ((m + 1.0) * (m + 1.0));
+}
+
 // Fails exactly where acosUnit(d) fails: beyond ±1 by more than rounding.
 inline void checkUnitDot(double d) {
     if (d > 1.0 + 1e-12 || d < -1.0 - 1e-12) math::acosUnit(d);
@@ -67,8 +77,7 @@ inline void transmitAndTurnByAngles(const TVector& k, const TVector& K, const TV
     if (lengthA > 0.0) A = A.unit();
     const double phi = kRefractionPi / 2.0 - math::acosUnit(A.dot(E.unit()));
     if (theta1 + theta2 < 1e-4) {
-        const double m = n2 / n1;
-        T = 4.0 * m / ((m + 1.0) * (m + 1.0));
+        T = normalTransmittance(n1, n2);
     } else {
         const double cosPhi = math::cos(phi);
         const double sinPhi = math::sin(phi);
@@ -91,7 +100,8 @@ inline void transmitAndTurnByAngles(const TVector& k, const TVector& K, const TV
 // Sets T, the power transmittance from index n1 into n2 for the field E
 // (s share sin²φ, p share cos²φ; the normal-incidence value when θ1 + θ2 <
 // 1e-4), and `polarization`, E turned with the ray from k to K (not scaled).
-// Throws the math xmsg where the textbook evaluation throws.
+// Throws the math xmsg where the textbook evaluation throws, and an xmsg
+// where the normal-incidence formula divides by an index of 0.
 inline void transmitAndTurn(const TVector& k, const TVector& K, const TVector& N, const TVector& E,
                             double n1, double n2, double& T, TVector& polarization) {
     const double cosI = N.dot(k);
@@ -112,8 +122,7 @@ inline void transmitAndTurn(const TVector& k, const TVector& K, const TVector& N
     if (cosI > kNearNormalCosine && cosR > kNearNormalCosine)
         normal = math::acosUnit(cosI) + math::acosUnit(cosR) < 1e-4;
     if (normal) {
-        const double m = n2 / n1;
-        T = 4.0 * m / ((m + 1.0) * (m + 1.0));
+        T = normalTransmittance(n1, n2);
     } else {
         // The angles' sines fail on a NaN; so does this.
         if (std::isnan(cosR)) math::sin(cosR);

@@ -1,0 +1,95 @@
+// Inputs the fuzz targets found, kept as tests: each once made the library
+// crash, hang, end the process or write a NaN without an xmsg.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+
+#include "lumivex/field.h"
+#include "lumivex/grin.h"
+#include "lumivex/surfaces.h"
+#include "lumivex/system.h"
+
+using namespace lumivex;
+
+namespace {
+
+bool finite(const TBeamNode& n) {
+    const double v[] = {n.position.x,     n.position.y, n.position.z,     n.kVector.x,
+                        n.kVector.y,      n.kVector.z,  n.polarization.x, n.polarization.y,
+                        n.polarization.z, n.intensity,  n.opticalPath};
+    for (double x : v)
+        if (!std::isfinite(x)) return false;
+    return true;
+}
+
+// Traces the beam; returns the failure text, or "" after checking that every
+// node is finite.
+std::string trace(TOpticalSystem& system, TBeam& beam) {
+    try {
+        system.traceBeam(beam);
+    } catch (const xmsg& e) {
+        return e.message();
+    }
+    for (int i = 0; i < beam.getSize(); ++i) EXPECT_TRUE(finite(beam[i])) << beam[i];
+    return "";
+}
+
+}  // namespace
+
+TEST(Hardening, SlabRecordCutShortLeavesIndexZeroAndNormalIncidenceFails) {
+    // "forty" is no number: the slab keeps the index 0 of the reader's scratch
+    // element. At normal incidence the transmittance 4m/(m + 1)² with m =
+    // n2/0 was NaN; it is now the surface's failure.
+    TOpticalSystem system(10.0);
+    std::istringstream text("OpticalSystem 10\nSlab\t0\tforty behind its vertex\n");
+    text >> system;
+    ASSERT_EQ(system.getSize(), 1);
+    TBeam beam(5e-4);
+    beam.addNode(TBeamNode(TVector(0, 0, -1), TVector(0, 0, 1), 1.0, TVector(1, 0, 0), 0.0));
+    const std::string message = trace(system, beam);
+    EXPECT_EQ(message.rfind("TOpticalSystem::traceBeam: \nCould not compute new k-Vector!\n", 0),
+              0u)
+        << message;
+    EXPECT_EQ(beam.getSize(), 2);
+    EXPECT_EQ(beam.getLast().intensity, 0.0);
+
+    // Off the normal the formulas hold: every ray turns along the normal and
+    // nothing is transmitted.
+    TBeam oblique(5e-4);
+    oblique.addNode(TBeamNode(TVector(0, 0, -1), TVector(0.6, 0, 0.8), 1.0, TVector(0, 1, 0), 0.0));
+    EXPECT_EQ(trace(system, oblique), "");
+    EXPECT_EQ(oblique.getLast().kVector, TVector(0, 0, 1));
+    EXPECT_EQ(oblique.getLast().intensity, 0.0);
+}
+
+TEST(Hardening, FieldWithZeroSpacingGivesNoNaNDirections) {
+    // With dx = 0 the tilt λ·Δφ/(2π·dx) was 0/0 or infinite, and the beams
+    // left with NaN directions.
+    TMatrix field(8, 2);
+    field.at(0, 0) = complex(-0.3182, -1.0);
+    TBeamFan fan;
+    try {
+        fieldToBeamFan(field, 0.0, -0.28832, 6, 3, 3.6e-14, fan);
+        FAIL() << "no xmsg";
+    } catch (const xmsg& e) {
+        EXPECT_EQ(e.message(),
+                  "fieldToBeamFan: no beam direction for the phase gradient at sample (0, 0) "
+                  "with dx 0 and dy -0.28832");
+    }
+    EXPECT_EQ(fan.getSize(), 0);
+
+    // A field of one row has no tilt along y, so dy = 0 is harmless there.
+    TMatrix row(5, 1);
+    for (int c = 0; c < 5; ++c) row.at(c, 0) = complex(std::cos(0.5 * c), std::sin(0.5 * c));
+    TBeamFan rowFan;
+    fieldToBeamFan(row, 0.1, 0.0, 4, 1, 5e-4, rowFan);
+    ASSERT_EQ(rowFan.getSize(), 4);
+    for (int b = 0; b < 4; ++b) {
+        const TBeamNode n = (*rowFan[b])[0];
+        EXPECT_TRUE(finite(n)) << n;
+        EXPECT_EQ(n.kVector.y, 0.0);
+        EXPECT_NEAR(n.kVector.x / n.kVector.z, 5e-4 * 0.5 / (2 * 3.141592653589793 * 0.1), 1e-15);
+    }
+}
