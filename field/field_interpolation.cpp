@@ -1,7 +1,7 @@
 #include "field/field_interpolation.h"
 
-#include <climits>
 #include <cmath>
+#include <sstream>
 #include <string>
 
 #include "numeric/spline.h"
@@ -14,6 +14,8 @@ namespace {
 
 // Spline end condition: natural (second derivative 0) at that end.
 constexpr double kNaturalEnd = 1e30;
+
+constexpr double kMaxGridPoints = 1e7;
 
 }  // namespace
 
@@ -54,8 +56,14 @@ TFieldInterpolation::TFieldInterpolation(TBeamFan& fan_, double fanWidth_)
     gridRange = gridEnd - gridStart;
     beamSpacing = fanWidth / (beamCount - 1);
     const double points = (gridRange / beamSpacing) * 2.0;
-    if (!(points < static_cast<double>(INT_MAX)))
-        reject("the density grid would need too many points; is fanWidth too small?");
+    // Three arrays of that many doubles: beyond ten million points (240 MB)
+    // the fan has spread far beyond its start, or fanWidth is wrong.
+    if (!(points <= kMaxGridPoints)) {
+        std::ostringstream os;
+        os << "the density grid would need " << points << " points, more than " << kMaxGridPoints
+           << "; is fanWidth too small?";
+        reject(os.str());
+    }
     gridSize = static_cast<int>(points);
     if (gridSize < 2)
         reject("the beams end too close together for a density grid of at least 2 points");

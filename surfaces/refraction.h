@@ -135,6 +135,12 @@ inline void transmitAndTurn(const TVector& k, const TVector& K, const TVector& N
         const double sin2Product = 4.0 * s1 * c1 * s2 * c2;  // sin 2θ1 · sin 2θ2
         const double sinSum = s1 * c2 + c1 * s2;
         const double cosDifference = c1 * c2 + s1 * s2;
+        if (!(sinSum > 0.0 && cosDifference > 0.0)) {
+            // Only a degenerate refracted direction gets here (θ1 + θ2 or
+            // θ2 − θ1 exactly at 0 or π/2 outside normal incidence).
+            transmitAndTurnByAngles(k, K, N, E, n1, n2, T, polarization);
+            return;
+        }
         const double Ts = sin2Product / (sinSum * sinSum);
         const double Tp = Ts / (cosDifference * cosDifference);
         T = cos2Phi * Tp + sinPhi * sinPhi * Ts;

@@ -42,6 +42,9 @@ void TSurface::traceBeam(TBeam& beam, const TElement& next) {
         const double cosT = math::sqrt(1.0 - r * r * (1.0 - cosI * cosI));
         const double g = r * cosI - cosT;
         K = (k * r - N * g).unit();
+        // With indices some 1e16 apart the two terms cancel: no direction.
+        if (K.x == 0.0 && K.y == 0.0 && K.z == 0.0)
+            throw xmsg("TSurface::traceBeam: the refracted direction has no length");
 
         // Fresnel power transmittance for the field's s and p shares, and
         // the field turned with the ray, from the angles of incidence and

@@ -93,3 +93,44 @@ TEST(Hardening, FieldWithZeroSpacingGivesNoNaNDirections) {
         EXPECT_NEAR(n.kVector.x / n.kVector.z, 5e-4 * 0.5 / (2 * 3.141592653589793 * 0.1), 1e-15);
     }
 }
+
+TEST(Hardening, IndicesFarApartLeaveNoRefractedDirectionAndFail) {
+    // An index of 1.9e20 in front: r·k − g·N cancels to the zero vector, the
+    // node got the direction (0, 0, 0) and, from cos(θ1 − θ2) = 0, a NaN
+    // intensity. No direction is a failure to compute one.
+    TOpticalSystem system(1.0);
+    std::istringstream text("OpticalSystem 2\nSlab\t1\t188888888888888888881   then1\n");
+    text >> system;
+    ASSERT_EQ(system.getSize(), 1);
+    TBeam beam(5e-4);
+    beam.addNode(TBeamNode(TVector(0.5, -0.3, -25), TVector(0, 0, 1), 1.0, TVector(0, 1, 0), 0.0));
+    EXPECT_EQ(trace(system, beam),
+              "TOpticalSystem::traceBeam: \nCould not compute new k-Vector!\n"
+              "((0,0,1),(0,0,0),(0,0,1))\n0,1,0\n");
+    EXPECT_EQ(beam.getLast().kVector, TVector(0, 0, 0));
+    EXPECT_EQ(beam.getLast().intensity, 0.0);
+}
+
+TEST(Hardening, DensityGridOfAFanSpreadFarBeyondItsWidthIsRefused) {
+    // Two beams ending 10 apart from a start only 1.5e-6 wide ask for a
+    // density grid of 2e7 points; fans like it asked for hundreds of millions
+    // (gigabytes), enough to end the process. Ten million is the limit.
+    TBeamFan fan;
+    for (double x : {-5.0, 5.0}) {
+        auto* beam = new TBeam(6.328e-7);
+        beam->addNode(TBeamNode(TVector(x, 0, 10), TVector(0, 0, 1), 1.0, TVector(1, 0, 0), 0.0));
+        fan.addBeam(beam);
+    }
+    TMatrix field(16, 1);
+    try {
+        beamFanToField(fan, 0.5, 0.5, 1.5e-6, 0.0, &field);
+        FAIL() << "no xmsg";
+    } catch (const xmsg& e) {
+        EXPECT_EQ(e.message(),
+                  "beamFanToField: the density grid would need 2e+07 points, more than 1e+07; is "
+                  "fanWidth too small?");
+    }
+    // A start as wide as the end is drawn.
+    beamFanToField(fan, 0.5, 0.5, 10.0, 0.0, &field);
+    EXPECT_GT(std::abs(field.at(8, 0)), 0.0);
+}
