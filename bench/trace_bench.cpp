@@ -420,28 +420,22 @@ struct Rod {
         const double u2 = u * u;
         return n0 * math::sqrt(((1.0 - u2) + u2 * u2 * h4) + u2 * u2 * u2 * h6);
     }
-    // d/dz of one axis' state (u, s): (s, a).
-    void derivative(double u, double s, const TVector& pos, double d, double& du,
-                    double& ds) const {
+    // d²u/dz² = c·u for one axis: c is half the transverse derivative of n²
+    // over u, scaled by d, with the radius of pos; the same for all stages.
+    double factor(const TVector& pos, double d) const {
         const double r = math::sqrt(pos.x * pos.x + pos.y * pos.y);
         const double r2 = r * r;
         const double g2 = g * g;
         const double g4 = g2 * g2;
         const double g6 = g4 * g2;
-        du = s;
-        ds = n0 * n0 * d * (2.0 * h4 * g4 * r2 + 3.0 * h6 * g6 * r2 * r2 - g * g) * u;
+        return n0 * n0 * d * (2.0 * h4 * g4 * r2 + 3.0 * h6 * g6 * r2 * r2 - g * g);
     }
     // The classical Runge–Kutta step with the library's step control.
-    void rungeKutta(double& u, double& s, const TVector& pos, double h, double d) {
-        double a1, b1, a2, b2, a3, b3, a4, b4;
-        derivative(u, s, pos, d, a1, b1);
-        a1 *= h, b1 *= h;
-        derivative(u + a1 * 0.5, s + b1 * 0.5, pos, d, a2, b2);
-        a2 *= h, b2 *= h;
-        derivative(u + a2 * 0.5, s + b2 * 0.5, pos, d, a3, b3);
-        a3 *= h, b3 *= h;
-        derivative(u + a3, s + b3, pos, d, a4, b4);
-        a4 *= h, b4 *= h;
+    void rungeKutta(double& u, double& s, double h, double c) {
+        const double a1 = s * h, b1 = c * u * h;
+        const double a2 = (s + b1 * 0.5) * h, b2 = c * (u + a1 * 0.5) * h;
+        const double a3 = (s + b2 * 0.5) * h, b3 = c * (u + a2 * 0.5) * h;
+        const double a4 = (s + b3) * h, b4 = c * (u + a3) * h;
         u = u + (a1 + a2 * 2.0 + a3 * 2.0 + a4) * 0.16666666666666666;
         s = s + (b1 + b2 * 2.0 + b3 * 2.0 + b4) * 0.16666666666666666;
         step = h;
@@ -478,9 +472,10 @@ int traceRod(Rod& rod, const Record& entry, double wavelength, double& optRadius
         const double h = rod.step;
         const TVector pos(P.x, P.y, P.z + h);
         double ux = P.x, sx = K.x / K.z, uy = P.y, sy = K.y / K.z;
-        rod.rungeKutta(ux, sx, pos, h, D);
+        const double c = rod.factor(pos, D);
+        rod.rungeKutta(ux, sx, h, c);
         const double hx = rod.step;
-        rod.rungeKutta(uy, sy, pos, h, D);
+        rod.rungeKutta(uy, sy, h, c);
         const double hy = rod.step;
         rod.step = hx <= hy ? hx : hy;
         P = TVector(ux, uy, P.z + h);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "grin/runge_kutta.h"
 #include "numeric/checked_math.h"
 
 namespace lumivex {
@@ -55,24 +56,7 @@ TVector TGRIN::findInitialValues(const TBeamNode& node) const {
 
 TVector TGRIN::RungeKutta(TVector& y, const TVector& pos, const double h, const double d) {
     // The index gradient is taken at pos for all four stages.
-    const TVector k1 = P(y, pos, d) * h;
-    const TVector k2 = P(y + k1 * 0.5, pos, d) * h;
-    const TVector k3 = P(y + k2 * 0.5, pos, d) * h;
-    const TVector k4 = P(y + k3, pos, d) * h;
-    const TVector ynew = y + (k1 + k2 * 2.0 + k3 * 2.0 + k4) * 0.16666666666666666;
-
-    // How far the stages' slopes stray from a straight line, per component;
-    // the smaller measure steers the next step.
-    step = h;
-    const double qx =
-        std::fabs(k2.x - k1.x) < 1e-40 ? 0.0 : 2.0 * std::fabs((k3.x - k2.x) / (k2.x - k1.x));
-    const double qy =
-        std::fabs(k2.y - k1.y) < 1e-40 ? 0.0 : 2.0 * std::fabs((k3.y - k2.y) / (k2.y - k1.y));
-    const double q = qx <= qy ? qx : qy;
-    if (q < 0.0002) step = 2.0 * step;
-    if (q > 0.0016) step = 0.5 * step;
-    if (step < 1e-8) step = 1e-8;
-    return ynew;
+    return detail::rungeKuttaStep(y, h, step, [&](const TVector& v) { return P(v, pos, d); });
 }
 
 void TGRIN::traceBeam(TBeam& beam, const TElement& next) {
