@@ -9,7 +9,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 # run as root and otherwise prints the one command that would.
 PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
 
-.PHONY: all deps configure build test demo bench sanitize fuzz format clean
+.PHONY: all deps configure build test demo bench sanitize fuzz tsan format clean
 
 all: build
 
@@ -64,8 +64,34 @@ bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target lumivex_bench
 	$(BUILD)/bench/lumivex_bench
 
+# libFuzzer targets (clang) under ASan and UBSan, FUZZ_SECONDS each: the
+# description reader, the field conversions, tracing through random systems.
+# The corpora grow in $(FUZZ_BUILD)/corpus, seeded with examples/*.txt;
+# findings are left as crash-*/timeout-* files in $(FUZZ_BUILD).
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := description field trace
+fuzz:
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t && cp examples/*.txt $(FUZZ_BUILD)/corpus/$$t/ && \
+	  (cd $(FUZZ_BUILD) && ./fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=30 -rss_limit_mb=2048 \
+	    -print_final_stats=1 corpus/$$t) || exit 1; \
+	done
+
+# The threads test under ThreadSanitizer.
+TSAN_BUILD ?= build-tsan
+TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
+tsan: configure
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVEX_BUILD_BENCH=OFF \
+	  -DLUMIVEX_BUILD_TOOLS=OFF -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$(TSAN_FLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$(TSAN_FLAGS)"
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_threads
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 tests/test_threads
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
