@@ -79,12 +79,10 @@ TBeamNode TGrinRod::RKStep(TBeamNode& node, const TVector& D) {
         const double profile = 2.0 * h4 * g4 * r2 + 3.0 * h6 * g6 * r2 * r2 - g * g;
         const double cx = n0 * n0 * D.x * profile;
         const double cy = n0 * n0 * D.y * profile;
-        yx = detail::rungeKuttaStep(yx, h, step,
+        yx = detail::rungeKuttaStep(yx, h, hx,
                                     [cx](const TVector& v) { return TVector(v.y, cx * v.x, 0.0); });
-        hx = step;
-        yy = detail::rungeKuttaStep(yy, h, step,
+        yy = detail::rungeKuttaStep(yy, h, hy,
                                     [cy](const TVector& v) { return TVector(v.y, cy * v.x, 0.0); });
-        hy = step;
     } else {
         yx = RungeKutta(yx, pos, h, D.x);
         hx = step;
