@@ -91,16 +91,12 @@ TBeamNode TGrinRod::RKStep(TBeamNode& node, const TVector& D) {
     }
     step = hx <= hy ? hx : hy;
 
-    const TVector position(yx.x, yy.x, p.z + h);
+    node.position = TVector(yx.x, yy.x, p.z + h);
     const double sx = yx.y;
     const double sy = yy.y;
     const double kz = 1.0 / math::sqrt(sx * sx + 1.0 + sy * sy);
-    const TVector kVector(sx * kz, sy * kz, kz);
-    node.position = position;
-    node.kVector = kVector;
-    // Built from the new values rather than read back from the node just
-    // written, which would stall on the stores.
-    return TBeamNode(position, kVector, node.intensity, node.polarization, node.opticalPath);
+    node.kVector = TVector(sx * kz, sy * kz, kz);
+    return node;
 }
 
 void TGrinRod::getPolygon(TPolygon& polygon, const bool reverse, const double r) const {
