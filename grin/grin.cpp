@@ -8,13 +8,13 @@
 
 #include "grin/runge_kutta.h"
 #include "numeric/checked_math.h"
+#include "system/refraction.h"
 
 namespace lumivex {
 
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-constexpr double kHalfPi = 1.5707963267948966;
 
 // A trace that needs more steps than this is not going to finish: at the
 // 1e-8 floor it would still cover 0.1 length units.
@@ -120,47 +120,15 @@ void TGRIN::traceBeam(TBeam& beam, const TElement& next) {
                            ? V0
                            : rotateAboutAxis(V0.x, V0.y, V0.z, C.x, C.y, C.z, turnAngle(Kf, K0));
 
-    // Snell's law at the exit surface, in vector form.
+    // Refraction at the exit surface, as at any surface.
     const double nIn = getRefIndex(P, 0.0).real();
     const double nOut = next.getRefIndex(P, 0.0).real();
     const TVector N = exitNormal(P);
-    const double mu = nIn / nOut;
-    const double c = N.dot(Kf);
-    const double gamma = mu * c - math::sqrt(1.0 - (1.0 - c * c) * (mu * mu));
-    const TVector Kt = (Kf * mu - N * gamma).unit();
-
-    const double thetaI = math::acosUnit(N.dot(Kf));
-    const double thetaT = math::acosUnit(N.dot(Kt));
-
-    // Normal of the plane of incidence; zero at normal incidence.
-    TVector A = Kt.cross(Kf);
-    const bool inPlane = A.length() == 0.0;
-    if (!inPlane) A = A.unit();
-
-    // Angle between the polarization and the plane of incidence: sin²φ is the
-    // s share, cos²φ the p share. A zero polarization leaves φ = 0.
-    const double phi = kHalfPi - math::acosUnit(A.dot(V1.unit()));
-
-    // Fresnel power transmittance. Below 1e-4 the rounding of the arccosines
-    // dominates the general formula, and the normal-incidence value is exact
-    // to 1e-9.
-    double T;
-    if (thetaI + thetaT < 1e-4) {
-        const double ratio = nOut / nIn;
-        T = 4.0 * ratio / ((ratio + 1.0) * (ratio + 1.0));
-    } else {
-        const double B = math::sin(2.0 * thetaI) * math::sin(2.0 * thetaT);
-        const double sinSum = math::sin(thetaI + thetaT);
-        const double cosDiff = math::cos(thetaI - thetaT);
-        const double cosPhi = math::cos(phi);
-        const double sinPhi = math::sin(phi);
-        T = cosPhi * cosPhi * B / ((sinSum * cosDiff) * (sinSum * cosDiff)) +
-            sinPhi * sinPhi * B / (sinSum * sinSum);
-    }
+    const TVector Kt = detail::refract(Kf, N, nIn, nOut);
+    double T = 0.0;
+    TVector V2;
+    detail::transmitAndTurn(Kf, Kt, N, V1, nIn, nOut, T, V2);
     const double I = I0 * T;
-
-    const TVector V2 =
-        inPlane ? V1 : rotateAboutAxis(V1.x, V1.y, V1.z, A.x, A.y, A.z, turnAngle(Kf, Kt));
 
     beam.addNode(TBeamNode(P, Kt, I, V2.unit(), phase));
 }

@@ -6,7 +6,7 @@
 
 #include "lumivex/surfaces.h"
 #include "numeric/checked_math.h"
-#include "surfaces/refraction.h"
+#include "system/refraction.h"
 
 namespace lumivex {
 
@@ -34,17 +34,7 @@ void TSurface::traceBeam(TBeam& beam, const TElement& next) {
         const double n2 = next.getRefIndex(P, 0.0).real();
         N = getSurfaceNormal(P);
 
-        // Snell's law in vector form for a normal that points along the ray.
-        // Beyond the critical angle the square root fails: there is no
-        // refracted ray, and no reflected one is followed.
-        const double r = n1 / n2;
-        const double cosI = N.dot(k);
-        const double cosT = math::sqrt(1.0 - r * r * (1.0 - cosI * cosI));
-        const double g = r * cosI - cosT;
-        K = (k * r - N * g).unit();
-        // With indices some 1e16 apart the two terms cancel: no direction.
-        if (K.x == 0.0 && K.y == 0.0 && K.z == 0.0)
-            throw xmsg("TSurface::traceBeam: the refracted direction has no length");
+        K = detail::refract(k, N, n1, n2);
 
         // Fresnel power transmittance for the field's s and p shares, and
         // the field turned with the ray, from the angles of incidence and

@@ -1,6 +1,8 @@
-// The Fresnel power transmittance and the turn of the polarization at one
-// refraction, given the incident direction k, the refracted direction K, the
-// unit normal N and the field E.
+// Refraction at an interface between two media, shared by the refracting
+// surfaces and the exit face of gradient-index media: the refracted direction
+// by Snell's law, the Fresnel power transmittance and the turn of the
+// polarization, given the incident direction k, the refracted direction K,
+// the unit normal N (along the ray) and the field E.
 //
 // The textbook form works with the angles: θ1 = acos(N·k), θ2 = acos(N·K),
 // φ = π/2 − acos(A·Ê) with A the unit normal of the plane of incidence, and
@@ -18,10 +20,11 @@
 // form divides by a sine that is small but never exactly 0 in floating point
 // while the identities may give 0; those rays keep the textbook evaluation,
 // so both paths fail, and give values, exactly where it does.
-#ifndef LUMIVEX_SURFACES_REFRACTION_H
-#define LUMIVEX_SURFACES_REFRACTION_H
+#ifndef LUMIVEX_SYSTEM_REFRACTION_H
+#define LUMIVEX_SYSTEM_REFRACTION_H
 
 #include <cmath>
+#include <string>
 
 #include "lumivex/geometry.h"
 #include "numeric/checked_math.h"
@@ -34,6 +37,24 @@ constexpr double kRefractionPi = 3.141592653589793;
 // Below this cosine an angle exceeds 1.4e-4, so two such angles cannot add
 // up to the 1e-4 of normal incidence.
 constexpr double kNearNormalCosine = 0.99999999;
+
+// Snell's law in vector form for a unit normal N that points along the ray:
+// with r = n1/n2 and cosI = N·k, K = unit(r·k − (r·cosI − cosT)·N) where
+// cosT = sqrt(1 − r²·(1 − cosI²)). Beyond the critical angle the square root
+// fails (the math xmsg): there is no refracted ray, and no reflected one is
+// followed.
+inline TVector refract(const TVector& k, const TVector& N, double n1, double n2) {
+    const double r = n1 / n2;
+    const double cosI = N.dot(k);
+    const double cosT = math::sqrt(1.0 - r * r * (1.0 - cosI * cosI));
+    const double g = r * cosI - cosT;
+    const TVector K = (k * r - N * g).unit();
+    // With indices some 1e16 apart the two terms cancel: no direction.
+    if (K.x == 0.0 && K.y == 0.0 && K.z == 0.0)
+        throw xmsg("refraction: the refracted direction has no length (indices " +
+                   std::to_string(n1) + " and " + std::to_string(n2) + ")");
+    return K;
+}
 
 // rotateAboutAxis for a unit axis u and an angle given by its cosine C and
 // sine S: v·C + (v × u)·S + u·(u·v)·(1 − C), the same expression.
