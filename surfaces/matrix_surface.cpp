@@ -84,6 +84,13 @@ TMatrixSurface::TMatrixSurface(double zPosition_, const complex& refIndex_, doub
       dy(dy_),
       heightTable(nullptr) {}
 
+TMatrixSurface::TMatrixSurface(const TMatrixSurface& other)
+    : TElement(other),
+      TSurface(other),
+      dx(other.dx),
+      dy(other.dy),
+      heightTable(other.heightTable ? new TMatrix(*other.heightTable) : nullptr) {}
+
 TMatrixSurface::~TMatrixSurface() { delete heightTable; }
 
 double TMatrixSurface::Height(const TVector& p) const {

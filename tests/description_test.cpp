@@ -6,7 +6,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <typeinfo>
 
+#include "lumivex/description.h"
 #include "lumivex/grin.h"
 #include "lumivex/surfaces.h"
 #include "lumivex/system.h"
@@ -221,4 +223,113 @@ TEST(DescriptionFile, OpenReadsAFileAndLeavesTheSystemAloneWithoutOne) {
     ASSERT_EQ(system.getSize(), 2);
     EXPECT_EQ(system.defaultRadius, 3.0);
     EXPECT_EQ(system[1]->zPosition, 10.0);
+}
+
+TEST(DescriptionReport, SaysWhereEveryWordCameFromAndWhereReadingStopped) {
+    const std::string text =
+        "OpticalSystem 4\nSlab 1 1.5 note\n  Lens 5 1.5 1 -20 0\nGrinRod 9 1.6 0.2x 0 0\nSlab 20 1";
+    std::istringstream is(text);
+    TOpticalSystem system(7.0);
+    TReadReport report;
+    readDescription(is, system, &report);
+
+    // The same elements as the plain reader, which keeps no report.
+    Read plain(text);
+    EXPECT_EQ(written(system), written(plain.system));
+    EXPECT_TRUE(is.fail());
+
+    EXPECT_EQ(report.header.text, "OpticalSystem");
+    EXPECT_EQ(report.radius.text, "4");
+    EXPECT_EQ(report.radius.line, 1);
+    ASSERT_EQ(report.records.size(), 3u);
+    EXPECT_EQ(report.elementsAdded, 3);
+    EXPECT_EQ(report.records[1].keyword.line, 3);
+    EXPECT_EQ(report.records[1].keyword.column, 3);
+    EXPECT_TRUE(report.records[1].complete());
+    EXPECT_EQ(report.records[1].values[3].text, "-20");
+    ASSERT_EQ(report.skipped.size(), 1u);
+    EXPECT_EQ(report.skipped[0].text, "note");
+    EXPECT_EQ(report.skipped[0].column, 12);
+
+    // "0.2x": the g was read, the h4 extraction began at "x".
+    EXPECT_FALSE(report.records[2].complete());
+    EXPECT_EQ(report.records[2].values.size(), 3u);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_FALSE(report.atEnd);
+    EXPECT_EQ(report.line, 4);
+    EXPECT_EQ(report.column, 15);
+    EXPECT_EQ(report.word, "0.2x");
+    EXPECT_EQ(report.fromHere, "x");
+    EXPECT_EQ(describeStop(report),
+              "reading stopped at word \"0.2x\" (at \"x\"), which is not the h4 of the GrinRod "
+              "record");
+
+    // A text that ends inside a record names the line of its last word.
+    std::istringstream shortText("OpticalSystem 4\nLens 5 1.5\n\n");
+    TOpticalSystem other(7.0);
+    readDescription(shortText, other, &report);
+    EXPECT_TRUE(report.stopped && report.atEnd);
+    EXPECT_EQ(report.line, 2);
+    EXPECT_EQ(describeStop(report),
+              "the text ends where the second index of the Lens record should be");
+    EXPECT_EQ(other.getSize(), 1);
+}
+
+// A host's surface: the catalogue knows the library class it derives from
+// but copies only the library's own classes.
+struct HostSlab : TSlab {
+    HostSlab() : TElement(2.0), TSlab(2.0, 1.5) {}
+};
+
+TEST(ElementCatalogue, KnowsEveryKindAndCopiesItExactly) {
+    std::vector<std::unique_ptr<TElement>> elements;
+    elements.push_back(std::make_unique<TSlab>(1.0, complex(1.5, 0.01)));
+    elements.push_back(std::make_unique<TLens>(2.0, 1.5, 0.0, 1.0, -20.0));
+    elements.push_back(std::make_unique<TGeneralLens>(3.0, 1.5, 0.0, 10.0, -0.5));
+    elements.push_back(std::make_unique<TSphericalLens>(4.0, 1.5, 0.5, 10.0));
+    elements.push_back(std::make_unique<TEllipticalLens>(5.0, 1.5, 0.0, 4.0, 3.0));
+    elements.push_back(std::make_unique<THyperbolicLens>(6.0, 1.5, 0.0, 4.0, 3.0));
+    elements.push_back(std::make_unique<TFresnelLens>(7.0, 1.5, 0.5, 1.5, 20.0));
+    elements.push_back(std::make_unique<TPolynomialSurface>(8.0, 1.5, 0.0));
+    elements.push_back(std::make_unique<TPolynomialXYSurface>(9.0, 1.5, 0.0, 2, 2));
+    elements.push_back(std::make_unique<TMatrixSurface>(10.0, 1.5, 0.1, 0.1, new TMatrix(3, 3)));
+    elements.push_back(std::make_unique<TMatrixLens>(11.0, 1.5, 10.0, 0.0, 0.0, 5, 5, 0.1, 0.1));
+    elements.push_back(std::make_unique<TGrinRod>(12.0, 1.6, 0.2, 0.0, 0.0));
+    std::vector<std::string> names;
+    for (const auto& e : elements) {
+        e->optRadius = 0.25;
+        const TElementKind* kind = kindOf(*e);
+        ASSERT_NE(kind, nullptr);
+        ASSERT_TRUE(kind->isExactly(*e)) << kind->name;
+        names.push_back(kind->name);
+        const std::unique_ptr<TElement> copy = cloneElement(*e);
+        ASSERT_NE(copy, nullptr) << kind->name;
+        EXPECT_EQ(typeid(*copy), typeid(*e));
+        EXPECT_EQ(copy->optRadius, 0.25);
+        EXPECT_EQ(copy->getRefIndex(TVector(0.05, 0, 0), 0), e->getRefIndex(TVector(0.05, 0, 0), 0));
+        // A record written by the copy reads back through the catalogue.
+        if (!kind->keyword.empty()) {
+            EXPECT_EQ(kindForKeyword(kind->keyword), kind);
+            const std::unique_ptr<TElement> made = kind->make(kind->recordValues(*e));
+            std::ostringstream a, b;
+            e->write(a);
+            made->write(b);
+            EXPECT_EQ(a.str(), b.str());
+        }
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "Slab", "Lens", "GeneralLens", "SphericalLens", "EllipticalLens",
+                         "HyperbolicLens", "FresnelLens", "PolynomialSurface",
+                         "PolynomialXYSurface", "MatrixSurface", "MatrixLens", "GrinRod"}));
+
+    // Copies of a table surface own their own table.
+    const auto& matrix = dynamic_cast<const TMatrixLens&>(*elements[10]);
+    const std::unique_ptr<TElement> copy = cloneElement(matrix);
+    EXPECT_NE(dynamic_cast<const TMatrixLens&>(*copy).heightTable, matrix.heightTable);
+
+    HostSlab host;
+    EXPECT_EQ(kindOf(host)->name, "Slab");
+    EXPECT_EQ(cloneElement(host), nullptr);
+    const TElement plain(1.0);
+    EXPECT_EQ(kindOf(plain), nullptr);
 }

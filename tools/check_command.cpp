@@ -21,25 +21,33 @@ struct CheckOptions {
 
 std::string lineTag(int line) { return "line " + std::to_string(line) + ":"; }
 
-// The values of an element as the library holds them, in record order.
+std::string indexOrNumber(const complex& value) {
+    if (value.imag() == 0.0) return number(value.real());
+    return "(" + number(value.real()) + "," + number(value.imag()) + ")";
+}
+
+// The values of an element as the library holds them, in record order, and
+// what they imply.
 std::string recordValues(const TElement& e) {
-    if (const auto* lens = dynamic_cast<const TLens*>(&e))
-        return "z=" + number(e.zPosition) + " n=" + number(lens->refIndex.real()) +
-               " secondIndex=" + number(lens->secondIndex) +
-               " vertexLength=" + number(lens->vertexLength) +
-               " heightModulus=" + number(lens->heightModulus) + "  (curvature radius " +
-               number(lens->curvatureRadius) + ", conic constant " + number(lens->conicConstant) +
-               ")";
-    if (const auto* rod = dynamic_cast<const TGrinRod*>(&e))
-        return "z=" + number(e.zPosition) + " n0=" + number(rod->n0) + " g=" + number(rod->g) +
-               " h4=" + number(rod->h4) + " h6=" + number(rod->h6);
-    if (const auto* surface = dynamic_cast<const TSurface*>(&e)) {
-        const complex n = surface->refIndex;
-        return "z=" + number(e.zPosition) + " n=" +
-               (n.imag() == 0.0 ? number(n.real())
-                                : "(" + number(n.real()) + "," + number(n.imag()) + ")");
-    }
-    return "z=" + number(e.zPosition);
+    const TElementKind* kind = kindOf(e);
+    if (!kind) return "z=" + number(e.zPosition);
+    std::string text;
+    const std::vector<complex> values = kind->recordValues(e);
+    for (std::size_t f = 0; f < values.size(); ++f)
+        text += (f ? " " : "") + kind->fields[f].key + "=" + indexOrNumber(values[f]);
+    const std::vector<TElementParameter> derived = kind->derived(e);
+    for (std::size_t d = 0; d < derived.size(); ++d)
+        text += (d ? ", " : "  (") + derived[d].name + " " + indexOrNumber(derived[d].value);
+    if (!derived.empty()) text += ")";
+    return text;
+}
+
+// The description keywords, "Slab, Lens, GrinRod".
+std::string keywordList() {
+    std::string text;
+    for (const TElementKind& kind : elementKinds())
+        if (!kind.keyword.empty()) text += (text.empty() ? "" : ", ") + kind.keyword;
+    return text;
 }
 
 // Things a reader accepts that are probably not what the author meant.
@@ -52,28 +60,15 @@ std::vector<std::string> remarks(const TOpticalSystem& system) {
             notes.push_back(which +
                             " lies in front of the element before it; light meets "
                             "elements in the order they are listed");
-        if (const auto* lens = dynamic_cast<const TLens*>(&e)) {
-            if (lens->secondIndex == 0.0)
-                notes.push_back(which +
-                                " has second index 0, so its conic constant is not "
-                                "finite and rays through it fail");
-            if (lens->vertexLength == 0.0)
-                notes.push_back(which + " has vertex length 0: a flat surface");
-        }
-        if (const auto* rod = dynamic_cast<const TGrinRod*>(&e)) {
-            if (!(rod->n0 > 0.0)) notes.push_back(which + " has an axial index n0 of at most 0");
-            if (rod->g > 0.0 && e.getRadius() > 1.0 / rod->g && rod->h4 == 0.0 && rod->h6 == 0.0)
-                notes.push_back(which +
-                                " has no real index beyond r = 1/g = " + number(1.0 / rod->g) +
-                                ", inside its radius " + number(e.getRadius()));
-        }
+        if (const TElementKind* kind = kindOf(e))
+            for (const std::string& remark : kind->remarks(e)) notes.push_back(which + " " + remark);
     }
     return notes;
 }
 
 void runCheck(const CheckOptions& options) {
     LoadedSystem loaded = readSystem(options.file);
-    const DescriptionScan& scan = loaded.scan;
+    const TReadReport& scan = loaded.report;
     const TOpticalSystem& system = *loaded.system;
     // With --write standard output carries the description alone.
     std::ostream& os = options.write ? std::cerr : std::cout;
@@ -89,22 +84,21 @@ void runCheck(const CheckOptions& options) {
         os << "  " << lineTag(scan.radius.line) << " default radius "
            << number(system.defaultRadius) << '\n';
 
-    // The scan and the library read the same text with the same
-    // extractions, so record k is element k. Records and skipped words are
-    // listed in the order of the text.
+    // Record k became element k. Records and skipped words are listed in the
+    // order of the text.
     std::size_t k = 0, w = 0;
-    auto before = [](const ScannedWord& a, const ScannedWord& b) {
+    auto before = [](const TReadWord& a, const TReadWord& b) {
         return a.line < b.line || (a.line == b.line && a.column < b.column);
     };
     while (k < scan.records.size() || w < scan.skipped.size()) {
         if (w < scan.skipped.size() &&
             (k == scan.records.size() || before(scan.skipped[w], scan.records[k].keyword))) {
-            const ScannedWord& word = scan.skipped[w++];
+            const TReadWord& word = scan.skipped[w++];
             os << "  " << lineTag(word.line) << " skipped \"" << word.text
-               << "\" (not a keyword: Slab, Lens, GrinRod)\n";
+               << "\" (not a keyword: " << keywordList() << ")\n";
             continue;
         }
-        const ScannedRecord& record = scan.records[k];
+        const TReadRecord& record = scan.records[k];
         os << "  " << lineTag(record.keyword.line) << " element " << k + 1 << ": ";
         if (const TElement* e = system[static_cast<int>(k)])
             os << elementKind(*e) << "  " << recordValues(*e) << "  radius " << number(e->radius);
@@ -112,12 +106,12 @@ void runCheck(const CheckOptions& options) {
             os << record.keyword.text << " (not added by the library)";
         os << '\n';
         if (!record.complete()) {
-            const auto& names = recordValueNames(record.keyword.text);
+            const auto& fields = kindForKeyword(record.keyword.text)->fields;
             os << "      the record is cut short: it has " << record.values.size() << " of "
                << record.expectedValues << " values; the missing ";
-            for (std::size_t v = record.values.size(); v < names.size(); ++v)
-                os << (v == record.values.size() ? "" : ", ") << names[v];
-            os << (names.size() - record.values.size() == 1 ? " stays 0\n" : " stay 0\n");
+            for (std::size_t v = record.values.size(); v < fields.size(); ++v)
+                os << (v == record.values.size() ? "" : ", ") << fields[v].description;
+            os << (fields.size() - record.values.size() == 1 ? " stays 0\n" : " stay 0\n");
         }
         ++k;
     }
@@ -131,8 +125,8 @@ void runCheck(const CheckOptions& options) {
         os << ", skipped " << scan.skipped.size()
            << (scan.skipped.size() == 1 ? " word" : " words");
     if (scan.stopped)
-        os << "; " << lineTag(scan.stop.line) << " " << describeStop(scan.stop)
-           << (scan.stop.atEnd ? "\n" : "; nothing after it was read\n");
+        os << "; " << lineTag(scan.line) << " " << describeStop(scan)
+           << (scan.atEnd ? "\n" : "; nothing after it was read\n");
     else
         os << "; the whole text was read\n";
 
@@ -145,7 +139,7 @@ void runCheck(const CheckOptions& options) {
         throw ToolError(kExitInput, "'" + loaded.source.name + "' holds no optical element");
     if (scan.stopped) {
         const int status = system.getSize() == 0 ? kExitInput : kExitFailure;
-        throw ToolError(status, readStopMessage(loaded.source.name, scan.stop));
+        throw ToolError(status, readStopMessage(loaded.source.name, scan));
     }
 }
 

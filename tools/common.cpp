@@ -28,15 +28,8 @@ bool isBlank(const std::string& text) {
 
 }  // namespace
 
-std::string describeStop(const ReadStop& stop) {
-    if (stop.atEnd) return "the text ends where " + stop.expected + " should be";
-    std::string text = "reading stopped at word \"" + stop.word + "\"";
-    if (stop.fromHere != stop.word) text += " (at \"" + stop.fromHere + "\")";
-    return text + ", which is not " + stop.expected;
-}
-
-std::string readStopMessage(const std::string& name, const ReadStop& stop) {
-    return name + ":" + std::to_string(stop.line) + ": " + describeStop(stop);
+std::string readStopMessage(const std::string& name, const TReadReport& report) {
+    return name + ":" + std::to_string(report.line) + ": " + describeStop(report);
 }
 
 Description loadDescription(const std::string& path) {
@@ -66,18 +59,17 @@ Description loadDescription(const std::string& path) {
 LoadedSystem readSystem(const std::string& path) {
     LoadedSystem loaded;
     loaded.source = loadDescription(path);
-    loaded.scan = scanDescription(loaded.source.text);
     loaded.system = std::make_unique<TOpticalSystem>(0.0);
     std::istringstream is(loaded.source.text);
-    is >> *loaded.system;
+    readDescription(is, *loaded.system, &loaded.report);
     return loaded;
 }
 
 LoadedSystem loadSystem(const std::string& path) {
     LoadedSystem loaded = readSystem(path);
     const std::string& name = loaded.source.name;
-    if (loaded.scan.stopped)
-        throw ToolError(kExitInput, readStopMessage(name, loaded.scan.stop) +
+    if (loaded.report.stopped)
+        throw ToolError(kExitInput, readStopMessage(name, loaded.report) +
                                         " (lumivex check shows the whole reading)");
     if (loaded.system->getSize() == 0)
         throw ToolError(kExitInput, "'" + name + "' holds no optical element");
@@ -85,57 +77,27 @@ LoadedSystem loadSystem(const std::string& path) {
 }
 
 std::string elementKind(const TElement& e) {
-    // Most derived first: a TLens is also a TGeneralLens and a TSurface.
-    if (dynamic_cast<const TLens*>(&e)) return "Lens";
-    if (dynamic_cast<const TGeneralLens*>(&e)) return "GeneralLens";
-    if (dynamic_cast<const TSphericalLens*>(&e)) return "SphericalLens";
-    if (dynamic_cast<const TEllipticalLens*>(&e)) return "EllipticalLens";
-    if (dynamic_cast<const THyperbolicLens*>(&e)) return "HyperbolicLens";
-    if (dynamic_cast<const TFresnelLens*>(&e)) return "FresnelLens";
-    if (dynamic_cast<const TPolynomialXYSurface*>(&e)) return "PolynomialXYSurface";
-    if (dynamic_cast<const TPolynomialSurface*>(&e)) return "PolynomialSurface";
-    if (dynamic_cast<const TFunctionalSurface*>(&e)) return "FunctionalSurface";
-    if (dynamic_cast<const TMatrixLens*>(&e)) return "MatrixLens";
-    if (dynamic_cast<const TMatrixSurface*>(&e)) return "MatrixSurface";
-    if (dynamic_cast<const TSlab*>(&e)) return "Slab";
-    if (dynamic_cast<const TSurface*>(&e)) return "Surface";
-    if (dynamic_cast<const TGrinRod*>(&e)) return "GrinRod";
-    if (dynamic_cast<const TGRIN*>(&e)) return "GRIN";
-    return "Element";
+    const TElementKind* kind = kindOf(e);
+    return kind ? kind->name : "Element";
 }
-
-namespace {
-
-std::string indexText(const complex& n) {
-    if (n.imag() == 0.0) return number(n.real());
-    return "(" + number(n.real()) + "," + number(n.imag()) + ")";
-}
-
-}  // namespace
 
 std::string elementParameters(const TElement& e) {
+    const TElementKind* kind = kindOf(e);
+    if (!kind) return "";
     std::string text;
-    if (const auto* surface = dynamic_cast<const TSurface*>(&e))
-        text = "n=" + indexText(surface->refIndex);
-    if (const auto* lens = dynamic_cast<const TLens*>(&e))
-        text += " n2=" + number(lens->secondIndex) + " vertexLength=" + number(lens->vertexLength);
-    if (const auto* conic = dynamic_cast<const TGeneralLens*>(&e))
-        text += " R=" + number(conic->curvatureRadius) + " conic=" + number(conic->conicConstant);
-    if (const auto* sphere = dynamic_cast<const TSphericalLens*>(&e))
-        text += " R=" + number(sphere->curvatureRadius);
-    if (const auto* functional = dynamic_cast<const TFunctionalSurface*>(&e))
-        if (functional->heightModulus != 0.0)
-            text += " heightModulus=" + number(functional->heightModulus);
-    if (const auto* grin = dynamic_cast<const TGRIN*>(&e)) {
-        text = "n0=" + number(grin->n0) + " g=" + number(grin->g) + " h4=" + number(grin->h4) +
-               " h6=" + number(grin->h6);
-        if (grin->g > 0.0) text += " pitch=" + number(2.0 * kPi / grin->g);
+    for (const TElementParameter& p : kind->parameters(e)) {
+        const std::string value =
+            p.value.imag() == 0.0
+                ? number(p.value.real())
+                : "(" + number(p.value.real()) + "," + number(p.value.imag()) + ")";
+        text += (text.empty() ? "" : " ") + p.name + "=" + value;
     }
     return text;
 }
 
 bool isGradientIndex(const TElement& element) {
-    return dynamic_cast<const TGRIN*>(&element) != nullptr;
+    const TElementKind* kind = kindOf(element);
+    return kind && kind->gradientIndex;
 }
 
 std::string failureSummary(const std::string& message) {

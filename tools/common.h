@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "description_scan.h"
 #include "lumivex/lumivex.h"
 
 namespace CLI {
@@ -49,16 +48,14 @@ Description loadDescription(const std::string& path);
 
 struct LoadedSystem {
     Description source;
-    DescriptionScan scan;
+    TReadReport report;
     std::unique_ptr<TOpticalSystem> system;
 };
 
-// Reads the description with the library and the scan of the same text.
+// Reads the description with the library, keeping its report.
 LoadedSystem readSystem(const std::string& path);
-// "reading stopped at word ..., which is not ..." for a reading that
-// stopped early, and the same after "FILE:LINE: ".
-std::string describeStop(const ReadStop& stop);
-std::string readStopMessage(const std::string& name, const ReadStop& stop);
+// describeStop's words after "FILE:LINE: ".
+std::string readStopMessage(const std::string& name, const TReadReport& report);
 // As readSystem, but a description that holds no element or whose reading
 // stopped early is a ToolError: the tracing commands need a whole system.
 LoadedSystem loadSystem(const std::string& path);

@@ -42,8 +42,8 @@ enum class Medium { Air, Glass, Gradient };
 
 Medium mediumInFront(const TElement& element) {
     if (isGradientIndex(element)) return Medium::Gradient;
-    if (const auto* surface = dynamic_cast<const TSurface*>(&element))
-        if (surface->refIndex.real() != 1.0) return Medium::Glass;
+    // A plain element stands for a medium of index 1.
+    if (element.getRefIndex(TVector(), 0.0).real() != 1.0) return Medium::Glass;
     return Medium::Air;
 }
 
@@ -102,7 +102,8 @@ void runDraw(const DrawOptions& options) {
             for (int k = 0; k < polygon.getSize(); ++k) outlines[i].push_back(polygon[k]);
             break;
         }
-        if (outlines[i].empty() && dynamic_cast<const TSurface*>(system[i]))
+        const TElementKind* kind = kindOf(*system[i]);
+        if (outlines[i].empty() && kind && kind->surface)
             std::cerr << "lumivex: warning: no outline for element " << i + 1 << " ("
                       << elementKind(*system[i]) << ")\n";
     }

@@ -221,7 +221,8 @@ public:
     // throws: xmsg for a null or empty table, or dx or dy not positive.
     TMatrixSurface(double zPosition, const complex& refIndex, double dx, double dy,
                    TMatrix* heightTable);
-    TMatrixSurface(const TMatrixSurface&) = delete;
+    // Copies the table too; copies never share one.
+    TMatrixSurface(const TMatrixSurface& other);
     TMatrixSurface& operator=(const TMatrixSurface&) = delete;
     ~TMatrixSurface() override;
 
@@ -252,6 +253,8 @@ public:
     // the math xmsg where the grid reaches beyond the conic's edge.
     TMatrixLens(double zPosition, const complex& refIndex, double curvatureRadius,
                 double conicConstant, double heightModulus, int nx, int ny, double dx, double dy);
+    TMatrixLens(const TMatrixLens&) = default;
+    TMatrixLens& operator=(const TMatrixLens&) = delete;
     ~TMatrixLens() override;
 
     int nx;

@@ -1,0 +1,302 @@
+// The element catalogue: one entry per element kind. Adding a kind means
+// writing its class and one entry here, in the list below, ahead of every
+// kind it derives from.
+#include <cstdio>
+#include <type_traits>
+#include <typeinfo>
+
+#include "lumivex/description.h"
+#include "lumivex/grin.h"
+#include "lumivex/surfaces.h"
+
+namespace lumivex {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+// A number as a person reads it, six significant digits and no "-0".
+std::string number(double value) {
+    if (value == 0.0) value = 0.0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+using Parameters = std::vector<TElementParameter>;
+using Values = std::vector<complex>;
+
+double real(const Values& v, std::size_t i) { return v[i].real(); }
+
+// The parts of a kind's entry that follow from its class alone.
+template <class T>
+TElementKind kind(const std::string& name) {
+    TElementKind k;
+    k.name = name;
+    k.is = [](const TElement& e) { return dynamic_cast<const T*>(&e) != nullptr; };
+    k.isExactly = [](const TElement& e) { return typeid(e) == typeid(T); };
+    k.surface = std::is_base_of<TSurface, T>::value;
+    k.gradientIndex = std::is_base_of<TGRIN, T>::value;
+    return k;
+}
+
+// As kind<T>, and copies of elements of exactly that class.
+template <class T>
+TElementKind concreteKind(const std::string& name) {
+    TElementKind k = kind<T>(name);
+    k.clone = [](const TElement& e) -> std::unique_ptr<TElement> {
+        return std::make_unique<T>(dynamic_cast<const T&>(e));
+    };
+    return k;
+}
+
+template <class T>
+std::function<Parameters(const TElement&)> describedBy(Parameters (*f)(const T&)) {
+    return [f](const TElement& e) { return f(dynamic_cast<const T&>(e)); };
+}
+
+// The parameters shared along the class tree, in the order a person reads
+// them: the index first, the shape, then the folding depth where it folds.
+Parameters surfaceParameters(const TSurface& s) { return {{"n", s.refIndex}}; }
+
+void addFolding(Parameters& p, const TFunctionalSurface& s) {
+    if (s.heightModulus != 0.0) p.push_back({"heightModulus", s.heightModulus});
+}
+
+Parameters functionalParameters(const TFunctionalSurface& s) {
+    Parameters p = surfaceParameters(s);
+    addFolding(p, s);
+    return p;
+}
+
+Parameters conicParameters(const TGeneralLens& s) {
+    Parameters p = surfaceParameters(s);
+    p.push_back({"R", s.curvatureRadius});
+    p.push_back({"conic", s.conicConstant});
+    addFolding(p, s);
+    return p;
+}
+
+Parameters lensParameters(const TLens& s) {
+    Parameters p = surfaceParameters(s);
+    p.push_back({"n2", s.secondIndex});
+    p.push_back({"vertexLength", s.vertexLength});
+    p.push_back({"R", s.curvatureRadius});
+    p.push_back({"conic", s.conicConstant});
+    addFolding(p, s);
+    return p;
+}
+
+Parameters sphereParameters(const TSphericalLens& s) {
+    Parameters p = surfaceParameters(s);
+    p.push_back({"R", s.curvatureRadius});
+    addFolding(p, s);
+    return p;
+}
+
+template <class Conic>
+Parameters semiAxisParameters(const Conic& s) {
+    Parameters p = surfaceParameters(s);
+    p.push_back({"a", s.axialSemiAxis});
+    p.push_back({"b", s.radialSemiAxis});
+    addFolding(p, s);
+    return p;
+}
+
+Parameters fresnelParameters(const TFresnelLens& s) {
+    Parameters p = surfaceParameters(s);
+    p.push_back({"indexRatio", s.indexRatio});
+    p.push_back({"f", s.focalLength});
+    addFolding(p, s);
+    return p;
+}
+
+Parameters matrixLensParameters(const TMatrixLens& s) {
+    Parameters p = surfaceParameters(s);
+    p.push_back({"nx", s.nx});
+    p.push_back({"ny", s.ny});
+    p.push_back({"dx", s.dx});
+    p.push_back({"dy", s.dy});
+    return p;
+}
+
+Parameters grinParameters(const TGRIN& rod) {
+    Parameters p{{"n0", rod.n0}, {"g", rod.g}, {"h4", rod.h4}, {"h6", rod.h6}};
+    if (rod.g > 0.0) p.push_back({"pitch", 2.0 * kPi / rod.g});
+    return p;
+}
+
+const TRecordField kZ{"z", "z position", false};
+const TRecordField kIndex{"n", "refractive index", true};
+
+TElementKind slabKind() {
+    TElementKind k = concreteKind<TSlab>("Slab");
+    k.keyword = "Slab";
+    k.fields = {kZ, kIndex};
+    k.make = [](const Values& v) -> std::unique_ptr<TElement> {
+        return std::make_unique<TSlab>(real(v, 0), v[1]);
+    };
+    k.recordValues = [](const TElement& e) -> Values {
+        const auto& s = dynamic_cast<const TSlab&>(e);
+        return {s.zPosition, s.refIndex};
+    };
+    k.parameters = describedBy<TSurface>(surfaceParameters);
+    return k;
+}
+
+TElementKind lensKind() {
+    TElementKind k = concreteKind<TLens>("Lens");
+    k.keyword = "Lens";
+    k.fields = {kZ,
+                kIndex,
+                {"secondIndex", "second index", false},
+                {"vertexLength", "vertex length", false},
+                {"heightModulus", "height modulus", false}};
+    // The imaginary part of the index is dropped: the conic is real.
+    k.make = [](const Values& v) -> std::unique_ptr<TElement> {
+        return std::make_unique<TLens>(real(v, 0), complex(real(v, 1), 0.0), real(v, 4),
+                                       real(v, 2), real(v, 3));
+    };
+    k.recordValues = [](const TElement& e) -> Values {
+        const auto& s = dynamic_cast<const TLens&>(e);
+        return {s.zPosition, s.refIndex.real(), s.secondIndex, s.vertexLength, s.heightModulus};
+    };
+    k.parameters = describedBy<TLens>(lensParameters);
+    k.derived = [](const TElement& e) -> Parameters {
+        const auto& s = dynamic_cast<const TLens&>(e);
+        return {{"curvature radius", s.curvatureRadius}, {"conic constant", s.conicConstant}};
+    };
+    k.remarks = [](const TElement& e) {
+        const auto& s = dynamic_cast<const TLens&>(e);
+        std::vector<std::string> notes;
+        if (s.secondIndex == 0.0)
+            notes.push_back(
+                "has second index 0, so its conic constant is not finite and rays through it "
+                "fail");
+        if (s.vertexLength == 0.0) notes.push_back("has vertex length 0: a flat surface");
+        return notes;
+    };
+    return k;
+}
+
+TElementKind grinRodKind() {
+    TElementKind k = concreteKind<TGrinRod>("GrinRod");
+    k.keyword = "GrinRod";
+    k.fields = {kZ,
+                {"n0", "n0", false},
+                {"g", "g", false},
+                {"h4", "h4", false},
+                {"h6", "h6", false}};
+    k.make = [](const Values& v) -> std::unique_ptr<TElement> {
+        return std::make_unique<TGrinRod>(real(v, 0), real(v, 1), real(v, 2), real(v, 3),
+                                          real(v, 4));
+    };
+    k.recordValues = [](const TElement& e) -> Values {
+        const auto& r = dynamic_cast<const TGrinRod&>(e);
+        return {r.zPosition, r.n0, r.g, r.h4, r.h6};
+    };
+    k.parameters = describedBy<TGRIN>(grinParameters);
+    k.remarks = [](const TElement& e) {
+        const auto& r = dynamic_cast<const TGrinRod&>(e);
+        std::vector<std::string> notes;
+        if (!(r.n0 > 0.0)) notes.push_back("has an axial index n0 of at most 0");
+        // Without higher-order terms n² turns negative beyond r = 1/g.
+        if (r.g > 0.0 && r.getRadius() > 1.0 / r.g && r.h4 == 0.0 && r.h6 == 0.0)
+            notes.push_back("has no real index beyond r = 1/g = " + number(1.0 / r.g) +
+                            ", inside its radius " + number(r.getRadius()));
+        return notes;
+    };
+    return k;
+}
+
+std::vector<TElementKind> buildCatalogue() {
+    std::vector<TElementKind> kinds;
+    kinds.push_back(slabKind());
+    kinds.push_back(lensKind());
+
+    TElementKind general = concreteKind<TGeneralLens>("GeneralLens");
+    general.parameters = describedBy<TGeneralLens>(conicParameters);
+    kinds.push_back(general);
+
+    TElementKind sphere = concreteKind<TSphericalLens>("SphericalLens");
+    sphere.parameters = describedBy<TSphericalLens>(sphereParameters);
+    kinds.push_back(sphere);
+
+    TElementKind ellipse = concreteKind<TEllipticalLens>("EllipticalLens");
+    ellipse.parameters = describedBy<TEllipticalLens>(semiAxisParameters<TEllipticalLens>);
+    kinds.push_back(ellipse);
+
+    TElementKind hyperbola = concreteKind<THyperbolicLens>("HyperbolicLens");
+    hyperbola.parameters = describedBy<THyperbolicLens>(semiAxisParameters<THyperbolicLens>);
+    kinds.push_back(hyperbola);
+
+    TElementKind fresnel = concreteKind<TFresnelLens>("FresnelLens");
+    fresnel.parameters = describedBy<TFresnelLens>(fresnelParameters);
+    kinds.push_back(fresnel);
+
+    TElementKind polynomialXY = concreteKind<TPolynomialXYSurface>("PolynomialXYSurface");
+    polynomialXY.parameters = describedBy<TFunctionalSurface>(functionalParameters);
+    kinds.push_back(polynomialXY);
+
+    TElementKind polynomial = concreteKind<TPolynomialSurface>("PolynomialSurface");
+    polynomial.parameters = describedBy<TFunctionalSurface>(functionalParameters);
+    kinds.push_back(polynomial);
+
+    TElementKind functional = kind<TFunctionalSurface>("FunctionalSurface");
+    functional.parameters = describedBy<TFunctionalSurface>(functionalParameters);
+    kinds.push_back(functional);
+
+    TElementKind matrixLens = concreteKind<TMatrixLens>("MatrixLens");
+    matrixLens.parameters = describedBy<TMatrixLens>(matrixLensParameters);
+    kinds.push_back(matrixLens);
+
+    TElementKind matrix = concreteKind<TMatrixSurface>("MatrixSurface");
+    matrix.parameters = describedBy<TSurface>(surfaceParameters);
+    kinds.push_back(matrix);
+
+    TElementKind surface = kind<TSurface>("Surface");
+    surface.parameters = describedBy<TSurface>(surfaceParameters);
+    kinds.push_back(surface);
+
+    kinds.push_back(grinRodKind());
+
+    TElementKind grin = kind<TGRIN>("GRIN");
+    grin.parameters = describedBy<TGRIN>(grinParameters);
+    kinds.push_back(grin);
+
+    // Every entry answers every question; the empty answers are filled here.
+    for (TElementKind& k : kinds) {
+        if (!k.recordValues) k.recordValues = [](const TElement&) { return Values(); };
+        if (!k.derived) k.derived = [](const TElement&) { return Parameters(); };
+        if (!k.remarks) k.remarks = [](const TElement&) { return std::vector<std::string>(); };
+    }
+    return kinds;
+}
+
+}  // namespace
+
+const std::vector<TElementKind>& elementKinds() {
+    static const std::vector<TElementKind> kinds = buildCatalogue();
+    return kinds;
+}
+
+const TElementKind* kindForKeyword(const std::string& keyword) {
+    if (keyword.empty()) return nullptr;
+    for (const TElementKind& k : elementKinds())
+        if (k.keyword == keyword) return &k;
+    return nullptr;
+}
+
+const TElementKind* kindOf(const TElement& element) {
+    for (const TElementKind& k : elementKinds())
+        if (k.is(element)) return &k;
+    return nullptr;
+}
+
+std::unique_ptr<TElement> cloneElement(const TElement& element) {
+    for (const TElementKind& k : elementKinds())
+        if (k.clone && k.isExactly(element)) return k.clone(element);
+    return nullptr;
+}
+
+}  // namespace lumivex

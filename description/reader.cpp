@@ -1,0 +1,259 @@
+// The reader of system descriptions: a header word, the default radius, then
+// records ("Slab", "Lens", "GrinRod", ... as the catalogue knows them) until
+// an extraction fails. Words that are not keywords are passed over. A record
+// cut short still becomes an element, built from the values read and 0 for
+// the rest.
+//
+// The same extractions run with or without a report. With one, the stream is
+// read through a buffer that counts what each extraction consumes, so the
+// report can say on which line and at which word everything was found.
+#include <cctype>
+#include <fstream>
+#include <istream>
+#include <streambuf>
+#include <string>
+
+#include "lumivex/description.h"
+
+namespace lumivex {
+
+namespace {
+
+bool isSpace(int c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// Passes characters through from another buffer one at a time, counting the
+// ones taken: its position, line and column, and the text of the current
+// line so far.
+class TrackingBuffer : public std::streambuf {
+public:
+    explicit TrackingBuffer(std::streambuf* source) : source(source) {}
+
+    int line = 1;
+    int column = 1;
+    std::string lineSoFar;  // what was consumed of the current line
+    int lastWordLine = 1;   // the line of the last non-blank character consumed
+    int lastWordColumn = 1;
+
+protected:
+    int_type underflow() override { return source->sgetc(); }
+    int_type uflow() override {
+        const int_type c = source->sbumpc();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) take(traits_type::to_char_type(c));
+        return c;
+    }
+    // std::complex's extraction puts back the character it looked at.
+    int_type pbackfail(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof()) || lineSoFar.empty())
+            return traits_type::eof();
+        const int_type r = source->sputbackc(traits_type::to_char_type(c));
+        if (!traits_type::eq_int_type(r, traits_type::eof())) {
+            lineSoFar.pop_back();
+            --column;
+        }
+        return r;
+    }
+
+private:
+    void take(char c) {
+        if (c == '\n') {
+            ++line;
+            column = 1;
+            lineSoFar.clear();
+            return;
+        }
+        if (!isSpace(c)) {
+            lastWordLine = line;
+            lastWordColumn = column;
+        }
+        lineSoFar += c;
+        ++column;
+    }
+
+    std::streambuf* source;
+};
+
+// The part of a word that stands in the line before offset `at`.
+std::string wordStartBefore(const std::string& line, std::size_t at) {
+    std::size_t first = at;
+    while (first > 0 && !isSpace(line[first - 1])) --first;
+    return line.substr(first, at - first);
+}
+
+// Notes where each extraction begins and what it consumed; without a
+// report every call does nothing.
+class Tracker {
+public:
+    Tracker(std::istream& in, TrackingBuffer* buffer) : in(in), buffer(buffer) {}
+
+    bool active() const { return buffer != nullptr; }
+
+    // Skips the white space the next extraction would skip and remembers
+    // where it begins.
+    void begin() {
+        if (!buffer) return;
+        if (in.good()) in >> std::ws;
+        startLine = buffer->line;
+        startColumn = buffer->column;
+        startInLine = buffer->lineSoFar.size();
+    }
+    // What the extraction since begin() consumed, and where it started.
+    TReadWord word() const {
+        TReadWord w;
+        if (!buffer) return w;
+        w.line = startLine;
+        w.column = startColumn;
+        w.text = buffer->line == startLine ? buffer->lineSoFar.substr(startInLine) : std::string();
+        return w;
+    }
+    // Fills in the stop for the extraction that began at begin() and failed.
+    void stop(TReadReport& report, const std::string& expected) {
+        report.stopped = true;
+        report.expected = expected;
+        const std::ios_base::iostate state = in.rdstate();
+        in.clear();
+        if (in.peek() == std::char_traits<char>::eof() && buffer->line == startLine &&
+            buffer->lineSoFar.size() == startInLine) {
+            // Nothing was left to read: name the line of the text's last word.
+            report.atEnd = true;
+            report.line = buffer->lastWordLine;
+            report.column = buffer->lastWordColumn;
+            in.setstate(state);
+            return;
+        }
+        // The extraction may have stopped in the middle of a word ("1.5x"):
+        // name the whole word, and the part it began at.
+        const bool sameLine = buffer->line == startLine;
+        const std::string before =
+            sameLine ? wordStartBefore(buffer->lineSoFar, startInLine) : std::string();
+        std::string fromHere = sameLine ? buffer->lineSoFar.substr(startInLine) : std::string();
+        for (int c = in.peek(); c != std::char_traits<char>::eof() && !isSpace(c); c = in.peek())
+            fromHere += static_cast<char>(in.get());
+        report.word = before + fromHere;
+        report.fromHere = fromHere;
+        report.line = startLine;
+        report.column = startColumn - static_cast<int>(before.size());
+        in.clear();
+        in.setstate(state);
+    }
+
+private:
+    std::istream& in;
+    TrackingBuffer* buffer;
+    int startLine = 1;
+    int startColumn = 1;
+    std::size_t startInLine = 0;
+};
+
+// Reads one record body of the kind into its values; returns whether every
+// field was read.
+bool readRecord(std::istream& in, Tracker& tracker, const TElementKind& kind,
+                std::vector<complex>& values, TReadRecord* record, TReadReport* report) {
+    values.assign(kind.fields.size(), complex(0.0, 0.0));
+    for (std::size_t f = 0; f < kind.fields.size(); ++f) {
+        tracker.begin();
+        bool ok;
+        if (kind.fields[f].isIndex) {
+            complex n;
+            ok = static_cast<bool>(in >> n);
+            if (ok) values[f] = n;
+        } else {
+            double v;
+            ok = static_cast<bool>(in >> v);
+            if (ok) values[f] = v;
+        }
+        if (!ok) {
+            if (report)
+                tracker.stop(*report, "the " + kind.fields[f].description + " of the " +
+                                          kind.keyword + " record");
+            return false;
+        }
+        if (record) record->values.push_back(tracker.word());
+    }
+    return true;
+}
+
+std::istream& readInto(std::istream& in, TOpticalSystem& system, Tracker& tracker,
+                       TReadReport* report) {
+    std::string word;
+    tracker.begin();
+    if (in >> word) {
+        if (report) {
+            report->hasHeader = true;
+            report->header = tracker.word();
+        }
+    } else if (report) {
+        tracker.stop(*report, "the header word");
+    }
+
+    // The header's content is not examined; a radius that cannot be read
+    // leaves the system's own, and the stream failed.
+    tracker.begin();
+    double radius = 0.0;
+    if (in >> radius) {
+        system.defaultRadius = radius;
+        if (report) {
+            report->hasRadius = true;
+            report->radius = tracker.word();
+        }
+    } else if (report && !report->stopped) {
+        tracker.stop(*report, "the default radius");
+    }
+
+    tracker.begin();
+    in >> word;
+    std::vector<complex> values;
+    // End of file alone does not end the loop: a last record that ends the
+    // text is still added; a failed extraction does.
+    while (!in.fail() && !in.bad()) {
+        const TReadWord keyword = tracker.word();
+        if (const TElementKind* kind = kindForKeyword(word)) {
+            TReadRecord* record = nullptr;
+            if (report) {
+                report->records.emplace_back();
+                record = &report->records.back();
+                record->keyword = keyword;
+                record->expectedValues = static_cast<int>(kind->fields.size());
+            }
+            readRecord(in, tracker, *kind, values, record, report);
+            std::unique_ptr<TElement> element = kind->make(values);
+            system.addElement(element.get());
+            element.release();
+            if (report) ++report->elementsAdded;
+        } else if (report) {
+            report->skipped.push_back(keyword);
+        }
+        tracker.begin();
+        in >> word;
+    }
+    return in;
+}
+
+}  // namespace
+
+std::istream& readDescription(std::istream& is, TOpticalSystem& system, TReadReport* report) {
+    if (!report) {
+        Tracker silent(is, nullptr);
+        return readInto(is, system, silent, nullptr);
+    }
+    *report = TReadReport();
+    TrackingBuffer buffer(is.rdbuf());
+    std::istream in(&buffer);
+    in.copyfmt(is);
+    in.exceptions(std::ios_base::goodbit);
+    in.setstate(is.rdstate());
+    Tracker tracker(in, &buffer);
+    readInto(in, system, tracker, report);
+    is.setstate(in.rdstate());
+    return is;
+}
+
+std::string describeStop(const TReadReport& report) {
+    if (report.atEnd) return "the text ends where " + report.expected + " should be";
+    std::string text = "reading stopped at word \"" + report.word + "\"";
+    if (report.fromHere != report.word) text += " (at \"" + report.fromHere + "\")";
+    return text + ", which is not " + report.expected;
+}
+
+std::istream& TOpticalSystem::operator>>(std::istream& is) { return readDescription(is, *this); }
+
+}  // namespace lumivex
