@@ -9,5 +9,6 @@
 #include "lumivex/grin.h"
 #include "lumivex/field.h"
 #include "lumivex/description.h"
+#include "lumivex/trace.h"
 
 #endif
