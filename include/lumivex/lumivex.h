@@ -8,5 +8,6 @@
 #include "lumivex/surfaces.h"
 #include "lumivex/grin.h"
 #include "lumivex/field.h"
+#include "lumivex/glass.h"
 
 #endif
