@@ -9,5 +9,6 @@
 #include "lumivex/grin.h"
 #include "lumivex/field.h"
 #include "lumivex/glass.h"
+#include "lumivex/lensfile.h"
 
 #endif
