@@ -128,6 +128,9 @@ Parameters grinParameters(const TGRIN& rod) {
 
 const TRecordField kZ{"z", "z position", false};
 const TRecordField kIndex{"n", "refractive index", true};
+const TRecordField kHeightModulus{"heightModulus", "height modulus", false};
+const TRecordField kRadius{"R", "curvature radius", false};
+const TRecordField kConic{"conic", "conic constant", false};
 
 TElementKind slabKind() {
     TElementKind k = concreteKind<TSlab>("Slab");
@@ -151,7 +154,7 @@ TElementKind lensKind() {
                 kIndex,
                 {"secondIndex", "second index", false},
                 {"vertexLength", "vertex length", false},
-                {"heightModulus", "height modulus", false}};
+                kHeightModulus};
     // The imaginary part of the index is dropped: the conic is real.
     k.make = [](const Values& v) -> std::unique_ptr<TElement> {
         return std::make_unique<TLens>(real(v, 0), complex(real(v, 1), 0.0), real(v, 4),
@@ -175,6 +178,62 @@ TElementKind lensKind() {
                 "fail");
         if (s.vertexLength == 0.0) notes.push_back("has vertex length 0: a flat surface");
         return notes;
+    };
+    return k;
+}
+
+TElementKind generalLensKind() {
+    TElementKind k = concreteKind<TGeneralLens>("GeneralLens");
+    k.keyword = "GeneralLens";
+    k.fields = {kZ, kIndex, kHeightModulus, kRadius, kConic};
+    k.make = [](const Values& v) -> std::unique_ptr<TElement> {
+        return std::make_unique<TGeneralLens>(real(v, 0), v[1], real(v, 2), real(v, 3),
+                                              real(v, 4));
+    };
+    k.recordValues = [](const TElement& e) -> Values {
+        const auto& s = dynamic_cast<const TGeneralLens&>(e);
+        return {s.zPosition, s.refIndex.real(), s.heightModulus, s.curvatureRadius,
+                s.conicConstant};
+    };
+    k.parameters = describedBy<TGeneralLens>(conicParameters);
+    return k;
+}
+
+// The conic of the general lens plus α1·ρ² + … + α8·ρ¹⁶.
+TElementKind evenAsphereKind() {
+    TElementKind k = concreteKind<TEvenAsphere>("EvenAsphere");
+    k.keyword = "EvenAsphere";
+    k.fields = {kZ, kIndex, kHeightModulus, kRadius, kConic};
+    for (int i = 1; i <= TEvenAsphere::kMaxCoefficients; ++i) {
+        const std::string n = std::to_string(i);
+        k.fields.push_back({"a" + n, "coefficient a" + n + " (of r^" + std::to_string(2 * i) + ")",
+                            false});
+    }
+    k.make = [](const Values& v) -> std::unique_ptr<TElement> {
+        std::vector<double> alpha;
+        for (std::size_t i = 5; i < v.size(); ++i) alpha.push_back(v[i].real());
+        return std::make_unique<TEvenAsphere>(real(v, 0), v[1], real(v, 2), real(v, 3),
+                                              real(v, 4), alpha);
+    };
+    k.recordValues = [](const TElement& e) -> Values {
+        const auto& s = dynamic_cast<const TEvenAsphere&>(e);
+        Values v{s.zPosition, s.refIndex.real(), s.heightModulus, s.curvatureRadius,
+                 s.conicConstant};
+        for (double a : s.getCoefficients()) v.push_back(a);
+        return v;
+    };
+    k.parameters = [](const TElement& e) {
+        const auto& s = dynamic_cast<const TEvenAsphere&>(e);
+        Parameters p = surfaceParameters(s);
+        p.push_back({"R", s.curvatureRadius});
+        p.push_back({"conic", s.conicConstant});
+        int i = 1;
+        for (double a : s.getCoefficients()) {
+            if (a != 0.0) p.push_back({"a" + std::to_string(i), a});
+            ++i;
+        }
+        addFolding(p, s);
+        return p;
     };
     return k;
 }
@@ -214,9 +273,7 @@ std::vector<TElementKind> buildCatalogue() {
     kinds.push_back(slabKind());
     kinds.push_back(lensKind());
 
-    TElementKind general = concreteKind<TGeneralLens>("GeneralLens");
-    general.parameters = describedBy<TGeneralLens>(conicParameters);
-    kinds.push_back(general);
+    kinds.push_back(generalLensKind());
 
     TElementKind sphere = concreteKind<TSphericalLens>("SphericalLens");
     sphere.parameters = describedBy<TSphericalLens>(sphereParameters);
@@ -241,6 +298,8 @@ std::vector<TElementKind> buildCatalogue() {
     TElementKind polynomial = concreteKind<TPolynomialSurface>("PolynomialSurface");
     polynomial.parameters = describedBy<TFunctionalSurface>(functionalParameters);
     kinds.push_back(polynomial);
+
+    kinds.push_back(evenAsphereKind());
 
     TElementKind functional = kind<TFunctionalSurface>("FunctionalSurface");
     functional.parameters = describedBy<TFunctionalSurface>(functionalParameters);

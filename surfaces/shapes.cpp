@@ -1,6 +1,7 @@
 // The family of functional surfaces: each supplies its sag h(x, y) measured
 // along z from the element's zPosition, and the gradient of that sag.
 #include <algorithm>
+#include <ostream>
 #include <cmath>
 #include <string>
 
@@ -271,6 +272,11 @@ TVector TGeneralLens::heightDerivative(const TVector& p) const {
     const double S =
         C * C * C * rho * rho * (k + 1.0) / (w * (1.0 + w) * (1.0 + w)) + 2.0 * C / (1.0 + w);
     return {S * p.x, S * p.y, 0.0};
+}
+
+std::ostream& TGeneralLens::write(std::ostream& os) const {
+    return os << "GeneralLens\t" << zPosition << "\t" << refIndex.real() << "\t" << heightModulus
+              << "\t" << curvatureRadius << "\t" << conicConstant;
 }
 
 }  // namespace lumivex

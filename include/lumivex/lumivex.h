@@ -8,7 +8,9 @@
 #include "lumivex/surfaces.h"
 #include "lumivex/grin.h"
 #include "lumivex/field.h"
+#include "lumivex/glass.h"
 #include "lumivex/description.h"
+#include "lumivex/lensfile.h"
 #include "lumivex/trace.h"
 
 #endif

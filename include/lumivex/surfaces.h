@@ -9,6 +9,7 @@
 #ifndef LUMIVEX_SURFACES_H
 #define LUMIVEX_SURFACES_H
 
+#include <array>
 #include <iosfwd>
 #include <vector>
 
@@ -192,6 +193,48 @@ public:
 
     double heightFunction(const TVector& p) const override;
     TVector heightDerivative(const TVector& p) const override;
+
+    // "GeneralLens\t" zPosition, re(refIndex), heightModulus,
+    // curvatureRadius, conicConstant, tab separated, no line end.
+    std::ostream& write(std::ostream& os) const override;
+};
+
+// The even asphere of lens design: the conic of TGeneralLens plus a
+// polynomial in even powers of the radial distance ρ,
+//   h(ρ) = C·ρ²/(1 + sqrt(1 − (1 + κ)·C²·ρ²)) + α1·ρ² + α2·ρ⁴ + … + α8·ρ¹⁶,
+// C = 1/curvatureRadius, κ = conicConstant; a curvatureRadius of 0 leaves
+// only the polynomial. The αᵢ are in the units of length^(1 − 2i) of the
+// system. Beyond the conic's edge (1 − (1 + κ)·C²·ρ² < 0) the height and the
+// slopes throw the math xmsg.
+class LUMIVEX_API TEvenAsphere : public TFunctionalSurface {
+public:
+    static constexpr int kMaxCoefficients = 8;
+
+    // coefficients are α1, α2, … (up to 8, the rest 0); more throws xmsg.
+    TEvenAsphere(double zPosition, const complex& refIndex, double heightModulus,
+                 double curvatureRadius, double conicConstant,
+                 const std::vector<double>& coefficients = {});
+
+    double curvatureRadius;
+    double conicConstant;
+
+    // Replaces α1 … (up to 8; the rest become 0); more throws xmsg.
+    void setCoefficients(const std::vector<double>& coefficients);
+    // α1 … α8, the coefficients of ρ², ρ⁴, … ρ¹⁶.
+    const std::array<double, kMaxCoefficients>& getCoefficients() const { return alpha; }
+
+    double heightFunction(const TVector& p) const override;
+    TVector heightDerivative(const TVector& p) const override;
+
+    // "EvenAsphere\t" zPosition, re(refIndex), heightModulus, curvatureRadius,
+    // conicConstant, α1 … α8, tab separated, no line end.
+    std::ostream& write(std::ostream& os) const override;
+    // The record's values in written order; a field is assigned only when
+    // its extraction succeeds.
+    virtual std::istream& read(std::istream& is);
+
+private:
+    std::array<double, kMaxCoefficients> alpha{};
 };
 
 // The conic surface of the description format: curvatureRadius =

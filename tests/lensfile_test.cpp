@@ -1,0 +1,186 @@
+// .zmx lens files: the systems they import to, checked with the optics the
+// files describe, and the content the import refuses.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "glass/text.h"
+#include "lumivex/lensfile.h"
+#include "lumivex/surfaces.h"
+
+using namespace lumivex;
+
+namespace {
+
+const std::string kData = LUMIVEX_TEST_DATA_DIR;
+
+std::string fileText(const std::string& name) {
+    std::ifstream is(kData + "/" + name, std::ios::binary);
+    return detail::readAll(is);
+}
+
+TLensFile importText(const std::string& text) {
+    std::istringstream is(text);
+    return importZmx(is, "test.zmx");
+}
+
+std::string refusal(const std::string& text) {
+    try {
+        importText(text);
+    } catch (const xmsg& e) {
+        return e.message();
+    }
+    return "(no xmsg)";
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return text.replace(at, from.size(), to);
+}
+
+// The last node of a ray parallel to the axis at (x, y), and the node after
+// element `after` through `node`.
+TBeam traceParallel(TLensFile& lens, double x, double y) {
+    TBeam beam(lens.wavelengthInLensUnit);
+    beam.addNode(TBeamNode(TVector(x, y, -10.0), TVector(0, 0, 1), 1.0, TVector(0, 1, 0), 0.0));
+    lens.system.traceBeam(beam);
+    return beam;
+}
+
+}  // namespace
+
+TEST(LensFile, SingletFocusesAtTheLensmakersFocalLength) {
+    TLensFile lens = importZmx(kData + "/singlet.zmx");
+    const double n = TGlassCatalog::builtin().index("N-BK7", 0.5875618, TLengthUnit::micrometre);
+    EXPECT_EQ(lens.unit, "MM");
+    EXPECT_EQ(lens.wavelength, 0.5875618);
+    EXPECT_DOUBLE_EQ(lens.wavelengthInLensUnit, 5.875618e-4);
+    EXPECT_EQ(lens.wavelengths.size(), 3u);  // FTYP: three of the four WAVM in use
+    EXPECT_EQ(lens.fieldY, (std::vector<double>{0, 5, 10}));
+    EXPECT_EQ(lens.entrancePupilDiameter, 10.0);
+    EXPECT_EQ(lens.stopSurface, 1);
+    ASSERT_EQ(lens.system.getSize(), 3);
+    const double z[] = {0.0, 5.0, 52.5};
+    const double front[] = {1.0, n, 1.0};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(lens.system[i]->zPosition, z[i]);
+        EXPECT_EQ(lens.system[i]->getRefIndex(TVector(), 0.0).real(), front[i]);
+    }
+    EXPECT_EQ(lens.system[0]->radius, 6.0);
+
+    // Thick-lens lensmaker's equation, R1 = 50, R2 = −50, d = 5.
+    const double R1 = 50, R2 = -50, d = 5;
+    const double f = 1.0 / ((n - 1) * (1 / R1 - 1 / R2 + (n - 1) * d / (n * R1 * R2)));
+    const double backFocus = d + f * (1 - (n - 1) * d / (n * R1));
+    const double h = 1e-3;
+    const TBeamNode up = traceParallel(lens, 0, h)[2];
+    const TBeamNode down = traceParallel(lens, 0, -h)[2];
+    // Where the two rays leaving the lens cross, and the focal length from
+    // the angle of the ray at height h.
+    const double tUp = up.kVector.y / up.kVector.z, tDown = down.kVector.y / down.kVector.z;
+    const double zCross = (down.position.y - up.position.y + tUp * up.position.z -
+                           tDown * down.position.z) / (tUp - tDown);
+    EXPECT_NEAR(zCross, backFocus, 1e-6 * backFocus);
+    EXPECT_NEAR(h / -tUp, f, 1e-6 * f);
+
+    // At the F line the index is N-BK7's nF.
+    const TLensFile blue = importZmx(kData + "/singlet.zmx", 0.4861327);
+    EXPECT_NEAR(blue.surfaces[1].index, 1.522376, 5e-7);
+}
+
+TEST(LensFile, EvenAsphereFocusesFarInsideTheAiryDisc) {
+    // A plano-convex lens whose second surface is the hyperboloid that images
+    // parallel light from the glass into air without aberration, written as
+    // a sphere of radius −25 plus PARM 2 … 8.
+    TLensFile lens = importZmx(kData + "/asphere.zmx");
+    ASSERT_EQ(lens.system.getSize(), 3);
+    ASSERT_NE(dynamic_cast<TEvenAsphere*>(lens.system[1]), nullptr);
+    EXPECT_EQ(lens.surfaces[2].asphere.size(), 8u);
+    EXPECT_EQ(lens.surfaces[2].asphere[1], 1.8405458757287896e-05);
+    const double n = lens.surfaces[1].index;
+    const double f = 25.0 / (n - 1);
+    const double airy = 1.22 * lens.wavelengthInLensUnit * f / lens.entrancePupilDiameter;
+    double spot = 0.0;
+    for (int i = -10; i <= 10; ++i)
+        for (double angle : {0.0, 0.7, 2.0}) {
+            const double r = 0.5 * i;
+            const TBeam beam = traceParallel(lens, r * std::cos(angle), r * std::sin(angle));
+            const TBeamNode image = beam.getLast();
+            EXPECT_NEAR(image.position.z, 4.0 + f, 1e-9);
+            spot = std::max(spot, std::hypot(image.position.x, image.position.y));
+        }
+    EXPECT_LT(spot, 1e-3 * airy) << "Airy radius " << airy;
+}
+
+TEST(LensFile, Utf16WithCrlfImportsLikeTheUtf8File) {
+    const std::string text = fileText("singlet.zmx");
+    std::string utf16 = "\xFF\xFE";
+    for (char c : text) {
+        if (c == '\n') utf16 += std::string("\r\0", 2);
+        utf16 += c;
+        utf16 += '\0';
+    }
+    const TLensFile a = importText(text);
+    const TLensFile b = importText(utf16);
+    ASSERT_EQ(a.surfaces.size(), b.surfaces.size());
+    for (std::size_t i = 1; i < a.surfaces.size(); ++i) {
+        EXPECT_EQ(a.surfaces[i].z, b.surfaces[i].z);
+        EXPECT_EQ(a.surfaces[i].curvature, b.surfaces[i].curvature);
+        EXPECT_EQ(a.surfaces[i].index, b.surfaces[i].index);
+    }
+}
+
+TEST(LensFile, TripletPositionsGlassesAndIndices) {
+    // ISO-8859-1 text; GCAT puts HIKARI before SCHOTT, so F2 is HIKARI's;
+    // LAKN7X is in no catalogue and is taken at the nd its GLAS line gives.
+    const TLensFile lens = importZmx(kData + "/triplet.zmx");
+    const TGlassCatalog& glasses = TGlassCatalog::builtin();
+    const double nSK16 = glasses.index("SCHOTT:N-SK16", 0.5875618, TLengthUnit::micrometre);
+    const double nF2 = glasses.index("HIKARI:F2", 0.5875618, TLengthUnit::micrometre);
+    ASSERT_EQ(lens.system.getSize(), 7);
+    const double z[] = {0, 2, 7.26, 8.51, 13.2, 15.45, 58.45};
+    const double front[] = {1, nSK16, 1, nF2, 1, 1.6516, 1};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_NEAR(lens.system[i]->zPosition, z[i], 1e-12) << i;
+        EXPECT_EQ(lens.system[i]->getRefIndex(TVector(), 0.0).real(), front[i]) << i;
+    }
+    const auto* conic = dynamic_cast<const TGeneralLens*>(lens.system[5]);
+    ASSERT_NE(conic, nullptr);
+    EXPECT_DOUBLE_EQ(conic->curvatureRadius, -16.7);
+    EXPECT_EQ(conic->conicConstant, -0.5);
+    EXPECT_EQ(lens.stopSurface, 3);
+    EXPECT_EQ(lens.fieldY, (std::vector<double>{0, 20}));
+    ASSERT_EQ(lens.glasses.size(), 3u);
+    EXPECT_EQ(lens.glasses[1].catalogue, "HIKARI");
+    EXPECT_NE(lens.glasses[2].source.find("nd from the file"), std::string::npos);
+    ASSERT_EQ(lens.notes.size(), 1u);
+    EXPECT_NE(lens.notes[0].find("LAKN7X"), std::string::npos);
+}
+
+TEST(LensFile, RefusesWhatItCannotRepresentNamingSurfaceAndKeyword) {
+    const std::string singlet = fileText("singlet.zmx");
+    const std::string glass = "GLAS N-BK7 0 0 1.5168 64.17 0 0 0 0 0 0";
+    const struct {
+        std::string text;
+        std::vector<std::string> said;
+    } cases[] = {
+        {replaced(singlet, glass, "GLAS MIRROR 0 0 1.5 40"), {"surface 1", "GLAS MIRROR"}},
+        {replaced(singlet, "CURV -2.0E-2", "TYPE COORDBRK\n  CURV -2.0E-2"),
+         {"surface 2", "TYPE COORDBRK"}},
+        {replaced(singlet, "  DISZ 47.5", "  CLAP 0 5 0\n  DISZ 47.5"), {"surface 2", "CLAP"}},
+        {replaced(singlet, "DISZ INFINITY", "DISZ 1000"), {"surface 0", "DISZ", "infinity"}},
+        {replaced(singlet, "MODE SEQ", "MODE NSC"), {"MODE NSC"}},
+        {replaced(singlet, "  DISZ 5\n", "  DISZ 5\n  PARM 2 0.1\n"),
+         {"surface 1", "PARM 2", "STANDARD"}},
+        {replaced(singlet, glass, "GLAS UNOBTAINIUM"), {"surface 1", "unknown glass"}},
+    };
+    for (const auto& c : cases) {
+        const std::string m = refusal(c.text);
+        for (const std::string& s : c.said) EXPECT_NE(m.find(s), std::string::npos) << m;
+    }
+}
