@@ -3,6 +3,7 @@
 // of the two holds on a noisy machine.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "lumivex/grin.h"
 #include "lumivex/surfaces.h"
 #include "lumivex/system.h"
+#include "lumivex/trace.h"
 
 using namespace lumivex;
 
@@ -588,5 +590,130 @@ void BM_GrinRod(benchmark::State& state) {
                     libraryCheck, floorCheck);
 }
 BENCHMARK(BM_GrinRod)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ---- batch tracing -------------------------------------------------------------------
+
+namespace batch {
+
+using Wall = std::chrono::steady_clock;
+
+// The processor time of the whole process: the workers' and the caller's.
+double processSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Traces copies of the same batch on one and on two threads. One thread
+// traces on the calling thread, so its processor time is the figure. Two
+// threads are timed by the wall clock, and by the processor time of the
+// process: on a machine whose other core is busy the wall clock shows the
+// sharing, while the processor time per ray shows what the second thread
+// costs, so 2 × (time on one) / (time on two) is the speed-up two free cores
+// give.
+void measureBatch(benchmark::State& state, TOpticalSystem& system, const TRayBatch& rays,
+                  int surfacesPerRay, const std::string& scenario, double targetNs,
+                  bool perRayMicroseconds) {
+    double one = 0.0, twoWall = 0.0, twoProcessor = 0.0;
+    std::int64_t traced = 0, allocations = 0, failures = 0;
+    for (auto _ : state) {
+        TRayBatch batch = rays;
+        TTraceOptions options;
+        options.threads = 1;
+        const auto before = bench::heapCount().allocations;
+        const auto t0 = Clock::now();
+        traceRays(system, batch, options);
+        const auto t1 = Clock::now();
+        allocations += bench::heapCount().allocations - before;
+        for (std::size_t i = 0; i < batch.size(); ++i) failures += !batch.ok(i);
+        one += bench::seconds(t0, t1);
+        state.SetIterationTime(bench::seconds(t0, t1));
+
+        batch = rays;
+        options.threads = 2;
+        const double p0 = processSeconds();
+        const auto w0 = Wall::now();
+        traceRays(system, batch, options);
+        twoWall += std::chrono::duration<double>(Wall::now() - w0).count();
+        twoProcessor += processSeconds() - p0;
+        traced += static_cast<std::int64_t>(rays.size());
+    }
+    const double perSecondOne = traced / one;
+    const double perSecondTwo = traced / twoWall;
+    const double speedUp = 2.0 * one / twoProcessor;
+    const double surfaces = static_cast<double>(traced) * surfacesPerRay;
+    state.counters["rays/s 1T"] = perSecondOne;
+    state.counters["rays/s 2T"] = perSecondTwo;
+    state.counters["allocs/ray"] = static_cast<double>(allocations) / traced;
+    std::string figure, target;
+    bool met;
+    if (perRayMicroseconds) {
+        const double us = one / traced * 1e6;
+        figure = bench::format("%.1f us/ray", us);
+        target = bench::format("<= %.0f us", targetNs / 1000.0);
+        met = us <= targetNs / 1000.0;
+    } else {
+        const double ns = one / surfaces * 1e9;
+        figure = bench::format("%.0f ns/ray-surface", ns);
+        target = bench::format("<= %.0f ns", targetNs);
+        met = ns <= targetNs;
+    }
+    figure += bench::format(", %.3g rays/s", perSecondOne) +
+              bench::format(", %.2f allocs/ray", static_cast<double>(allocations) / traced);
+    if (failures) figure += bench::format(", %.1f%% failed", 100.0 * failures / traced);
+    bench::summarize("batch " + scenario + ", 1 thread", figure, target, met);
+    bench::summarize("batch " + scenario + ", 2 threads",
+                     bench::format("%.2f x one thread on free cores", speedUp) +
+                         bench::format(" (%.3g rays/s wall, %.2f x)", perSecondTwo,
+                                       perSecondTwo / perSecondOne),
+                     ">= 1.85 x", speedUp >= 1.85);
+}
+
+TRayBatch collimated(const std::vector<TVector>& starts, const std::vector<TVector>& directions) {
+    TRayBatch batch(kWavelength);
+    for (std::size_t i = 0; i < starts.size(); ++i)
+        batch.add(TBeamNode(starts[i], directions.empty() ? TVector(0, 0, 1) : directions[i], 1.0,
+                            TVector(1, 0, 0), 0.0));
+    return batch;
+}
+
+void BM_BatchSinglet(benchmark::State& state) {
+    const int n = 100000;
+    TOpticalSystem system(12.0);
+    fillSinglet(system, kImagePlane);
+    std::vector<TVector> starts(n);
+    for (int i = 0; i < n; ++i) starts[i] = bench::vogelPoint(i, n, 9.99, -10.0);
+    measureBatch(state, system, collimated(starts, {}), 3, "singlet", 150.0, false);
+}
+BENCHMARK(BM_BatchSinglet)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_BatchTenSlabs(benchmark::State& state) {
+    const int n = 100000;
+    TOpticalSystem system(12.0);
+    for (int i = 0; i < 10; ++i)
+        system.addElement(new TSlab(1.0 + i, complex(i % 2 == 0 ? 1.0 : 1.5, 0.0)));
+    std::vector<TVector> starts(n), directions(n);
+    for (int i = 0; i < n; ++i) {
+        starts[i] = bench::vogelPoint(i, n, 5.0, 0.0);
+        directions[i] = TVector(-starts[i].x / 20.0, -starts[i].y / 20.0, 1.0).unit();
+    }
+    measureBatch(state, system, collimated(starts, directions), 10, "ten slabs", 100.0, false);
+}
+BENCHMARK(BM_BatchTenSlabs)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_BatchGrinRod(benchmark::State& state) {
+    const int n = 256;
+    const double g = 0.2;
+    TOpticalSystem system(2.0);
+    system.addElement(new TSlab(0.0, complex(1.0, 0.0)));
+    system.addElement(new TGrinRod(bench::kPi / (2.0 * g), 1.6, g, 0.0, 0.0));
+    std::vector<TVector> starts(n);
+    for (int i = 0; i < n; ++i) starts[i] = bench::vogelPoint(i, n, 1.0, -1.0);
+    measureBatch(state, system, collimated(starts, {}), 2, "quarter-pitch TGrinRod", 40000.0,
+                 true);
+}
+BENCHMARK(BM_BatchGrinRod)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace batch
 
 }  // namespace

@@ -29,6 +29,8 @@ set(expected
   "lumivex::TGrinRod::read"
   "lumivex::fieldToBeamFan"
   "lumivex::beamFanToField"
+  "lumivex::traceRays"
+  "lumivex::spotAt"
   "lumivex::rotateAboutAxis"
   "lumivex::mathErrorHook"
   "lumivex::xmsg::message"

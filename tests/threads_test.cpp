@@ -17,6 +17,8 @@
 #include "lumivex/grin.h"
 #include "lumivex/surfaces.h"
 #include "lumivex/system.h"
+#include "lumivex/trace.h"
+#include "tests/element_systems.h"
 
 using namespace lumivex;
 
@@ -126,4 +128,38 @@ TEST(Threads, HostsTracingOnSeveralThreadsShareNothing) {
     for (int v = 0; v < kVariants; ++v)
         for (int r = 0; r < kRounds; ++r)
             EXPECT_TRUE(together[v][r] == alone[v]) << "variant " << v << ", round " << r;
+}
+
+// The batch tracer's own threads: four workers, each on its own copies of
+// the elements, through every element kind, with failing rays among them.
+TEST(Threads, BatchOnFourThreadsThroughEveryElementKind) {
+    for (int kind = 0; kind < test_systems::kElementKinds; ++kind) {
+        std::string name;
+        auto system = test_systems::elementSystem(kind, name);
+        const std::vector<TBeamNode> rays =
+            test_systems::elementRays(kind == test_systems::kElementKinds - 1 ? 24 : 200);
+        TRayBatch batch(5e-4);
+        for (const TBeamNode& r : rays) batch.add(r);
+        TTraceOptions options;
+        options.threads = 4;
+        options.keepNodes = kind % 2 == 1;
+        std::size_t calls = 0;
+        options.progress = [&calls](std::size_t, std::size_t) { return ++calls > 0; };
+        traceRays(*system, batch, options);
+        EXPECT_GE(calls, 1u);
+        for (std::size_t r = 0; r < rays.size(); ++r) {
+            TBeam beam(5e-4);
+            beam.addNode(rays[r]);
+            std::string message;
+            try {
+                system->traceBeam(beam);
+            } catch (const xmsg& e) {
+                message = e.message();
+            }
+            Outcome a, b;
+            a.add(batch.last(r));
+            b.add(beam.getLast());
+            EXPECT_TRUE(a == b && batch.message(r) == message) << name << ", ray " << r;
+        }
+    }
 }

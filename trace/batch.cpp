@@ -1,7 +1,24 @@
 // Batch tracing, ray by ray through the elements as TOpticalSystem::traceBeam
-// goes through them.
+// goes through them, on as many threads as asked.
+//
+// Tracing writes element state (the traced radius of every element, a rod's
+// integration step), so no two threads ever trace through one element: every
+// worker owns copies of the system's elements, and the traced radii are
+// merged by their maximum afterwards, which is what one thread tracing the
+// rays in order leaves. Each ray starts from nothing but its start node (a
+// rod restarts its step for every ray), so a ray's result does not depend on
+// which thread traced it or which rays went before.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
 
+#include "lumivex/description.h"
 #include "lumivex/trace.h"
 
 namespace lumivex {
@@ -10,6 +27,93 @@ namespace {
 
 const std::string kNoMessage;
 const char* const kDriverContext = "TOpticalSystem::traceBeam: \n";
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
+
+// What every thread of one trace shares. Each ray's slots (node, failure,
+// beam) are written by the one thread that traces it.
+struct Job {
+    double wavelength;
+    TBeamNode* nodes;
+    int* failed;
+    TBeam* beams;  // null unless the nodes are kept
+    std::size_t rays;
+    std::size_t chunkSize;
+    std::size_t chunks;
+    std::atomic<std::size_t> nextChunk{0};
+    std::atomic<std::size_t> done{0};
+    std::atomic<bool> stop{false};
+};
+
+// One thread's elements and what it gathers.
+struct Lane {
+    std::vector<std::unique_ptr<TElement>> copies;  // empty when tracing through the system
+    std::vector<TElement*> elements;
+    std::vector<std::pair<std::size_t, std::string>> messages;
+    std::string error;  // a failure that is not a ray's (memory, ...)
+};
+
+// Traces the beam through the elements as TOpticalSystem::traceBeam does;
+// on a failure records the element and the message that would throw.
+void traceOne(const std::vector<TElement*>& elements, const TElement& behind, TBeam& beam,
+              std::size_t ray, int& failed, Lane& lane) {
+    const int n = static_cast<int>(elements.size());
+    int i = 0;
+    try {
+        for (; i + 1 < n; ++i) elements[i]->traceBeam(beam, *elements[i + 1]);
+        elements[n - 1]->traceBeam(beam, behind);
+        failed = -1;
+    } catch (const xmsg& e) {
+        failed = i;
+        lane.messages.emplace_back(ray, kDriverContext + e.message());
+    }
+}
+
+// Traces the rays of one chunk. Without kept nodes one beam serves every ray
+// of the lane: cleared between rays it keeps its room, so once it has held
+// the longest ray nothing is allocated per ray or per surface.
+void traceChunk(Job& job, std::size_t chunk, Lane& lane, TBeam& scratch) {
+    const TElement behind(0.0);  // the medium of index 1 behind the last element
+    const std::size_t begin = chunk * job.chunkSize;
+    const std::size_t end = std::min(job.rays, begin + job.chunkSize);
+    for (std::size_t r = begin; r < end; ++r) {
+        TBeam& beam = job.beams ? job.beams[r] : scratch;
+        beam.clear();
+        beam.addNode(job.nodes[r]);
+        traceOne(lane.elements, behind, beam, r, job.failed[r], lane);
+        job.nodes[r] = beam.getLast();
+    }
+    job.done.fetch_add(end - begin, std::memory_order_relaxed);
+}
+
+std::string describe(const std::exception& e) { return e.what(); }
+
+// Takes chunks until none is left or the trace is stopped. A failure that is
+// not a ray's stops every lane; it is reported after they have all ended.
+void runLane(Job& job, Lane& lane) {
+    try {
+        TBeam scratch(job.wavelength);
+        for (;;) {
+            if (job.stop.load(std::memory_order_relaxed)) return;
+            const std::size_t chunk = job.nextChunk.fetch_add(1, std::memory_order_relaxed);
+            if (chunk >= job.chunks) return;
+            traceChunk(job, chunk, lane, scratch);
+        }
+    } catch (const std::bad_alloc&) {
+        lane.error = "out of memory";
+    } catch (const std::exception& e) {
+        lane.error = describe(e);
+    } catch (...) {
+        lane.error = "an unknown exception";
+    }
+    job.stop.store(true);
+}
+
+xmsg stoppedByHost(std::size_t done, std::size_t total) {
+    return xmsg("traceRays: stopped by the host after " + std::to_string(done) + " of " +
+                std::to_string(total) + " rays");
+}
 
 }  // namespace
 
@@ -69,27 +173,146 @@ void traceRays(TOpticalSystem& system, TRayBatch& batch, const TTraceOptions& op
     batch.messages.clear();
     batch.beams.clear();
     batch.kept = options.keepNodes;
+    const std::size_t total = batch.size();
+    std::fill(batch.failed.begin(), batch.failed.end(), -1);
+    if (options.keepNodes) batch.beams.assign(total, TBeam(batch.lambda));
     const int n = system.getSize();
-    const TElement behind(0.0);  // the medium of index 1 behind the last element
-    for (std::size_t r = 0; r < batch.size(); ++r) {
-        TBeam beam(batch.lambda);
-        beam.addNode(batch.nodes[r]);
-        batch.failed[r] = -1;
-        for (int i = 0; i < n; ++i) {
-            try {
-                system[i]->traceBeam(beam, i + 1 < n ? *system[i + 1] : behind);
-            } catch (const xmsg& e) {
-                batch.failed[r] = i;
-                batch.messages.emplace_back(r, kDriverContext + e.message());
-                break;
+    if (n == 0) {
+        // Nothing to pass through: every ray stays at its start.
+        for (std::size_t r = 0; r < total; ++r) {
+            if (options.keepNodes) batch.beams[r].addNode(batch.nodes[r]);
+        }
+        if (options.progress && !options.progress(total, total)) throw stoppedByHost(total, total);
+        return;
+    }
+    if (total == 0) return;
+
+    unsigned threads = options.threads > 0 ? static_cast<unsigned>(options.threads)
+                                           : std::thread::hardware_concurrency();
+    if (threads == 0) threads = 1;
+    Job job;
+    job.wavelength = batch.lambda;
+    job.nodes = batch.nodes.data();
+    job.failed = batch.failed.data();
+    job.beams = options.keepNodes ? batch.beams.data() : nullptr;
+    job.rays = total;
+    // Chunks small enough to share the work out evenly at the end, large
+    // enough that taking one costs nothing next to tracing it.
+    job.chunkSize = std::max<std::size_t>(1, std::min<std::size_t>(1024, total / (16 * threads)));
+    job.chunks = (total + job.chunkSize - 1) / job.chunkSize;
+    if (threads > job.chunks) threads = static_cast<unsigned>(job.chunks);
+
+    // Every lane traces through its own copies of the elements; a host's own
+    // element class cannot be copied, so then the calling thread traces
+    // alone through the system itself.
+    std::vector<Lane> lanes(threads);
+    bool copied = threads > 1;
+    for (unsigned t = 0; t < threads && copied; ++t) {
+        for (int i = 0; i < n && copied; ++i) {
+            std::unique_ptr<TElement> copy = cloneElement(*system[i]);
+            copied = copy != nullptr;
+            if (copied) {
+                lanes[t].elements.push_back(copy.get());
+                lanes[t].copies.push_back(std::move(copy));
             }
         }
-        batch.nodes[r] = beam.getLast();
-        if (options.keepNodes) batch.beams.push_back(std::move(beam));
-        if (options.progress && !options.progress(r + 1, batch.size()))
-            throw xmsg("traceRays: stopped by the host after " + std::to_string(r + 1) + " of " +
-                       std::to_string(batch.size()) + " rays");
     }
+
+    if (!copied) {
+        lanes.resize(1);
+        Lane& lane = lanes[0];
+        lane.copies.clear();
+        lane.elements.clear();
+        for (int i = 0; i < n; ++i) lane.elements.push_back(system[i]);
+        TBeam scratch(batch.lambda);
+        auto lastCall = Clock::now();
+        for (std::size_t c = 0; c < job.chunks; ++c) {
+            try {
+                traceChunk(job, c, lane, scratch);
+            } catch (const std::bad_alloc&) {
+                throw xmsg("traceRays: out of memory");
+            }
+            const std::size_t done = job.done.load(std::memory_order_relaxed);
+            if (options.progress && (done == total || Clock::now() - lastCall >= kProgressPeriod)) {
+                lastCall = Clock::now();
+                if (!options.progress(done, total)) throw stoppedByHost(done, total);
+            }
+        }
+        batch.messages = std::move(lane.messages);
+        return;
+    }
+
+    // The calling thread hands the time to the host's progress function while
+    // the workers trace, and wakes when the last of them ends.
+    std::mutex mutex;
+    std::condition_variable finished;
+    unsigned running = threads;
+    std::vector<std::thread> workers;
+    std::string startFailure;
+    try {
+        for (unsigned t = 0; t < threads; ++t) {
+            workers.emplace_back([&job, &lanes, t, &mutex, &finished, &running] {
+                runLane(job, lanes[t]);
+                std::lock_guard<std::mutex> lock(mutex);
+                if (--running == 0) finished.notify_one();
+            });
+        }
+    } catch (const std::exception& e) {
+        // A thread that could not start: stop the others and say so.
+        job.stop.store(true);
+        startFailure = describe(e);
+        std::lock_guard<std::mutex> lock(mutex);
+        running -= threads - static_cast<unsigned>(workers.size());
+    }
+
+    bool stoppedByCaller = false;
+    std::size_t doneAtStop = 0;
+    std::exception_ptr fromProgress;  // what the host's progress function threw
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            const bool allDone =
+                finished.wait_for(lock, kProgressPeriod, [&running] { return running == 0; });
+            if (options.progress && !job.stop.load()) {
+                const std::size_t done = job.done.load(std::memory_order_relaxed);
+                lock.unlock();
+                bool goOn = false;
+                try {
+                    goOn = options.progress(done, total);
+                } catch (...) {
+                    fromProgress = std::current_exception();
+                }
+                lock.lock();
+                if (!goOn) {
+                    stoppedByCaller = !fromProgress;
+                    doneAtStop = done;
+                    job.stop.store(true);
+                }
+            }
+            if (allDone) break;
+        }
+    }
+    for (std::thread& w : workers) w.join();
+
+    // The traced radii: the largest any lane saw, as one lane tracing every
+    // ray in order would have left them.
+    for (const Lane& lane : lanes)
+        for (int i = 0; i < n; ++i)
+            system[i]->optRadius = std::max(system[i]->optRadius, lane.elements[i]->optRadius);
+
+    if (!startFailure.empty()) throw xmsg("traceRays: a worker thread could not start: " + startFailure);
+    for (const Lane& lane : lanes)
+        if (!lane.error.empty()) throw xmsg("traceRays: a worker thread failed: " + lane.error);
+    if (fromProgress) std::rethrow_exception(fromProgress);
+    if (stoppedByCaller) throw stoppedByHost(doneAtStop, total);
+
+    std::size_t failures = 0;
+    for (const Lane& lane : lanes) failures += lane.messages.size();
+    batch.messages.reserve(failures);
+    for (Lane& lane : lanes)
+        for (auto& m : lane.messages) batch.messages.push_back(std::move(m));
+    std::sort(batch.messages.begin(), batch.messages.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
 }  // namespace lumivex

@@ -148,6 +148,9 @@ public:
     // Appends a copy of the node.
     TBeam& addNode(const TBeamNode& node);
     int getSize() const { return static_cast<int>(nodes.size()); }
+    // Drops every node but keeps the room they took, so that a beam reused
+    // ray after ray stops allocating once it has held its longest ray.
+    void clear() { nodes.clear(); }
     // The stored last node; throws "TBeam access violation!" on an empty beam.
     TBeamNode& getLast();
     const TBeamNode& getLast() const;

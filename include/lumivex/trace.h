@@ -22,9 +22,10 @@ namespace lumivex {
 struct TTraceOptions {
     int threads = 0;         // 0: every hardware thread
     bool keepNodes = false;  // keep each ray's whole TBeam, not only its last node
-    // Called on the calling thread now and then while the workers trace, with
-    // the rays done so far; returning false stops the trace, which then
-    // throws an xmsg saying so. Empty: not called.
+    // Called on the calling thread about every 100 ms while the rays are
+    // traced, and once more when all are done, with the rays done so far;
+    // returning false stops the trace, which then throws an xmsg saying so
+    // (the batch is left partly traced). Empty: not called.
     std::function<bool(std::size_t done, std::size_t total)> progress;
 };
 
@@ -85,7 +86,13 @@ private:
 // Tracing writes element state (the traced radii, a rod's step), so each
 // worker thread traces through its own copies of the elements. Elements of a
 // class the element catalogue cannot copy (a host's own classes) are traced
-// on the calling thread alone, through the system itself.
+// on the calling thread alone, through the system itself, and so is every
+// trace on one thread. The rays go through the elements as
+// TOpticalSystem::traceBeam takes them, not through an override of it.
+//
+// A ray's failure is recorded in the batch, never thrown. What is thrown is
+// an xmsg when the host stopped the trace or a worker could not go on (out
+// of memory), after every worker has ended.
 LUMIVEX_API void traceRays(TOpticalSystem& system, TRayBatch& batch,
                            const TTraceOptions& options = TTraceOptions());
 

@@ -1,0 +1,195 @@
+// Batch tracing: every ray's result, on any number of threads, is what
+// TOpticalSystem::traceBeam gives for that ray alone, and the traced radii
+// are those of one pass over the rays in order.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "lumivex/trace.h"
+#include "tests/element_systems.h"
+
+using namespace lumivex;
+using lumivex::test_systems::elementRays;
+using lumivex::test_systems::elementSystem;
+
+namespace {
+
+constexpr double kWavelength = 5e-4;
+
+bool sameBits(const TBeamNode& a, const TBeamNode& b) {
+    return std::memcmp(&a, &b, sizeof(TBeamNode)) == 0;
+}
+
+// What traceBeam gives ray by ray, with the radii of that pass.
+struct Reference {
+    std::vector<TBeam> beams;
+    std::vector<std::string> messages;  // "" for a ray that went through
+    std::vector<double> radii;
+};
+
+Reference traceOneByOne(TOpticalSystem& system, const std::vector<TBeamNode>& rays) {
+    Reference ref;
+    system.initOptRadius();
+    for (const TBeamNode& start : rays) {
+        ref.beams.emplace_back(kWavelength);
+        ref.beams.back().addNode(start);
+        ref.messages.emplace_back();
+        try {
+            system.traceBeam(ref.beams.back());
+        } catch (const xmsg& e) {
+            ref.messages.back() = e.message();
+        }
+    }
+    for (int i = 0; i < system.getSize(); ++i) ref.radii.push_back(system[i]->optRadius);
+    return ref;
+}
+
+TRayBatch batchOf(const std::vector<TBeamNode>& rays) {
+    TRayBatch batch(kWavelength);
+    for (const TBeamNode& r : rays) batch.add(r);
+    return batch;
+}
+
+int raysFor(int kind) { return kind == test_systems::kElementKinds - 1 ? 40 : 400; }
+
+void expectSameRays(const Reference& ref, const TRayBatch& batch, const std::string& what) {
+    ASSERT_EQ(batch.size(), ref.beams.size());
+    for (std::size_t r = 0; r < batch.size(); ++r) {
+        SCOPED_TRACE(what + ", ray " + std::to_string(r));
+        EXPECT_TRUE(sameBits(batch.last(r), ref.beams[r].getLast()))
+            << batch.last(r) << " vs " << ref.beams[r].getLast();
+        EXPECT_EQ(batch.ok(r), ref.messages[r].empty());
+        EXPECT_EQ(batch.message(r), ref.messages[r]);
+    }
+}
+
+}  // namespace
+
+TEST(TraceRays, EveryKindAndThreadCountGivesTraceBeamsRaysBitForBit) {
+    for (int kind = 0; kind < test_systems::kElementKinds; ++kind) {
+        std::string name;
+        auto system = elementSystem(kind, name);
+        const std::vector<TBeamNode> rays = elementRays(raysFor(kind));
+        const Reference ref = traceOneByOne(*system, rays);
+        int failures = 0;
+        for (const std::string& m : ref.messages) failures += !m.empty();
+        if (kind != 0) {  // a flat exit face refuses no ray
+            EXPECT_GT(failures, 0) << name;
+        }
+        EXPECT_LT(failures, static_cast<int>(rays.size())) << name;
+
+        for (int threads : {1, 2, 3}) {
+            auto fresh = elementSystem(kind, name);
+            TRayBatch batch = batchOf(rays);
+            TTraceOptions options;
+            options.threads = threads;
+            traceRays(*fresh, batch, options);
+            expectSameRays(ref, batch, name + " on " + std::to_string(threads) + " threads");
+            for (int i = 0; i < fresh->getSize(); ++i)
+                EXPECT_EQ((*fresh)[i]->optRadius, ref.radii[i]) << name << ", element " << i;
+        }
+    }
+}
+
+TEST(TraceRays, FailedElementIsWhereTraceBeamStopped) {
+    std::string name;
+    // Beyond 1/g = 5 the rod's index profile fails already as the entry
+    // face (element 0) asks for the index behind it; the sphere of radius 8
+    // (element 1) ends inside the rays.
+    auto rod = elementSystem(test_systems::kElementKinds - 1, name);
+    auto sphere = elementSystem(3, name);
+    TRayBatch batch(kWavelength);
+    batch.add(TBeamNode(TVector(6, 0, -2), TVector(0, 0, 1), 1.0, TVector(1, 0, 0), 0.0));
+    batch.add(TBeamNode(TVector(1, 0, -2), TVector(0, 0, 1), 1.0, TVector(1, 0, 0), 0.0));
+    traceRays(*rod, batch);
+    EXPECT_EQ(batch.failedElement(0), 0);
+    EXPECT_EQ(batch.failedElement(1), -1);
+    EXPECT_EQ(batch.message(0).rfind("TOpticalSystem::traceBeam: \n", 0), 0u);
+    EXPECT_EQ(batch.message(1), "");
+
+    TRayBatch beyondRim(kWavelength);
+    beyondRim.add(TBeamNode(TVector(9, 0, -2), TVector(0, 0, 1), 1.0, TVector(1, 0, 0), 0.0));
+    traceRays(*sphere, beyondRim);
+    EXPECT_EQ(beyondRim.failedElement(0), 1);
+}
+
+TEST(TraceRays, KeptNodesAreTraceBeamsBeams) {
+    for (int kind : {3, test_systems::kElementKinds - 1}) {
+        std::string name;
+        auto system = elementSystem(kind, name);
+        const std::vector<TBeamNode> rays = elementRays(40);
+        const Reference ref = traceOneByOne(*system, rays);
+        TRayBatch batch = batchOf(rays);
+        TTraceOptions options;
+        options.threads = 2;
+        options.keepNodes = true;
+        traceRays(*system, batch, options);
+        ASSERT_TRUE(batch.nodesKept());
+        for (std::size_t r = 0; r < rays.size(); ++r) {
+            const TBeam& beam = batch.beam(r);
+            ASSERT_EQ(beam.getSize(), ref.beams[r].getSize()) << name << ", ray " << r;
+            for (int k = 0; k < beam.getSize(); ++k)
+                EXPECT_TRUE(sameBits(beam[k], ref.beams[r][k])) << name << ", ray " << r;
+        }
+    }
+}
+
+namespace {
+
+// A host's own element: the catalogue cannot copy it, so the batch is traced
+// through it on the calling thread.
+class HostSlab : public TSlab {
+public:
+    using TSlab::TSlab;
+    void traceBeam(TBeam& beam, const TElement& next) override {
+        if (std::this_thread::get_id() != caller) ++foreignCalls;
+        TSlab::traceBeam(beam, next);
+    }
+    std::thread::id caller = std::this_thread::get_id();
+    int foreignCalls = 0;
+};
+
+}  // namespace
+
+TEST(TraceRays, HostElementIsTracedOnTheCallingThread) {
+    std::string name;
+    auto reference = elementSystem(2, name);
+    TOpticalSystem system(12.0);
+    auto* host = new HostSlab(0.0, complex(1.0, 0.0));
+    system.addElement(host);
+    system.addElement(new TGeneralLens(5.0, complex(1.5, 0.0), 0.0, -12.0, -0.5));
+    system.addElement(new TSlab(30.0, complex(1.0, 0.0)));
+    const std::vector<TBeamNode> rays = elementRays(200);
+    const Reference ref = traceOneByOne(*reference, rays);
+    TRayBatch batch = batchOf(rays);
+    TTraceOptions options;
+    options.threads = 4;
+    traceRays(system, batch, options);
+    expectSameRays(ref, batch, "host slab");
+    EXPECT_EQ(host->foreignCalls, 0);
+    EXPECT_EQ(host->optRadius, ref.radii[0]);
+}
+
+TEST(TraceRays, ProgressReturningFalseStopsTheTrace) {
+    for (int threads : {1, 2}) {
+        std::string name;
+        auto system = elementSystem(0, name);
+        TRayBatch batch = batchOf(elementRays(5000));
+        TTraceOptions options;
+        options.threads = threads;
+        std::size_t calls = 0;
+        options.progress = [&calls](std::size_t done, std::size_t total) {
+            EXPECT_LE(done, total);
+            ++calls;
+            return false;
+        };
+        try {
+            traceRays(*system, batch, options);
+            ADD_FAILURE() << "no exception on " << threads << " threads";
+        } catch (const xmsg& e) {
+            EXPECT_NE(e.message().find("stopped by the host"), std::string::npos) << e.message();
+        }
+        EXPECT_EQ(calls, 1u);
+    }
+}
