@@ -7,11 +7,16 @@
 #include <cmath>
 #include <complex>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <sstream>
 
 #include "commands.h"
-#include "common.h"
+#include "fan.h"
+#include "format.h"
+#include "load.h"
+#include "options.h"
+#include "tracing.h"
 #include "svg.h"
 
 namespace lumivex::cli {
@@ -28,7 +33,7 @@ struct FieldOptions {
     double tiltDegrees = 0.0;
     int samples = 201;
     int rays = 51;
-    double wavelength = 5.5e-4;
+    double wavelength = kDefaultWavelength;
     double startZ = std::numeric_limits<double>::quiet_NaN();
     double outZ = std::numeric_limits<double>::quiet_NaN();
     int outSamples = 0;
@@ -157,8 +162,7 @@ std::string csvProfiles(const Profile& in, const Profile& out) {
 void runField(const FieldOptions& options) {
     LoadedSystem loaded = loadSystem(options.file);
     TOpticalSystem& system = *loaded.system;
-    const TElement& first = *system[0];
-    const double radius = first.getRadius() > 0.0 ? first.getRadius() : 1.0;
+    const double radius = entranceRadius(system);
 
     if (options.samples < 3) throw ToolError(kExitInput, "--samples must be at least 3");
     if (options.rays < 2) throw ToolError(kExitInput, "--rays must be at least 2");
@@ -184,12 +188,8 @@ void runField(const FieldOptions& options) {
                                "narrower --window or a smaller --tilt",
                                options.tiltDegrees, phasePerSample, dx));
 
-    const double lastZ = system.getLast()->zPosition;
-    const double span = lastZ - first.zPosition;
-    const double startZ = std::isnan(options.startZ)
-                              ? first.zPosition - 0.15 * std::max(span, 2.0 * radius)
-                              : options.startZ;
-    const double outZ = std::isnan(options.outZ) ? lastZ : options.outZ;
+    const double startZ = std::isnan(options.startZ) ? defaultStartZ(system) : options.startZ;
+    const double outZ = std::isnan(options.outZ) ? system.getLast()->zPosition : options.outZ;
 
     Profile in;
     in.z = startZ;
@@ -215,21 +215,16 @@ void runField(const FieldOptions& options) {
         fan[i]->getLast().position.z = startZ;
     }
 
-    system.initOptRadius();
+    std::vector<TBeam> beams;
+    for (int i = 0; i < fan.getSize(); ++i) beams.push_back(*fan[i]);
+    Progress progress("tracing", fan.getSize());
+    const std::vector<TracedRay> traced = traceEach(system, beams, &progress);
     int failed = 0;
     std::string firstFailure;
-    {
-        Progress progress("tracing", fan.getSize());
-        for (int i = 0; i < fan.getSize(); ++i) {
-            try {
-                system.traceBeam(*fan[i]);
-            } catch (const xmsg& e) {
-                if (failed++ == 0)
-                    firstFailure =
-                        "ray " + std::to_string(i + 1) + ": " + failureSummary(e.message());
-            }
-            progress.advance();
-        }
+    for (std::size_t i = 0; i < traced.size(); ++i) {
+        *fan[static_cast<int>(i)] = traced[i].beam;
+        if (!traced[i].ok && failed++ == 0)
+            firstFailure = "ray " + std::to_string(i + 1) + ": " + traced[i].status;
     }
     if (failed > 0)
         throw ToolError(kExitFailure, std::to_string(failed) + " of " +
@@ -293,11 +288,8 @@ void runField(const FieldOptions& options) {
     }
 
     const std::string csv = csvProfiles(in, out);
-    const bool csvToStdout = options.output == "-";
-    if (csvToStdout)
-        std::cout << csv;
-    else
-        writeFile(options.output, csv);
+    const bool csvToStdout = isStandardOutput(options.output);
+    writeOutput(options.output, csv);
     if (!options.svgFile.empty())
         writeFile(options.svgFile, plotProfiles(loaded.source.name, in, out));
 
@@ -320,8 +312,7 @@ void addFieldCommand(CLI::App& app) {
     auto options = std::make_shared<FieldOptions>();
     CLI::App* command = app.add_subcommand(
         "field", "Trace a sampled field through the system and sample it again (CSV)");
-    command->add_option("FILE", options->file,
-                        "System description (default: the built-in example)");
+    addFileArgument(*command, options->file);
     command->add_flag("--plane-wave", options->planeWave,
                       "A plane wave of unit amplitude instead of a Gaussian");
     command->add_option("--waist", options->waist,
@@ -334,16 +325,12 @@ void addFieldCommand(CLI::App& app) {
         ->capture_default_str();
     command->add_option("--samples", options->samples, "Samples of the input row")
         ->capture_default_str();
-    command->add_option("-n,--rays", options->rays, "Rays made from the field")
-        ->capture_default_str();
-    command
-        ->add_option("-w,--wavelength", options->wavelength,
-                     "Wavelength in the description's length unit")
-        ->capture_default_str()
-        ->check(CLI::PositiveNumber);
-    command->add_option("--start-z", options->startZ,
-                        "z of the input field's plane (default: a little in front of the "
-                        "first element)");
+    addRaysOption(*command, options->rays, "Rays made from the field");
+    addWavelengthOption(*command, options->wavelength,
+                        "Wavelength in the description's length unit");
+    addStartZOption(*command, options->startZ,
+                    "z of the input field's plane (default: a little in front of the "
+                    "first element)");
     command->add_option("--out-z", options->outZ,
                         "z of the plane the output is sampled in (default: the last element)");
     command->add_option("--out-samples", options->outSamples,

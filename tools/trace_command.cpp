@@ -4,13 +4,19 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "commands.h"
-#include "common.h"
-#include "table.h"
+#include "elements.h"
+#include "fan.h"
+#include "focus.h"
+#include "format.h"
+#include "load.h"
+#include "options.h"
+#include "tracing.h"
 
 namespace lumivex::cli {
 
@@ -23,11 +29,6 @@ struct TraceOptions {
     bool json = false;
     double imageZ = std::numeric_limits<double>::quiet_NaN();
 };
-
-std::string fixed(double value, int decimals) {
-    if (value == 0.0) value = 0.0;
-    return format("%.*f", decimals, value);
-}
 
 std::string csvField(const std::string& text) {
     if (text.find_first_of(",\"\n") == std::string::npos) return text;
@@ -200,8 +201,7 @@ void addTraceCommand(CLI::App& app) {
     auto options = std::make_shared<TraceOptions>();
     CLI::App* command =
         app.add_subcommand("trace", "Trace a fan of rays and print one row per ray");
-    command->add_option("FILE", options->file,
-                        "System description (default: the built-in example)");
+    addFileArgument(*command, options->file);
     addFanOptions(*command, options->fan);
     command->add_option("--csv", options->csvFile, "Also write the rows as CSV to this file");
     command->add_flag("--json", options->json, "Print the whole report as JSON instead");
