@@ -111,10 +111,9 @@ void addCheckCommand(CLI::App& app) {
     command->add_flag("--write", options->write,
                       "Print the description as the library writes it (the report goes to "
                       "standard error)");
-    command
-        ->add_option("--precision", options->precision,
-                     "Significant digits of the written numbers (default: 6)")
-        ->check(CLI::Range(1, 17));
+    allow(command->add_option("--precision", options->precision,
+                              "Significant digits of the written numbers (default: 6)"),
+          Allowed::whole(1, 17));
     command->callback([options] { runCheck(*options); });
 }
 

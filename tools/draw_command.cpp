@@ -32,7 +32,6 @@ void runDraw(const DrawOptions& options) {
     LoadedSystem loaded = loadSystem(options.file);
     TOpticalSystem& system = *loaded.system;
     const Fan fan = resolveFan(options.fan, system);
-    if (!(options.width >= 200.0)) throw ToolError(kExitInput, "--width must be at least 200");
 
     Progress progress("tracing", fan.rays);
     const std::vector<TracedRay> rays = traceFan(system, fan, &progress);
@@ -64,11 +63,13 @@ void addDrawCommand(CLI::App& app) {
     command->add_option("-o,--output", options->output, "SVG file to write ('-': standard output)")
         ->capture_default_str();
     addFanOptions(*command, options->fan);
-    command->add_option("--end-z", options->endZ,
-                        "z where the drawn rays end (default: a little beyond the last element "
-                        "or the focus)");
-    command->add_option("--width", options->width, "Width of the picture in pixels")
-        ->capture_default_str();
+    allow(command->add_option("--end-z", options->endZ,
+                              "z where the drawn rays end (default: a little beyond the last "
+                              "element or the focus)"),
+          Allowed::finite());
+    allow(command->add_option("--width", options->width, "Width of the picture in pixels")
+              ->capture_default_str(),
+          Allowed::atLeast(200.0));
     command->callback([options] { runDraw(*options); });
 }
 

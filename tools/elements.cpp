@@ -63,7 +63,8 @@ std::vector<std::string> remarks(const TOpticalSystem& system) {
                             " lies in front of the element before it; light meets "
                             "elements in the order they are listed");
         if (const TElementKind* kind = kindOf(e))
-            for (const std::string& remark : kind->remarks(e)) notes.push_back(which + " " + remark);
+            for (const std::string& remark : kind->remarks(e))
+                notes.push_back(which + " " + remark);
     }
     return notes;
 }

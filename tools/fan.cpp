@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "load.h"
-
 namespace lumivex::cli {
 
 namespace {
@@ -15,15 +13,16 @@ constexpr double kPi = 3.141592653589793;
 }  // namespace
 
 void addFanOptions(CLI::App& command, FanOptions& options) {
-    addRaysOption(command, options.rays, "Number of rays in the fan")->check(CLI::PositiveNumber);
-    command.add_option("--height", options.halfHeight,
-                       "Half-height of the fan where it meets the first element "
-                       "(default: 80% of that element's radius)");
-    command
-        .add_option("-a,--angle", options.angleDegrees,
-                    "Field angle of the fan in the x-z plane, degrees")
-        ->capture_default_str()
-        ->check(CLI::Range(-89.0, 89.0));
+    addRaysOption(command, options.rays, 1, "Number of rays in the fan");
+    allow(command.add_option("--height", options.halfHeight,
+                             "Half-height of the fan where it meets the first element "
+                             "(default: 80% of that element's radius)"),
+          Allowed::atLeast(0.0));
+    allow(command
+              .add_option("-a,--angle", options.angleDegrees,
+                          "Field angle of the fan in the x-z plane, degrees")
+              ->capture_default_str(),
+          Allowed::between(-89.0, 89.0));
     addStartZOption(command, options.startZ,
                     "z of the plane the rays start in (default: a little in front of "
                     "the first element)");
@@ -52,13 +51,10 @@ Fan resolveFan(const FanOptions& options, const TOpticalSystem& system) {
     fan.wavelength = options.wavelength;
     fan.polarization = options.polarization == "y" ? 'y' : 'x';
 
+    // Given values were checked as the command line was read.
     fan.halfHeight =
         std::isnan(options.halfHeight) ? 0.8 * entranceRadius(system) : options.halfHeight;
-    if (!std::isfinite(fan.halfHeight) || fan.halfHeight < 0.0)
-        throw ToolError(kExitInput, "--height must be a finite number of at least 0");
-
     fan.startZ = std::isnan(options.startZ) ? defaultStartZ(system) : options.startZ;
-    if (!std::isfinite(fan.startZ)) throw ToolError(kExitInput, "--start-z must be finite");
     return fan;
 }
 

@@ -4,6 +4,7 @@
 // plotted.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <complex>
 #include <iostream>
@@ -16,8 +17,8 @@
 #include "format.h"
 #include "load.h"
 #include "options.h"
-#include "tracing.h"
 #include "svg.h"
+#include "tracing.h"
 
 namespace lumivex::cli {
 
@@ -31,7 +32,7 @@ struct FieldOptions {
     double waist = std::numeric_limits<double>::quiet_NaN();
     double window = std::numeric_limits<double>::quiet_NaN();
     double tiltDegrees = 0.0;
-    int samples = 201;
+    long long samples = 201;
     int rays = 51;
     double wavelength = kDefaultWavelength;
     double startZ = std::numeric_limits<double>::quiet_NaN();
@@ -164,18 +165,13 @@ void runField(const FieldOptions& options) {
     TOpticalSystem& system = *loaded.system;
     const double radius = entranceRadius(system);
 
-    if (options.samples < 3) throw ToolError(kExitInput, "--samples must be at least 3");
-    if (options.rays < 2) throw ToolError(kExitInput, "--rays must be at least 2");
+    // Given values were checked as the command line was read.
     const double waist = std::isnan(options.waist) ? 0.4 * radius : options.waist;
-    if (!(waist > 0.0) || !std::isfinite(waist))
-        throw ToolError(kExitInput, "--waist must be a positive number");
     const double window = !std::isnan(options.window) ? options.window
                           : options.planeWave         ? 1.6 * radius
                                                       : 4.0 * waist;
-    if (!(window > 0.0) || !std::isfinite(window))
-        throw ToolError(kExitInput, "--window must be a positive number");
     const double lambda = options.wavelength;
-    const int W = options.samples;
+    const long long W = options.samples;
     const double dx = window / (W - 1);
     const double tilt = options.tiltDegrees * kPi / 180.0;
     // The conversion follows the phase from sample to sample, so a tilt
@@ -191,16 +187,23 @@ void runField(const FieldOptions& options) {
     const double startZ = std::isnan(options.startZ) ? defaultStartZ(system) : options.startZ;
     const double outZ = std::isnan(options.outZ) ? system.getLast()->zPosition : options.outZ;
 
+    // The row is sampled here before the library's grid takes it over; a
+    // count beyond any memory fails here, as std::bad_alloc.
     Profile in;
     in.z = startZ;
-    TMatrix field(W, 1);
-    for (int c = 0; c < W; ++c) {
+    in.x.resize(static_cast<std::size_t>(W));
+    in.value.resize(static_cast<std::size_t>(W));
+    for (long long c = 0; c < W; ++c) {
         const double x = (c - 0.5 * (W - 1)) * dx;
         const double amplitude = options.planeWave ? 1.0 : std::exp(-(x * x) / (waist * waist));
-        field.at(c, 0) = std::polar(amplitude, 2.0 * kPi * std::sin(tilt) * x / lambda);
-        in.x.push_back(x);
-        in.value.push_back(field.at(c, 0));
+        in.x[c] = x;
+        in.value[c] = std::polar(amplitude, 2.0 * kPi * std::sin(tilt) * x / lambda);
     }
+    if (W > INT_MAX)
+        throw ToolError(kExitInput, "--samples must be at most " + std::to_string(INT_MAX) +
+                                        ", the most columns a sampled field holds");
+    TMatrix field(static_cast<int>(W), 1);
+    std::copy(in.value.begin(), in.value.end(), field.data);
 
     TBeamFan fan;
     try {
@@ -248,15 +251,13 @@ void runField(const FieldOptions& options) {
 
     // By default the output row spans the rays' end points with a margin:
     // beyond them the rays say nothing and the splines only extrapolate.
-    const int outColumns = options.outSamples > 0 ? options.outSamples : W;
-    if (outColumns < 2) throw ToolError(kExitInput, "--out-samples must be at least 2");
+    const int outColumns = options.outSamples > 0 ? options.outSamples : static_cast<int>(W);
     double reach = 0.0;
     for (int i = 0; i < fan.getSize(); ++i)
         reach = std::max(reach, std::fabs(fan[i]->getLast().position.x));
     const double outDx = !std::isnan(options.outDx) ? options.outDx
                          : reach > 0.0              ? 2.2 * reach / (outColumns - 1)
                                                     : dx;
-    if (!(outDx > 0.0)) throw ToolError(kExitInput, "--out-dx must be a positive number");
     const double fanWidth = (*fan[fan.getSize() - 1])[0].position.x - (*fan[0])[0].position.x;
     // An imaging system turns the row over; the conversion reads the rays
     // from the lowest x up, so an inverted fan is handed over in reverse.
@@ -315,29 +316,39 @@ void addFieldCommand(CLI::App& app) {
     addFileArgument(*command, options->file);
     command->add_flag("--plane-wave", options->planeWave,
                       "A plane wave of unit amplitude instead of a Gaussian");
-    command->add_option("--waist", options->waist,
-                        "Gaussian waist: amplitude exp(-(x/waist)^2) (default: 40% of the "
-                        "first element's radius)");
-    command->add_option("--window", options->window,
-                        "Width of the sampled row (default: 4 waists, or 80% of the first "
-                        "element's diameter for a plane wave)");
-    command->add_option("--tilt", options->tiltDegrees, "Tilt of the wavefront, degrees")
-        ->capture_default_str();
-    command->add_option("--samples", options->samples, "Samples of the input row")
-        ->capture_default_str();
-    addRaysOption(*command, options->rays, "Rays made from the field");
+    allow(command->add_option("--waist", options->waist,
+                              "Gaussian waist: amplitude exp(-(x/waist)^2) (default: 40% of the "
+                              "first element's radius)"),
+          Allowed::positive());
+    allow(command->add_option("--window", options->window,
+                              "Width of the sampled row (default: 4 waists, or 80% of the first "
+                              "element's diameter for a plane wave)"),
+          Allowed::positive());
+    allow(command->add_option("--tilt", options->tiltDegrees, "Tilt of the wavefront, degrees")
+              ->capture_default_str(),
+          Allowed::between(-89.0, 89.0));
+    // A huge count is left to the sampling, which runs out of memory before
+    // it reaches the library's limit of an int's worth of columns.
+    allow(command->add_option("--samples", options->samples, "Samples of the input row")
+              ->capture_default_str(),
+          Allowed::whole(3, 1e15));
+    addRaysOption(*command, options->rays, 2, "Rays made from the field");
     addWavelengthOption(*command, options->wavelength,
                         "Wavelength in the description's length unit");
     addStartZOption(*command, options->startZ,
                     "z of the input field's plane (default: a little in front of the "
                     "first element)");
-    command->add_option("--out-z", options->outZ,
-                        "z of the plane the output is sampled in (default: the last element)");
-    command->add_option("--out-samples", options->outSamples,
-                        "Samples of the output row (default: as the input)");
-    command->add_option("--out-dx", options->outDx,
-                        "Spacing of the output samples (default: the output row spans the "
-                        "rays' end points and a tenth more)");
+    allow(command->add_option("--out-z", options->outZ,
+                              "z of the plane the output is sampled in (default: the last "
+                              "element)"),
+          Allowed::finite());
+    allow(command->add_option("--out-samples", options->outSamples,
+                              "Samples of the output row (default: as the input)"),
+          Allowed::whole(2, INT_MAX));
+    allow(command->add_option("--out-dx", options->outDx,
+                              "Spacing of the output samples (default: the output row spans the "
+                              "rays' end points and a tenth more)"),
+          Allowed::positive());
     command->add_option("-o,--output", options->output, "CSV file ('-': standard output)")
         ->capture_default_str();
     command->add_option("--svg", options->svgFile, "Also plot both profiles into this SVG file");

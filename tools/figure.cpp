@@ -173,9 +173,9 @@ Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const std::vecto
         ray.points = picture(paths[r]);
         ray.ok = rays[r].ok;
         ray.intensity = rays[r].beam.getLast().intensity;
-        ray.title =
-            "ray " + std::to_string(r + 1) + ": start x " + number(rays[r].beam[0].position.x) +
-            ", " + (ray.ok ? "intensity " + number(ray.intensity) : "failed: " + rays[r].status);
+        ray.title = "ray " + std::to_string(r + 1) + ": start x " +
+                    number(rays[r].beam[0].position.x) + ", " +
+                    (ray.ok ? "intensity " + number(ray.intensity) : "failed: " + rays[r].status);
         figure.rays.push_back(ray);
         figure.hasFailedRays = figure.hasFailedRays || !ray.ok;
     }

@@ -83,8 +83,8 @@ std::string figureSvg(const Figure& f) {
     if (f.focusShown) {
         svg.circle(f.focus.first, f.focus.second, 3.5,
                    "fill:#ffffff;stroke:#000000;stroke-width:1.2");
-        svg.text(f.focus.first, f.focus.second + 17, "F\u2032",
-                 "font-size:12px;font-style:italic", "middle");
+        svg.text(f.focus.first, f.focus.second + 17, "F\u2032", "font-size:12px;font-style:italic",
+                 "middle");
     }
 
     // Title, then the scale bar and legend in the band below the figure.
