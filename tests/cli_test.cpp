@@ -469,3 +469,84 @@ TEST_F(CliTest, EveryCommandHasHelp) {
     }
     EXPECT_EQ(run({"trace", "--rays", "zero"}).status, 2);
 }
+
+TEST_F(CliTest, NumericOptionsAreRefusedInWordsInOneLine) {
+    struct Case {
+        std::string command, option;
+        std::vector<std::string> refused;
+    };
+    const std::vector<Case> cases = {// Counts.
+                                     {"trace", "--rays", {"nan", "inf", "0", "-1", "2.5", "1e400"}},
+                                     {"field", "--samples", {"nan", "inf", "2", "-1"}},
+                                     {"check", "--precision", {"nan", "0", "18", "-1"}},
+                                     // Lengths.
+                                     {"trace", "--wavelength", {"nan", "inf", "0", "-1"}},
+                                     {"field", "--waist", {"nan", "inf", "0", "-1"}},
+                                     {"draw", "--width", {"nan", "inf", "199", "-1"}},
+                                     {"trace", "--height", {"nan", "inf", "-1"}},
+                                     // Planes.
+                                     {"trace", "--start-z", {"nan", "inf", "-inf"}},
+                                     {"trace", "--image-z", {"nan", "-inf"}},
+                                     {"field", "--out-z", {"nan", "inf"}},
+                                     // Angles.
+                                     {"trace", "--angle", {"nan", "inf", "90", "-90"}},
+                                     {"field", "--tilt", {"nan", "-inf", "89.5"}}};
+    for (const Case& c : cases)
+        for (const std::string& value : c.refused) {
+            SCOPED_TRACE(c.command + " " + c.option + "=" + value);
+            const Outcome r = run({c.command, c.option + "=" + value});
+            EXPECT_EQ(r.status, 2);
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err.rfind("lumivex: " + c.option + " must be ", 0), 0u) << r.err;
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+            EXPECT_NE(r.err.find(", not " + value + "\n"), std::string::npos) << r.err;
+            int digits = 0, longest = 0;
+            for (char ch : r.err)
+                longest = std::max(longest, digits = std::isdigit(ch) ? digits + 1 : 0);
+            EXPECT_LE(longest, 10) << r.err;
+        }
+    EXPECT_EQ(run({"trace", "-w", "nan"}).err,
+              "lumivex: --wavelength must be a positive finite number, not nan\n");
+    EXPECT_EQ(run({"trace", "-n", "0"}).err,
+              "lumivex: --rays must be a whole number of at least 1, not 0\n");
+    // A count may be written in exponent form.
+    const Outcome tens = run({"trace", "--json", "-n", "1e1"});
+    ASSERT_EQ(tens.status, 0) << tens.err;
+    EXPECT_EQ(json::parse(tens.out)["rays"].size(), 10u);
+}
+
+TEST_F(CliTest, SpotIsMeasuredAtTheRealParaxialFocusUnlessAPlaneIsGiven) {
+    // The singlet's hyperbolic face is free of spherical aberration: every
+    // ray of the fan meets the axis at the focus, 50 behind the vertex.
+    Outcome r = run({"trace", "--json", kExamples + "/singlet.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    json spot = json::parse(r.out)["spot"];
+    EXPECT_EQ(spot["plane"], "paraxial focus");
+    EXPECT_NEAR(spot["z"].get<double>(), 55.0, 1e-9);
+    EXPECT_LT(spot["rmsRadius"].get<double>(), 1e-9);
+    r = run({"trace", kExamples + "/singlet.txt"});
+    EXPECT_NE(r.out.find("at z = 55 (the paraxial focus)"), std::string::npos) << r.out;
+
+    // A half-pitch rod is afocal: the spot falls back to its exit face.
+    r = run({"trace", "--json", kExamples + "/grin_relay.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json report = json::parse(r.out);
+    EXPECT_EQ(report["spot"]["plane"], "last element");
+    EXPECT_EQ(report["spot"]["z"], report["elements"].back()["z"]);
+    r = run({"trace", kExamples + "/grin_relay.txt"});
+    EXPECT_NE(r.out.find("(the last element; the paraxial focus is at infinity)"),
+              std::string::npos)
+        << r.out;
+
+    r = run({"trace", "--json", "--image-z", "50", kExamples + "/singlet.txt"});
+    spot = json::parse(r.out)["spot"];
+    EXPECT_EQ(spot["plane"], "image-z");
+    EXPECT_EQ(spot["z"].get<double>(), 50.0);
+}
+
+TEST_F(CliTest, ExhaustedMemoryEndsInOneLineWithStatus1) {
+    const Outcome r = run({"field", "--samples", "1e12"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("lumivex: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}

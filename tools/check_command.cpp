@@ -7,7 +7,10 @@
 #include <memory>
 
 #include "commands.h"
-#include "common.h"
+#include "elements.h"
+#include "format.h"
+#include "load.h"
+#include "options.h"
 
 namespace lumivex::cli {
 
@@ -20,51 +23,6 @@ struct CheckOptions {
 };
 
 std::string lineTag(int line) { return "line " + std::to_string(line) + ":"; }
-
-std::string indexOrNumber(const complex& value) {
-    if (value.imag() == 0.0) return number(value.real());
-    return "(" + number(value.real()) + "," + number(value.imag()) + ")";
-}
-
-// The values of an element as the library holds them, in record order, and
-// what they imply.
-std::string recordValues(const TElement& e) {
-    const TElementKind* kind = kindOf(e);
-    if (!kind) return "z=" + number(e.zPosition);
-    std::string text;
-    const std::vector<complex> values = kind->recordValues(e);
-    for (std::size_t f = 0; f < values.size(); ++f)
-        text += (f ? " " : "") + kind->fields[f].key + "=" + indexOrNumber(values[f]);
-    const std::vector<TElementParameter> derived = kind->derived(e);
-    for (std::size_t d = 0; d < derived.size(); ++d)
-        text += (d ? ", " : "  (") + derived[d].name + " " + indexOrNumber(derived[d].value);
-    if (!derived.empty()) text += ")";
-    return text;
-}
-
-// The description keywords, "Slab, Lens, GrinRod".
-std::string keywordList() {
-    std::string text;
-    for (const TElementKind& kind : elementKinds())
-        if (!kind.keyword.empty()) text += (text.empty() ? "" : ", ") + kind.keyword;
-    return text;
-}
-
-// Things a reader accepts that are probably not what the author meant.
-std::vector<std::string> remarks(const TOpticalSystem& system) {
-    std::vector<std::string> notes;
-    for (int i = 0; i < system.getSize(); ++i) {
-        const TElement& e = *system[i];
-        const std::string which = "element " + std::to_string(i + 1) + " (" + elementKind(e) + ")";
-        if (i > 0 && e.zPosition < system[i - 1]->zPosition)
-            notes.push_back(which +
-                            " lies in front of the element before it; light meets "
-                            "elements in the order they are listed");
-        if (const TElementKind* kind = kindOf(e))
-            for (const std::string& remark : kind->remarks(e)) notes.push_back(which + " " + remark);
-    }
-    return notes;
-}
 
 void runCheck(const CheckOptions& options) {
     LoadedSystem loaded = readSystem(options.file);
@@ -149,15 +107,13 @@ void addCheckCommand(CLI::App& app) {
     auto options = std::make_shared<CheckOptions>();
     CLI::App* command =
         app.add_subcommand("check", "Read a description and report what was found in it");
-    command->add_option("FILE", options->file,
-                        "System description (default: the built-in example)");
+    addFileArgument(*command, options->file);
     command->add_flag("--write", options->write,
                       "Print the description as the library writes it (the report goes to "
                       "standard error)");
-    command
-        ->add_option("--precision", options->precision,
-                     "Significant digits of the written numbers (default: 6)")
-        ->check(CLI::Range(1, 17));
+    allow(command->add_option("--precision", options->precision,
+                              "Significant digits of the written numbers (default: 6)"),
+          Allowed::whole(1, 17));
     command->callback([options] { runCheck(*options); });
 }
 

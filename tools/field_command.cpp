@@ -4,15 +4,21 @@
 // plotted.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <complex>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <sstream>
 
 #include "commands.h"
-#include "common.h"
+#include "fan.h"
+#include "format.h"
+#include "load.h"
+#include "options.h"
 #include "svg.h"
+#include "tracing.h"
 
 namespace lumivex::cli {
 
@@ -26,9 +32,9 @@ struct FieldOptions {
     double waist = std::numeric_limits<double>::quiet_NaN();
     double window = std::numeric_limits<double>::quiet_NaN();
     double tiltDegrees = 0.0;
-    int samples = 201;
+    long long samples = 201;
     int rays = 51;
-    double wavelength = 5.5e-4;
+    double wavelength = kDefaultWavelength;
     double startZ = std::numeric_limits<double>::quiet_NaN();
     double outZ = std::numeric_limits<double>::quiet_NaN();
     int outSamples = 0;
@@ -157,21 +163,15 @@ std::string csvProfiles(const Profile& in, const Profile& out) {
 void runField(const FieldOptions& options) {
     LoadedSystem loaded = loadSystem(options.file);
     TOpticalSystem& system = *loaded.system;
-    const TElement& first = *system[0];
-    const double radius = first.getRadius() > 0.0 ? first.getRadius() : 1.0;
+    const double radius = entranceRadius(system);
 
-    if (options.samples < 3) throw ToolError(kExitInput, "--samples must be at least 3");
-    if (options.rays < 2) throw ToolError(kExitInput, "--rays must be at least 2");
+    // Given values were checked as the command line was read.
     const double waist = std::isnan(options.waist) ? 0.4 * radius : options.waist;
-    if (!(waist > 0.0) || !std::isfinite(waist))
-        throw ToolError(kExitInput, "--waist must be a positive number");
     const double window = !std::isnan(options.window) ? options.window
                           : options.planeWave         ? 1.6 * radius
                                                       : 4.0 * waist;
-    if (!(window > 0.0) || !std::isfinite(window))
-        throw ToolError(kExitInput, "--window must be a positive number");
     const double lambda = options.wavelength;
-    const int W = options.samples;
+    const long long W = options.samples;
     const double dx = window / (W - 1);
     const double tilt = options.tiltDegrees * kPi / 180.0;
     // The conversion follows the phase from sample to sample, so a tilt
@@ -184,23 +184,26 @@ void runField(const FieldOptions& options) {
                                "narrower --window or a smaller --tilt",
                                options.tiltDegrees, phasePerSample, dx));
 
-    const double lastZ = system.getLast()->zPosition;
-    const double span = lastZ - first.zPosition;
-    const double startZ = std::isnan(options.startZ)
-                              ? first.zPosition - 0.15 * std::max(span, 2.0 * radius)
-                              : options.startZ;
-    const double outZ = std::isnan(options.outZ) ? lastZ : options.outZ;
+    const double startZ = std::isnan(options.startZ) ? defaultStartZ(system) : options.startZ;
+    const double outZ = std::isnan(options.outZ) ? system.getLast()->zPosition : options.outZ;
 
+    // The row is sampled here before the library's grid takes it over; a
+    // count beyond any memory fails here, as std::bad_alloc.
     Profile in;
     in.z = startZ;
-    TMatrix field(W, 1);
-    for (int c = 0; c < W; ++c) {
+    in.x.resize(static_cast<std::size_t>(W));
+    in.value.resize(static_cast<std::size_t>(W));
+    for (long long c = 0; c < W; ++c) {
         const double x = (c - 0.5 * (W - 1)) * dx;
         const double amplitude = options.planeWave ? 1.0 : std::exp(-(x * x) / (waist * waist));
-        field.at(c, 0) = std::polar(amplitude, 2.0 * kPi * std::sin(tilt) * x / lambda);
-        in.x.push_back(x);
-        in.value.push_back(field.at(c, 0));
+        in.x[c] = x;
+        in.value[c] = std::polar(amplitude, 2.0 * kPi * std::sin(tilt) * x / lambda);
     }
+    if (W > INT_MAX)
+        throw ToolError(kExitInput, "--samples must be at most " + std::to_string(INT_MAX) +
+                                        ", the most columns a sampled field holds");
+    TMatrix field(static_cast<int>(W), 1);
+    std::copy(in.value.begin(), in.value.end(), field.data);
 
     TBeamFan fan;
     try {
@@ -215,21 +218,16 @@ void runField(const FieldOptions& options) {
         fan[i]->getLast().position.z = startZ;
     }
 
-    system.initOptRadius();
+    std::vector<TBeam> beams;
+    for (int i = 0; i < fan.getSize(); ++i) beams.push_back(*fan[i]);
+    Progress progress("tracing", fan.getSize());
+    const std::vector<TracedRay> traced = traceEach(system, beams, &progress);
     int failed = 0;
     std::string firstFailure;
-    {
-        Progress progress("tracing", fan.getSize());
-        for (int i = 0; i < fan.getSize(); ++i) {
-            try {
-                system.traceBeam(*fan[i]);
-            } catch (const xmsg& e) {
-                if (failed++ == 0)
-                    firstFailure =
-                        "ray " + std::to_string(i + 1) + ": " + failureSummary(e.message());
-            }
-            progress.advance();
-        }
+    for (std::size_t i = 0; i < traced.size(); ++i) {
+        *fan[static_cast<int>(i)] = traced[i].beam;
+        if (!traced[i].ok && failed++ == 0)
+            firstFailure = "ray " + std::to_string(i + 1) + ": " + traced[i].status;
     }
     if (failed > 0)
         throw ToolError(kExitFailure, std::to_string(failed) + " of " +
@@ -253,15 +251,13 @@ void runField(const FieldOptions& options) {
 
     // By default the output row spans the rays' end points with a margin:
     // beyond them the rays say nothing and the splines only extrapolate.
-    const int outColumns = options.outSamples > 0 ? options.outSamples : W;
-    if (outColumns < 2) throw ToolError(kExitInput, "--out-samples must be at least 2");
+    const int outColumns = options.outSamples > 0 ? options.outSamples : static_cast<int>(W);
     double reach = 0.0;
     for (int i = 0; i < fan.getSize(); ++i)
         reach = std::max(reach, std::fabs(fan[i]->getLast().position.x));
     const double outDx = !std::isnan(options.outDx) ? options.outDx
                          : reach > 0.0              ? 2.2 * reach / (outColumns - 1)
                                                     : dx;
-    if (!(outDx > 0.0)) throw ToolError(kExitInput, "--out-dx must be a positive number");
     const double fanWidth = (*fan[fan.getSize() - 1])[0].position.x - (*fan[0])[0].position.x;
     // An imaging system turns the row over; the conversion reads the rays
     // from the lowest x up, so an inverted fan is handed over in reverse.
@@ -293,11 +289,8 @@ void runField(const FieldOptions& options) {
     }
 
     const std::string csv = csvProfiles(in, out);
-    const bool csvToStdout = options.output == "-";
-    if (csvToStdout)
-        std::cout << csv;
-    else
-        writeFile(options.output, csv);
+    const bool csvToStdout = isStandardOutput(options.output);
+    writeOutput(options.output, csv);
     if (!options.svgFile.empty())
         writeFile(options.svgFile, plotProfiles(loaded.source.name, in, out));
 
@@ -320,37 +313,42 @@ void addFieldCommand(CLI::App& app) {
     auto options = std::make_shared<FieldOptions>();
     CLI::App* command = app.add_subcommand(
         "field", "Trace a sampled field through the system and sample it again (CSV)");
-    command->add_option("FILE", options->file,
-                        "System description (default: the built-in example)");
+    addFileArgument(*command, options->file);
     command->add_flag("--plane-wave", options->planeWave,
                       "A plane wave of unit amplitude instead of a Gaussian");
-    command->add_option("--waist", options->waist,
-                        "Gaussian waist: amplitude exp(-(x/waist)^2) (default: 40% of the "
-                        "first element's radius)");
-    command->add_option("--window", options->window,
-                        "Width of the sampled row (default: 4 waists, or 80% of the first "
-                        "element's diameter for a plane wave)");
-    command->add_option("--tilt", options->tiltDegrees, "Tilt of the wavefront, degrees")
-        ->capture_default_str();
-    command->add_option("--samples", options->samples, "Samples of the input row")
-        ->capture_default_str();
-    command->add_option("-n,--rays", options->rays, "Rays made from the field")
-        ->capture_default_str();
-    command
-        ->add_option("-w,--wavelength", options->wavelength,
-                     "Wavelength in the description's length unit")
-        ->capture_default_str()
-        ->check(CLI::PositiveNumber);
-    command->add_option("--start-z", options->startZ,
-                        "z of the input field's plane (default: a little in front of the "
-                        "first element)");
-    command->add_option("--out-z", options->outZ,
-                        "z of the plane the output is sampled in (default: the last element)");
-    command->add_option("--out-samples", options->outSamples,
-                        "Samples of the output row (default: as the input)");
-    command->add_option("--out-dx", options->outDx,
-                        "Spacing of the output samples (default: the output row spans the "
-                        "rays' end points and a tenth more)");
+    allow(command->add_option("--waist", options->waist,
+                              "Gaussian waist: amplitude exp(-(x/waist)^2) (default: 40% of the "
+                              "first element's radius)"),
+          Allowed::positive());
+    allow(command->add_option("--window", options->window,
+                              "Width of the sampled row (default: 4 waists, or 80% of the first "
+                              "element's diameter for a plane wave)"),
+          Allowed::positive());
+    allow(command->add_option("--tilt", options->tiltDegrees, "Tilt of the wavefront, degrees")
+              ->capture_default_str(),
+          Allowed::between(-89.0, 89.0));
+    // A huge count is left to the sampling, which runs out of memory before
+    // it reaches the library's limit of an int's worth of columns.
+    allow(command->add_option("--samples", options->samples, "Samples of the input row")
+              ->capture_default_str(),
+          Allowed::whole(3, 1e15));
+    addRaysOption(*command, options->rays, 2, "Rays made from the field");
+    addWavelengthOption(*command, options->wavelength,
+                        "Wavelength in the description's length unit");
+    addStartZOption(*command, options->startZ,
+                    "z of the input field's plane (default: a little in front of the "
+                    "first element)");
+    allow(command->add_option("--out-z", options->outZ,
+                              "z of the plane the output is sampled in (default: the last "
+                              "element)"),
+          Allowed::finite());
+    allow(command->add_option("--out-samples", options->outSamples,
+                              "Samples of the output row (default: as the input)"),
+          Allowed::whole(2, INT_MAX));
+    allow(command->add_option("--out-dx", options->outDx,
+                              "Spacing of the output samples (default: the output row spans the "
+                              "rays' end points and a tenth more)"),
+          Allowed::positive());
     command->add_option("-o,--output", options->output, "CSV file ('-': standard output)")
         ->capture_default_str();
     command->add_option("--svg", options->svgFile, "Also plot both profiles into this SVG file");

@@ -1,9 +1,12 @@
 // lumivex: trace, draw and check optical systems from the command line.
 #include <CLI/CLI.hpp>
+#include <exception>
 #include <iostream>
+#include <new>
 
 #include "commands.h"
-#include "common.h"
+#include "load.h"
+#include "tracing.h"
 
 int main(int argc, char** argv) {
     using namespace lumivex::cli;
@@ -29,6 +32,14 @@ int main(int argc, char** argv) {
     } catch (const lumivex::xmsg& e) {
         // Anything the library reports that a command did not expect.
         std::cerr << "lumivex: " << failureSummary(e.message()) << '\n';
+        return kExitFailure;
+    } catch (const std::bad_alloc&) {
+        // A sampled field or a fan far larger than memory; the host ends in
+        // words rather than in an abort.
+        std::cerr << "lumivex: out of memory\n";
+        return kExitFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "lumivex: " << e.what() << '\n';
         return kExitFailure;
     }
     return 0;

@@ -4,13 +4,19 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "commands.h"
-#include "common.h"
-#include "table.h"
+#include "elements.h"
+#include "fan.h"
+#include "focus.h"
+#include "format.h"
+#include "load.h"
+#include "options.h"
+#include "tracing.h"
 
 namespace lumivex::cli {
 
@@ -24,9 +30,24 @@ struct TraceOptions {
     double imageZ = std::numeric_limits<double>::quiet_NaN();
 };
 
-std::string fixed(double value, int decimals) {
-    if (value == 0.0) value = 0.0;
-    return format("%.*f", decimals, value);
+// The plane the spot is measured in, and why that one.
+struct SpotPlane {
+    double z = 0.0;
+    std::string key;     // "image-z", "paraxial focus" or "last element"
+    std::string reason;  // the words after the plane in the report
+};
+
+// The plane asked for; else the paraxial focus, where the spot of a system
+// that images is smallest near the axis; else, with no real focus to use,
+// the last element.
+SpotPlane spotPlane(double imageZ, const ParaxialFocus& focus, const TOpticalSystem& system) {
+    if (!std::isnan(imageZ)) return {imageZ, "image-z", "the plane of --image-z"};
+    if (focus.found && !focus.atInfinity && !focus.isVirtual && std::isfinite(focus.z))
+        return {focus.z, "paraxial focus", "the paraxial focus"};
+    const std::string why = !focus.found       ? "no paraxial focus"
+                            : focus.atInfinity ? "the paraxial focus is at infinity"
+                                               : "the paraxial focus is virtual";
+    return {system.getLast()->zPosition, "last element", "the last element; " + why};
 }
 
 std::string csvField(const std::string& text) {
@@ -56,7 +77,7 @@ nlohmann::json vectorJson(const TVector& v) { return {{"x", v.x}, {"y", v.y}, {"
 
 nlohmann::json reportJson(const LoadedSystem& loaded, const Fan& fan,
                           const std::vector<TracedRay>& rays, const ParaxialFocus& focus,
-                          const Spot& spot) {
+                          const Spot& spot, const SpotPlane& plane) {
     nlohmann::json j;
     j["system"] = loaded.source.name;
     j["defaultRadius"] = loaded.system->defaultRadius;
@@ -95,17 +116,15 @@ nlohmann::json reportJson(const LoadedSystem& loaded, const Fan& fan,
         j["paraxialFocus"] = {{"z", focus.z}, {"x", focus.x}, {"virtual", focus.isVirtual}};
     else
         j["paraxialFocus"] = nullptr;
-    j["spot"] = {{"z", spot.z},
-                 {"rays", spot.rays},
-                 {"rmsRadius", spot.rms},
-                 {"centroidX", spot.centroidX},
-                 {"centroidY", spot.centroidY}};
+    j["spot"] = {
+        {"z", spot.z},           {"plane", plane.key},          {"rays", spot.rays},
+        {"rmsRadius", spot.rms}, {"centroidX", spot.centroidX}, {"centroidY", spot.centroidY}};
     return j;
 }
 
 void printReport(std::ostream& os, const LoadedSystem& loaded, const Fan& fan,
                  const std::vector<TracedRay>& rays, const ParaxialFocus& focus, const Spot& spot,
-                 bool imageZGiven) {
+                 const SpotPlane& plane) {
     const TOpticalSystem& system = *loaded.system;
     os << "System: " << loaded.source.name << ", " << system.getSize()
        << (system.getSize() == 1 ? " element" : " elements") << ", default radius "
@@ -166,13 +185,13 @@ void printReport(std::ostream& os, const LoadedSystem& loaded, const Fan& fan,
         os << " (" << number(std::fabs(distance)) << (distance >= 0.0 ? " behind" : " in front of")
            << " the last element" << (focus.isVirtual ? "; a virtual focus" : "") << ")\n";
     }
-    os << "RMS spot radius at z = " << number(spot.z) << (imageZGiven ? "" : " (the last element)")
-       << ": ";
+    const std::string where = "at z = " + number(spot.z) + " (" + plane.reason + ")";
     if (spot.rays == 0)
-        os << "no ray arrives\n";
+        os << "RMS spot radius " << where << ": no ray arrives\n";
     else
-        os << number(spot.rms) << " from " << spot.rays << " of " << rays.size()
-           << " rays, centroid x = " << number(tidy(spot.centroidX)) << '\n';
+        os << "RMS spot radius " << number(spot.rms) << " " << where << ", from " << spot.rays
+           << " of " << rays.size() << " rays, centroid x = " << number(tidy(spot.centroidX))
+           << '\n';
 }
 
 void runTrace(const TraceOptions& options) {
@@ -184,14 +203,14 @@ void runTrace(const TraceOptions& options) {
     const std::vector<TracedRay> rays = traceFan(system, fan, &progress);
     // The near-axis rays go after the fan, which resets the traced radii.
     const ParaxialFocus focus = paraxialFocus(system, fan);
-    const bool imageZGiven = !std::isnan(options.imageZ);
-    const Spot spot = spotAt(rays, imageZGiven ? options.imageZ : system.getLast()->zPosition);
+    const SpotPlane plane = spotPlane(options.imageZ, focus, system);
+    const Spot spot = spotAt(rays, plane.z);
 
     if (!options.csvFile.empty()) writeFile(options.csvFile, csvTable(rays));
     if (options.json)
-        std::cout << reportJson(loaded, fan, rays, focus, spot).dump(2) << '\n';
+        std::cout << reportJson(loaded, fan, rays, focus, spot, plane).dump(2) << '\n';
     else
-        printReport(std::cout, loaded, fan, rays, focus, spot, imageZGiven);
+        printReport(std::cout, loaded, fan, rays, focus, spot, plane);
 }
 
 }  // namespace
@@ -200,13 +219,14 @@ void addTraceCommand(CLI::App& app) {
     auto options = std::make_shared<TraceOptions>();
     CLI::App* command =
         app.add_subcommand("trace", "Trace a fan of rays and print one row per ray");
-    command->add_option("FILE", options->file,
-                        "System description (default: the built-in example)");
+    addFileArgument(*command, options->file);
     addFanOptions(*command, options->fan);
     command->add_option("--csv", options->csvFile, "Also write the rows as CSV to this file");
     command->add_flag("--json", options->json, "Print the whole report as JSON instead");
-    command->add_option("--image-z", options->imageZ,
-                        "z of the plane for the RMS spot radius (default: the last element)");
+    allow(command->add_option("--image-z", options->imageZ,
+                              "z of the plane for the RMS spot radius (default: the paraxial "
+                              "focus, or the last element when there is no real one)"),
+          Allowed::finite());
     command->callback([options] { runTrace(*options); });
 }
 

@@ -1,0 +1,91 @@
+#include "fan.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cmath>
+
+namespace lumivex::cli {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+}  // namespace
+
+void addFanOptions(CLI::App& command, FanOptions& options) {
+    addRaysOption(command, options.rays, 1, "Number of rays in the fan");
+    allow(command.add_option("--height", options.halfHeight,
+                             "Half-height of the fan where it meets the first element "
+                             "(default: 80% of that element's radius)"),
+          Allowed::atLeast(0.0));
+    allow(command
+              .add_option("-a,--angle", options.angleDegrees,
+                          "Field angle of the fan in the x-z plane, degrees")
+              ->capture_default_str(),
+          Allowed::between(-89.0, 89.0));
+    addStartZOption(command, options.startZ,
+                    "z of the plane the rays start in (default: a little in front of "
+                    "the first element)");
+    addWavelengthOption(command, options.wavelength,
+                        "Wavelength in the description's length unit (5.5e-4 is 550 nm in mm)");
+    command.add_option("-p,--polarization", options.polarization, "Polarization: x or y")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"x", "y"}));
+}
+
+double entranceRadius(const TOpticalSystem& system) {
+    const TElement* first = system[0];
+    return first->getRadius() > 0.0 ? first->getRadius() : 1.0;
+}
+
+double defaultStartZ(const TOpticalSystem& system) {
+    const double firstZ = system[0]->zPosition;
+    const double span = system.getLast()->zPosition - firstZ;
+    return firstZ - 0.15 * std::max(span, 2.0 * entranceRadius(system));
+}
+
+Fan resolveFan(const FanOptions& options, const TOpticalSystem& system) {
+    Fan fan;
+    fan.rays = options.rays;
+    fan.angle = options.angleDegrees * kPi / 180.0;
+    fan.wavelength = options.wavelength;
+    fan.polarization = options.polarization == "y" ? 'y' : 'x';
+
+    // Given values were checked as the command line was read.
+    fan.halfHeight =
+        std::isnan(options.halfHeight) ? 0.8 * entranceRadius(system) : options.halfHeight;
+    fan.startZ = std::isnan(options.startZ) ? defaultStartZ(system) : options.startZ;
+    return fan;
+}
+
+TBeamNode fanStartNode(const Fan& fan, const TOpticalSystem& system, double h) {
+    // Parallel rays aimed so that the fan is centred on the axis where it
+    // meets the first element, whatever the field angle.
+    const double s = std::sin(fan.angle);
+    const double c = std::cos(fan.angle);
+    const double x = h - (s / c) * (system[0]->zPosition - fan.startZ);
+    const TVector k(s, 0.0, c);
+    // The field stays perpendicular to the ray: in the x–z plane for x.
+    const TVector e = fan.polarization == 'x' ? TVector(c, 0.0, -s) : TVector(0.0, 1.0, 0.0);
+    return TBeamNode(TVector(x, 0.0, fan.startZ), k, 1.0, e, 0.0);
+}
+
+std::vector<double> fanHeights(const Fan& fan) {
+    std::vector<double> heights;
+    for (int i = 0; i < fan.rays; ++i)
+        heights.push_back(
+            fan.rays == 1 ? 0.0 : -fan.halfHeight + 2.0 * fan.halfHeight * i / (fan.rays - 1));
+    return heights;
+}
+
+std::vector<TBeam> fanBeams(const Fan& fan, const TOpticalSystem& system) {
+    std::vector<TBeam> beams;
+    for (double h : fanHeights(fan)) {
+        TBeam beam(fan.wavelength);
+        beam.addNode(fanStartNode(fan, system, h));
+        beams.push_back(std::move(beam));
+    }
+    return beams;
+}
+
+}  // namespace lumivex::cli

@@ -1,0 +1,56 @@
+// The fan of parallel rays the trace and draw commands send in, in the x–z
+// plane: its options, its defaults taken from the system, and its rays.
+#ifndef LUMIVEX_TOOLS_FAN_H
+#define LUMIVEX_TOOLS_FAN_H
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "lumivex/lumivex.h"
+#include "options.h"
+
+namespace CLI {
+class App;
+}
+
+namespace lumivex::cli {
+
+// The fan as given on the command line (NaN: not given).
+struct FanOptions {
+    int rays = 11;
+    double halfHeight = std::numeric_limits<double>::quiet_NaN();
+    double angleDegrees = 0.0;
+    double startZ = std::numeric_limits<double>::quiet_NaN();
+    double wavelength = kDefaultWavelength;
+    std::string polarization = "x";
+};
+void addFanOptions(CLI::App& command, FanOptions& options);
+
+// The radius light entering the system is measured against: the first
+// element's traced radius, or 1 when it has none.
+double entranceRadius(const TOpticalSystem& system);
+// Where light starts by default: in front of the first element by a margin
+// in proportion to the system's length or its entrance diameter.
+double defaultStartZ(const TOpticalSystem& system);
+
+// The fan with every default filled in from the system.
+struct Fan {
+    int rays;
+    double halfHeight;  // where the fan meets the first element
+    double angle;       // radians, in the x–z plane
+    double startZ;
+    double wavelength;
+    char polarization;  // 'x' or 'y'
+};
+Fan resolveFan(const FanOptions& options, const TOpticalSystem& system);
+// The start node of a ray of the fan crossing the first element at height h.
+TBeamNode fanStartNode(const Fan& fan, const TOpticalSystem& system, double h);
+// The heights of the fan's rays at the first element, from −h to +h.
+std::vector<double> fanHeights(const Fan& fan);
+// The fan's rays, each holding its start node.
+std::vector<TBeam> fanBeams(const Fan& fan, const TOpticalSystem& system);
+
+}  // namespace lumivex::cli
+
+#endif

@@ -1,0 +1,89 @@
+#include "load.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "builtin_example.h"
+
+namespace lumivex::cli {
+
+namespace {
+
+bool isBlank(const std::string& text) {
+    return text.find_first_not_of(" \t\r\n\f\v") == std::string::npos;
+}
+
+}  // namespace
+
+std::string readStopMessage(const std::string& name, const TReadReport& report) {
+    return name + ":" + std::to_string(report.line) + ": " + describeStop(report);
+}
+
+Description loadDescription(const std::string& path) {
+    Description description;
+    if (path.empty()) {
+        description.name = kBuiltinExampleName;
+        description.text = kBuiltinExampleText;
+        description.builtin = true;
+        return description;
+    }
+    description.name = path;
+
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0)
+        throw ToolError(kExitInput, "cannot open '" + path + "': " + std::strerror(errno));
+    if (S_ISDIR(info.st_mode))
+        throw ToolError(kExitInput, "cannot read '" + path + "': it is a directory");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ToolError(kExitInput, "cannot open '" + path + "': " + std::strerror(errno));
+    description.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw ToolError(kExitInput, "cannot read '" + path + "': " + std::strerror(errno));
+    if (isBlank(description.text)) throw ToolError(kExitInput, "'" + path + "' is empty");
+    return description;
+}
+
+LoadedSystem readSystem(const std::string& path) {
+    LoadedSystem loaded;
+    loaded.source = loadDescription(path);
+    loaded.system = std::make_unique<TOpticalSystem>(0.0);
+    std::istringstream is(loaded.source.text);
+    readDescription(is, *loaded.system, &loaded.report);
+    return loaded;
+}
+
+LoadedSystem loadSystem(const std::string& path) {
+    LoadedSystem loaded = readSystem(path);
+    const std::string& name = loaded.source.name;
+    if (loaded.report.stopped)
+        throw ToolError(kExitInput, readStopMessage(name, loaded.report) +
+                                        " (lumivex check shows the whole reading)");
+    if (loaded.system->getSize() == 0)
+        throw ToolError(kExitInput, "'" + name + "' holds no optical element");
+    return loaded;
+}
+
+bool isStandardOutput(const std::string& path) { return path == "-"; }
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    if (!out) throw ToolError(kExitInput, "cannot write '" + path + "': " + std::strerror(errno));
+    out << text;
+    out.close();
+    if (!out) throw ToolError(kExitFailure, "cannot write '" + path + "': " + std::strerror(errno));
+}
+
+void writeOutput(const std::string& path, const std::string& text) {
+    if (isStandardOutput(path))
+        std::cout << text;
+    else
+        writeFile(path, text);
+}
+
+}  // namespace lumivex::cli

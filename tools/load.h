@@ -1,0 +1,64 @@
+// Reading the description a command works on, and how the tool leaves when
+// it cannot go on: a ToolError says why in one line, with an exit status.
+#ifndef LUMIVEX_TOOLS_LOAD_H
+#define LUMIVEX_TOOLS_LOAD_H
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "lumivex/lumivex.h"
+
+namespace lumivex::cli {
+
+// Exit statuses.
+constexpr int kExitFailure = 1;  // the work itself failed
+constexpr int kExitInput = 2;    // a file or the command line is unusable
+
+// An error reported in one line on standard error before the tool exits
+// with `status`.
+class ToolError : public std::runtime_error {
+public:
+    ToolError(int status, const std::string& message)
+        : std::runtime_error(message), exitStatus(status) {}
+    int status() const { return exitStatus; }
+
+private:
+    int exitStatus;
+};
+
+// A description's text and the name it is reported under.
+struct Description {
+    std::string name;
+    std::string text;
+    bool builtin = false;
+};
+
+// The text of the named file, or the built-in example for an empty path.
+// A file that does not exist or cannot be read is a ToolError naming it.
+Description loadDescription(const std::string& path);
+
+struct LoadedSystem {
+    Description source;
+    TReadReport report;
+    std::unique_ptr<TOpticalSystem> system;
+};
+
+// Reads the description with the library, keeping its report.
+LoadedSystem readSystem(const std::string& path);
+// describeStop's words after "FILE:LINE: ".
+std::string readStopMessage(const std::string& name, const TReadReport& report);
+// As readSystem, but a description that holds no element or whose reading
+// stopped early is a ToolError: the tracing commands need a whole system.
+LoadedSystem loadSystem(const std::string& path);
+
+// Whether an output path names standard output ("-").
+bool isStandardOutput(const std::string& path);
+// Writes text to a file, or throws a ToolError naming it.
+void writeFile(const std::string& path, const std::string& text);
+// Writes text to standard output for "-", else to the file.
+void writeOutput(const std::string& path, const std::string& text);
+
+}  // namespace lumivex::cli
+
+#endif

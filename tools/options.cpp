@@ -1,0 +1,117 @@
+#include "options.h"
+
+#include <CLI/CLI.hpp>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+#include "format.h"
+#include "load.h"
+
+namespace lumivex::cli {
+
+namespace {
+
+std::string words(const Allowed& a) {
+    switch (a.kind) {
+        case Allowed::Kind::Finite:
+            return "a finite number";
+        case Allowed::Kind::Positive:
+            return "a positive finite number";
+        case Allowed::Kind::AtLeast:
+            return "a finite number of at least " + number(a.low);
+        case Allowed::Kind::Between:
+            return "a number from " + number(a.low) + " to " + number(a.high);
+        case Allowed::Kind::Whole:
+            return a.high >= INT_MAX
+                       ? "a whole number of at least " + number(a.low, 10)
+                       : "a whole number from " + number(a.low, 10) + " to " + number(a.high, 10);
+    }
+    return "a number";
+}
+
+// The same for the help text, in the place CLI11 shows a check.
+std::string brief(const Allowed& a) {
+    switch (a.kind) {
+        case Allowed::Kind::Finite:
+            return "FINITE";
+        case Allowed::Kind::Positive:
+            return "POSITIVE";
+        case Allowed::Kind::AtLeast:
+            return ">= " + number(a.low);
+        case Allowed::Kind::Between:
+            return "[" + number(a.low) + ", " + number(a.high) + "]";
+        case Allowed::Kind::Whole:
+            return a.high >= INT_MAX ? ">= " + number(a.low, 10)
+                                     : "[" + number(a.low, 10) + ", " + number(a.high, 10) + "]";
+    }
+    return "";
+}
+
+bool accepts(const Allowed& a, double v) {
+    if (!std::isfinite(v)) return false;
+    switch (a.kind) {
+        case Allowed::Kind::Finite:
+            return true;
+        case Allowed::Kind::Positive:
+            return v > 0.0;
+        case Allowed::Kind::AtLeast:
+            return v >= a.low;
+        case Allowed::Kind::Between:
+        case Allowed::Kind::Whole:
+            return v >= a.low && v <= a.high &&
+                   (a.kind != Allowed::Kind::Whole || v == std::floor(v));
+    }
+    return false;
+}
+
+// The value as the user typed it, cut short if it is long: a refusal stays
+// one readable line whatever was typed.
+std::string shown(const std::string& text) {
+    return text.size() <= 24 ? text : text.substr(0, 20) + "...";
+}
+
+}  // namespace
+
+CLI::Option* allow(CLI::Option* option, const Allowed& allowed) {
+    const std::string name = option->get_name();
+    CLI::Validator check(
+        [name, allowed](std::string& text) {
+            char* end = nullptr;
+            const double v = std::strtod(text.c_str(), &end);
+            const bool isNumber = !text.empty() && end == text.c_str() + text.size();
+            if (!isNumber || !accepts(allowed, v)) {
+                std::string message = name + " must be " + words(allowed);
+                if (allowed.kind == Allowed::Kind::Whole && isNumber && v > allowed.high &&
+                    allowed.high >= INT_MAX)
+                    message =
+                        name + " must be a whole number of at most " + number(allowed.high, 10);
+                throw ToolError(kExitInput, message + ", not " + shown(text));
+            }
+            // Counts may be written as 1e3; the option itself reads digits.
+            if (allowed.kind == Allowed::Kind::Whole) text = format("%.0f", v);
+            return std::string();
+        },
+        brief(allowed));
+    return option->transform(check);
+}
+
+void addFileArgument(CLI::App& command, std::string& file) {
+    command.add_option("FILE", file, "System description (default: the built-in example)");
+}
+
+CLI::Option* addRaysOption(CLI::App& command, int& rays, int fewest, const std::string& help) {
+    return allow(command.add_option("-n,--rays", rays, help)->capture_default_str(),
+                 Allowed::whole(fewest, INT_MAX));
+}
+
+CLI::Option* addWavelengthOption(CLI::App& command, double& wavelength, const std::string& help) {
+    return allow(command.add_option("-w,--wavelength", wavelength, help)->capture_default_str(),
+                 Allowed::positive());
+}
+
+CLI::Option* addStartZOption(CLI::App& command, double& startZ, const std::string& help) {
+    return allow(command.add_option("--start-z", startZ, help), Allowed::finite());
+}
+
+}  // namespace lumivex::cli

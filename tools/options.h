@@ -1,0 +1,51 @@
+// Options more than one command takes, declared once so that their names,
+// defaults and checks agree everywhere, and the check every numeric option
+// goes through.
+#ifndef LUMIVEX_TOOLS_OPTIONS_H
+#define LUMIVEX_TOOLS_OPTIONS_H
+
+#include <string>
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
+namespace lumivex::cli {
+
+// 550 nm in millimetres, the unit the examples are written in.
+constexpr double kDefaultWavelength = 5.5e-4;
+
+// What a numeric option accepts. A value outside it is refused while the
+// command line is read, as a ToolError with status 2 whose one line says in
+// words what is allowed: "--wavelength must be a positive finite number,
+// not nan".
+struct Allowed {
+    enum class Kind { Finite, Positive, AtLeast, Between, Whole };
+    Kind kind = Kind::Finite;
+    double low = 0.0;
+    double high = 0.0;
+
+    static Allowed finite() { return {Kind::Finite, 0.0, 0.0}; }
+    static Allowed positive() { return {Kind::Positive, 0.0, 0.0}; }
+    static Allowed atLeast(double low) { return {Kind::AtLeast, low, 0.0}; }
+    static Allowed between(double low, double high) { return {Kind::Between, low, high}; }
+    // A count: a whole number from low to high (written plainly or as 1e3).
+    static Allowed whole(double low, double high) { return {Kind::Whole, low, high}; }
+};
+// Attaches the check to the option; returns the option.
+CLI::Option* allow(CLI::Option* option, const Allowed& allowed);
+
+// The description FILE every command takes, the built-in example without it.
+void addFileArgument(CLI::App& command, std::string& file);
+// -n/--rays, the number of rays a command traces, at least `fewest`.
+CLI::Option* addRaysOption(CLI::App& command, int& rays, int fewest, const std::string& help);
+// -w/--wavelength in the description's length unit.
+CLI::Option* addWavelengthOption(CLI::App& command, double& wavelength, const std::string& help);
+// --start-z, the plane the light starts in (NaN: a little in front of the
+// first element).
+CLI::Option* addStartZOption(CLI::App& command, double& startZ, const std::string& help);
+
+}  // namespace lumivex::cli
+
+#endif
