@@ -209,7 +209,7 @@ Examples
 --------
 >>> import lumivex
 >>> lumivex.Slab(0.0, 1.5)
-Slab(z=0, n=1.5, radius=0)
+Slab(z=0.0, n=1.5, radius=0.0)
 )")
         .def(py::init<double, const complex&>(), py::arg("z"), py::arg("ref_index"));
 

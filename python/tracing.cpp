@@ -330,7 +330,8 @@ nodes : ndarray
                     const TVector p = b.getOpticalPathPoint(values.data()[i]);
                     out(i, 0) = p.x; out(i, 1) = p.y; out(i, 2) = p.z;
                 }
-                if (values.ndim() == 0) return points.attr("reshape")(3);
+                if (py::module_::import("numpy").attr("ndim")(s).cast<int>() == 0)
+                    return points.attr("reshape")(3);
                 return points;
             },
             py::arg("s"), R"(The points of the ray at optical phase s.
