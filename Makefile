@@ -3,11 +3,14 @@
 #   make test   build, then run every test
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+# Debian's own interpreter: it has numpy, pytest and matplotlib from apt.
+PYTHON ?= /usr/bin/python3
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PYTHON)
 
 # Debian packages the build needs; `make deps` installs the missing ones when
 # run as root and otherwise prints the one command that would.
-PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-matplotlib
 
 .PHONY: all deps configure build test demo bench sanitize fuzz tsan format clean
 
@@ -59,10 +62,14 @@ sanitize: configure
 
 # Benchmarks against their floors (the same mathematics as plain loops, timed
 # in the same run), in the Release build; ends with every figure against its
-# target.
+# target. Then what the Python bindings add to a batch trace.
 bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target lumivex_bench
 	$(BUILD)/bench/lumivex_bench
+	@if [ -d $(BUILD)/python/lumivex ]; then \
+	  cmake --build $(BUILD) -j $(JOBS) --target lumivex_python && \
+	  PYTHONPATH=$(BUILD)/python $(PYTHON) bench/python_bench.py; \
+	fi
 
 # libFuzzer targets (clang) under ASan and UBSan, FUZZ_SECONDS each: the
 # description reader, the field conversions, tracing through random systems.
