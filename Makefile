@@ -48,13 +48,14 @@ demo: build
 	@echo "The picture of the built-in example is $(BUILD)/demo/layout.svg"
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
-# The host-install test is left out: a host built without the sanitizers
-# cannot load an instrumented library.
+# The host-install test and the Python package are left out: a host built
+# without the sanitizers (the interpreter too) cannot load an instrumented
+# library.
 SANITIZE_BUILD ?= build-sanitize
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 sanitize: configure
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVEX_BUILD_BENCH=OFF \
-	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)" \
+	  -DLUMIVEX_BUILD_PYTHON=OFF -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)" \
 	  -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE_FLAGS)"
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -92,7 +93,7 @@ TSAN_BUILD ?= build-tsan
 TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
 tsan: configure
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVEX_BUILD_BENCH=OFF \
-	  -DLUMIVEX_BUILD_TOOLS=OFF -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)" \
+	  -DLUMIVEX_BUILD_TOOLS=OFF -DLUMIVEX_BUILD_PYTHON=OFF -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)" \
 	  -DCMAKE_EXE_LINKER_FLAGS="$(TSAN_FLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$(TSAN_FLAGS)"
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_threads
 	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 tests/test_threads
