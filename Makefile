@@ -3,11 +3,14 @@
 #   make test   build, then run every test
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+# Debian's own interpreter: it has numpy, pytest and matplotlib from apt.
+PYTHON ?= /usr/bin/python3
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PYTHON)
 
 # Debian packages the build needs; `make deps` installs the missing ones when
 # run as root and otherwise prints the one command that would.
-PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-matplotlib
 
 .PHONY: all deps configure build test demo bench sanitize fuzz tsan format clean
 
@@ -45,13 +48,14 @@ demo: build
 	@echo "The picture of the built-in example is $(BUILD)/demo/layout.svg"
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
-# The host-install test is left out: a host built without the sanitizers
-# cannot load an instrumented library.
+# The host-install test and the Python package are left out: a host built
+# without the sanitizers (the interpreter too) cannot load an instrumented
+# library.
 SANITIZE_BUILD ?= build-sanitize
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 sanitize: configure
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVEX_BUILD_BENCH=OFF \
-	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)" \
+	  -DLUMIVEX_BUILD_PYTHON=OFF -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)" \
 	  -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE_FLAGS)"
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -59,10 +63,14 @@ sanitize: configure
 
 # Benchmarks against their floors (the same mathematics as plain loops, timed
 # in the same run), in the Release build; ends with every figure against its
-# target.
+# target. Then what the Python bindings add to a batch trace.
 bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target lumivex_bench
 	$(BUILD)/bench/lumivex_bench
+	@if [ -d $(BUILD)/python/lumivex ]; then \
+	  cmake --build $(BUILD) -j $(JOBS) --target lumivex_python && \
+	  PYTHONPATH=$(BUILD)/python $(PYTHON) bench/python_bench.py; \
+	fi
 
 # libFuzzer targets (clang) under ASan and UBSan, FUZZ_SECONDS each: the
 # description reader, the field conversions, tracing through random systems.
@@ -85,7 +93,7 @@ TSAN_BUILD ?= build-tsan
 TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
 tsan: configure
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVEX_BUILD_BENCH=OFF \
-	  -DLUMIVEX_BUILD_TOOLS=OFF -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)" \
+	  -DLUMIVEX_BUILD_TOOLS=OFF -DLUMIVEX_BUILD_PYTHON=OFF -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)" \
 	  -DCMAKE_EXE_LINKER_FLAGS="$(TSAN_FLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$(TSAN_FLAGS)"
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_threads
 	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 tests/test_threads

@@ -1,0 +1,67 @@
+// Shared pieces of the Python bindings: the exception types, the element
+// registry that gives every library element its own Python class, and the
+// system as Python holds it.
+#ifndef LUMIVEX_PYTHON_BINDINGS_H
+#define LUMIVEX_PYTHON_BINDINGS_H
+
+#include <pybind11/complex.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lumivex/lumivex.h"
+
+namespace py = pybind11;
+
+namespace lumivex::python {
+
+// lumivex.Error (a RuntimeError) and lumivex.TraceError, derived from it.
+// Both live as long as the process: the module holds a reference too.
+extern PyObject* errorType;
+extern PyObject* traceErrorType;
+
+// Raises lumivex.TraceError carrying the message and the partial beam.
+[[noreturn]] void raiseTraceError(const std::string& message, const TBeam& beam);
+// Raises ValueError with the message.
+[[noreturn]] void raiseValueError(const std::string& message);
+
+// The Python object of an element, as an instance of its own kind's class;
+// the object owns the element. A TypeError for a class the bindings lack.
+py::object wrapElement(std::unique_ptr<TElement> element);
+
+// What Python holds as a system: the element objects themselves, so that an
+// element stays the one object a script built and changes. Tracing goes
+// through a TOpticalSystem of copies made at that moment (the copies are cheap
+// next to any trace and leave no element with two owners).
+class System {
+public:
+    explicit System(double defaultRadius) : defaultRadius(defaultRadius) {}
+
+    double defaultRadius;
+    std::vector<py::object> elements;
+
+    void add(const py::object& element);
+    TElement& at(std::size_t i) const;
+    std::unique_ptr<TOpticalSystem> build() const;
+    // The traced radii of the copies, back into the elements.
+    void takeTracedRadii(const TOpticalSystem& traced) const;
+};
+
+// The nodes of a beam as a structured array (position, direction,
+// polarization, intensity, phase).
+py::array beamNodes(const TBeam& beam);
+
+void bindErrors(py::module_& m);
+void bindBeam(py::module_& m);
+void bindElements(py::module_& m);
+py::class_<System> bindSystem(py::module_& m);
+void bindTracing(py::module_& m, py::class_<System>& system);
+void bindField(py::module_& m);
+
+}  // namespace lumivex::python
+
+#endif

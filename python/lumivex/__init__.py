@@ -1,0 +1,77 @@
+"""lumivex: geometric-optics ray tracing.
+
+Systems of refracting surfaces and gradient-index rods, traced ray by ray
+with Snell refraction, Fresnel transmittance, polarization and optical
+phase. Lengths share one unit of the user's choice (the wavelength too).
+
+Contents
+--------
+System
+    Elements in order; ``trace`` (many rays as arrays), ``trace_beam`` (one
+    ray, every node), ``from_text``/``read``/``to_text``.
+Slab, Lens, GeneralLens, SphericalLens, EllipticalLens, HyperbolicLens,
+FresnelLens, PolynomialSurface, PolynomialXYSurface, MatrixSurface,
+MatrixLens, GrinRod
+    The element kinds.
+Beam, TraceResult
+    Traced rays.
+field_to_fan, fan_to_field
+    Sampled complex fields to fans of beams and back.
+Error, TraceError
+    What the library reports.
+plot
+    matplotlib figures (imported on use): ``layout``, ``spot``.
+
+An ``analysis`` submodule (paraxial data, spots, fans, OPD) will join these
+once the library's analysis layer exists.
+
+Examples
+--------
+>>> import lumivex
+>>> s = lumivex.System.from_text("OpticalSystem 6\\nSlab 0 1\\nLens 5 1.5 1 50 0\\n")
+>>> b = s.trace_beam([1.0, 0.0, -1.0], [0.0, 0.0, 1.0], wavelength=5e-4)
+>>> len(b)
+3
+"""
+
+from ._lumivex import (  # noqa: F401
+    Beam,
+    EllipticalLens,
+    Element,
+    Error,
+    FresnelLens,
+    FunctionalSurface,
+    GeneralLens,
+    GRIN,
+    GrinRod,
+    HyperbolicLens,
+    Lens,
+    MatrixLens,
+    MatrixSurface,
+    PolynomialSurface,
+    PolynomialXYSurface,
+    Slab,
+    SphericalLens,
+    Surface,
+    System,
+    TraceError,
+    TraceResult,
+    fan_to_field,
+    field_to_fan,
+)
+
+__all__ = [
+    "Beam", "Element", "Error", "FunctionalSurface", "GRIN", "Surface", "System",
+    "TraceError", "TraceResult", "fan_to_field", "field_to_fan",
+    "Slab", "Lens", "GeneralLens", "SphericalLens", "EllipticalLens", "HyperbolicLens",
+    "FresnelLens", "PolynomialSurface", "PolynomialXYSurface", "MatrixSurface",
+    "MatrixLens", "GrinRod",
+]
+
+
+def __getattr__(name):
+    # lumivex.plot without importing matplotlib at `import lumivex`.
+    if name == "plot":
+        from . import plot
+        return plot
+    raise AttributeError(f"module 'lumivex' has no attribute {name!r}")

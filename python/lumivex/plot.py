@@ -1,0 +1,215 @@
+"""Figures of systems and traced rays with matplotlib.
+
+matplotlib is imported when a figure is drawn, not with lumivex. Every
+function takes ``ax=None`` (a new figure) and returns the axes it drew on.
+"""
+
+import numpy as np
+
+_SURFACE = "#1d3557"
+_GLASS = "#cde3f4"
+_GRIN = "#93c9a3"
+
+
+def _axes(ax):
+    if ax is None:
+        import matplotlib.pyplot as plt
+
+        _, ax = plt.subplots(figsize=(9, 4))
+    return ax
+
+
+def _ray_colours():
+    from matplotlib.colors import LinearSegmentedColormap
+
+    # Pale amber for weak rays through orange to deep red at full intensity,
+    # the colours of `lumivex draw`.
+    return LinearSegmentedColormap.from_list(
+        "lumivex_intensity", [(0.99, 0.80, 0.45), (0.95, 0.45, 0.12), (0.70, 0.02, 0.06)])
+
+
+def _default_fan(system, rays=11, wavelength=5.5e-4):
+    first = system[0]
+    length = max(system[len(system) - 1].z - first.z, 1.0)
+    half = 0.9 * min((e.radius for e in system if e.radius > 0), default=1.0)
+    x = np.linspace(-half, half, rays)
+    start = np.zeros((rays, 3))
+    start[:, 0] = x
+    start[:, 2] = first.z - 0.1 * length
+    return system.trace(start, np.tile([0.0, 0.0, 1.0], (rays, 1)), wavelength=wavelength,
+                        keep_nodes=True)
+
+
+def _beams(traced):
+    if traced is None:
+        return []
+    if hasattr(traced, "beams"):
+        return traced.beams()
+    return list(traced)
+
+
+def layout(system, traced=None, ax=None, end_z=None):
+    """Draws the system and rays in the x-z plane, as ``lumivex draw`` does.
+
+    Surfaces are drawn from their outlines, the glass between two surfaces
+    is shaded blue, a gradient-index medium green; rays run through their
+    recorded nodes, coloured by their final intensity (failed rays grey,
+    dashed).
+
+    Parameters
+    ----------
+    system : System
+    traced : TraceResult or sequence of Beam, optional
+        Rays to draw; a TraceResult must come from ``keep_nodes=True``. By
+        default 11 rays parallel to the axis across 0.9 of the smallest
+        radius, at a wavelength of 5.5e-4.
+    ax : matplotlib.axes.Axes, optional
+    end_z : float, optional
+        Where rays that leave the system end; by default a little beyond the
+        last element or their crossing of the axis.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.plot
+    >>> s = lumivex.System.from_text("OpticalSystem 6\\nSlab 0 1\\nLens 5 1.5 1 50 0\\n")
+    >>> ax = lumivex.plot.layout(s)
+    """
+    ax = _axes(ax)
+    n = len(system)
+    if n == 0:
+        return ax
+    if traced is None:
+        traced = _default_fan(system)
+    beams = _beams(traced)
+
+    # Neighbours with a medium between them form one piece, and every face of
+    # a piece is drawn to the piece's largest radius so that its rim closes.
+    def medium(e):
+        if e.gradient_index:
+            return "grin"
+        return "glass" if e.index_in_front.real != 1.0 else "air"
+
+    media = [medium(e) for e in system]
+    radius = [e.radius if e.radius > 0 else 1.0 for e in system]
+    i = 0
+    while i < n:
+        j = i
+        while j + 1 < n and media[j + 1] != "air":
+            j += 1
+        r = max(radius[i:j + 1])
+        radius[i:j + 1] = [r] * (j + 1 - i)
+        i = j + 1
+    outlines = []
+    for e, r in zip(system, radius):
+        points = np.zeros((0, 3))
+        for half in (r, e.radius):
+            try:
+                points = e.outline(half)
+                break
+            except Exception:  # a shape that ends before r: its own radius
+                continue
+        outlines.append(points)
+
+    for k in range(1, n):
+        if media[k] == "air" or len(outlines[k - 1]) == 0 or len(outlines[k]) == 0:
+            continue
+        piece = np.vstack([outlines[k - 1], outlines[k][::-1]])
+        colour = _GRIN if media[k] == "grin" else _GLASS
+        ax.fill(piece[:, 2], piece[:, 0], color=colour, alpha=0.9, lw=0, zorder=1)
+
+    last_z = system[n - 1].z
+    size = max(last_z - system[0].z, 2 * max(radius))
+    if end_z is None:
+        end_z = last_z + 0.15 * size
+        # Beyond the rays' crossing of the axis, when it is not too far away.
+        crossings = []
+        for b in beams:
+            node = b.nodes[-1]
+            kx, kz = node["direction"][0], node["direction"][2]
+            if kz > 0 and kx != 0:
+                z = node["position"][2] - node["position"][0] * kz / kx
+                if last_z < z < last_z + 6 * size:
+                    crossings.append(z)
+        if crossings:
+            end_z = max(end_z, max(crossings) + 0.1 * (max(crossings) - system[0].z))
+
+    colours = _ray_colours()
+    for b in beams:
+        nodes = b.nodes
+        x = list(nodes["position"][:, 0])
+        z = list(nodes["position"][:, 2])
+        last = nodes[-1]
+        failed = not np.any(last["direction"])
+        if failed:
+            if len(x) > 1 and not np.any(last["position"]):
+                x.pop()
+                z.pop()  # a terminal node with no intersection to show
+            ax.plot(z, x, color="#8a8a8a", lw=0.9, ls="--", zorder=2)
+            continue
+        k = last["direction"]
+        if k[2] > 0 and z[-1] < end_z:
+            t = (end_z - z[-1]) / k[2]
+            x.append(x[-1] + t * k[0])
+            z.append(end_z)
+        ax.plot(z, x, color=colours(float(np.clip(last["intensity"], 0, 1))), lw=1.0, zorder=2)
+
+    for points in outlines:
+        if len(points):
+            ax.plot(points[:, 2], points[:, 0], color=_SURFACE, lw=1.6, zorder=3)
+    ax.axhline(0.0, color="#555555", lw=0.8, ls="-.", zorder=0)
+    ax.set_xlabel("z")
+    ax.set_ylabel("x")
+    return ax
+
+
+def spot(result, image_z=None, ax=None):
+    """Draws a spot diagram: where the traced rays cross a plane.
+
+    Parameters
+    ----------
+    result : TraceResult
+    image_z : float, optional
+        The plane z = image_z; rays are carried there along their last
+        direction. By default the rays' last positions.
+    ax : matplotlib.axes.Axes, optional
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+
+    Examples
+    --------
+    >>> import numpy as np, lumivex, lumivex.plot
+    >>> s = lumivex.System.from_text("OpticalSystem 6\\nSlab 0 1\\nLens 5 1.5 1 50 0\\n")
+    >>> x = np.linspace(-3, 3, 7)
+    >>> r = s.trace(np.c_[x, 0 * x, x * 0 - 1], np.tile([0, 0, 1.0], (7, 1)), wavelength=5e-4)
+    >>> ax = lumivex.plot.spot(r, image_z=55.0)
+    """
+    if ax is None:
+        import matplotlib.pyplot as plt
+
+        _, ax = plt.subplots(figsize=(5, 5))
+    ok = np.asarray(result.ok)
+    p = np.asarray(result.position)[ok]
+    k = np.asarray(result.direction)[ok]
+    if image_z is not None:
+        with np.errstate(divide="ignore", invalid="ignore"):
+            t = (image_z - p[:, 2]) / k[:, 2]
+        keep = np.isfinite(t)
+        p = p[keep] + t[keep, None] * k[keep]
+        w = np.asarray(result.intensity)[ok][keep]
+    else:
+        w = np.asarray(result.intensity)[ok]
+    ax.scatter(p[:, 0], p[:, 1], c=w, s=4, cmap=_ray_colours(), vmin=0, vmax=1, lw=0)
+    if len(p):
+        centre = p[:, :2].mean(axis=0)
+        rms = np.sqrt(np.mean(np.sum((p[:, :2] - centre) ** 2, axis=1)))
+        ax.set_title(f"{len(p)} rays, RMS radius {rms:.4g}")
+    ax.set_aspect("equal", adjustable="datalim")
+    ax.set_xlabel("x")
+    ax.set_ylabel("y")
+    return ax

@@ -1,0 +1,67 @@
+import pathlib
+
+import numpy as np
+import pytest
+
+import lumivex
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+
+
+def test_elements_stay_the_objects_added(singlet):
+    first = singlet[0]
+    assert len(singlet) == 2 and singlet[-2] is first and list(singlet) == [first, singlet[1]]
+    assert first.radius == 6.0
+    with pytest.raises(IndexError):
+        singlet[2]
+    with pytest.raises(IndexError):
+        singlet[-3]
+    with pytest.raises(TypeError):
+        singlet.add(3.0)
+    # Changing an element changes what the system traces.
+    before = singlet.trace_beam([2, 0, -1], [0, 0, 1], wavelength=5e-4).nodes[-1]["direction"]
+    singlet[1].curvature_radius = -40.0
+    after = singlet.trace_beam([2, 0, -1], [0, 0, 1], wavelength=5e-4).nodes[-1]["direction"]
+    assert after[0] < before[0] < 0
+    del first
+    import gc
+    gc.collect()
+    assert singlet[0].z == 0.0
+
+
+def test_elements_outlive_their_system():
+    s = lumivex.System(4.0, [lumivex.Slab(0, 1), lumivex.GrinRod(10, 1.6, 0.2)])
+    rod = s[1]
+    del s
+    import gc
+    gc.collect()
+    assert rod.n0 == 1.6 and rod.radius == 4.0
+
+
+def test_text_round_trip_keeps_every_double():
+    s = lumivex.System(default_radius=0.1 + 0.2)
+    s.add(lumivex.Slab(1 / 3, complex(1.0 / 7, 0.0)))
+    s.add(lumivex.Lens(np.pi, np.e, 0.1, 1 / 9, 2 / 3))
+    s.add(lumivex.GrinRod(np.sqrt(2), 1.6 + 1e-15, 0.2 / 3, -1e-300, 5e-17))
+    back = lumivex.System.from_text(s.to_text())
+    assert back.default_radius == s.default_radius
+    assert [repr(e) for e in back] == [repr(e) for e in s]
+    assert back.to_text() == s.to_text()
+    assert back[2].h4 == -1e-300 and back[1].second_index == 1 / 9
+
+
+def test_reading_files(tmp_path):
+    s = lumivex.System.read(EXAMPLES / "singlet.txt")
+    assert [e.kind for e in s] == ["Slab", "Lens"] and s.default_radius == 6.0
+    path = tmp_path / "copy.txt"
+    s.write(path)
+    assert lumivex.System.read(str(path)).to_text() == s.to_text()
+
+
+def test_reading_errors(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        lumivex.System.read(tmp_path / "missing.txt")
+    with pytest.raises(ValueError, match=r'line 3, word "x5".*'):
+        lumivex.System.from_text("OpticalSystem 6\nSlab 0 1\nLens x5 1.5 1 50 0\n")
+    with pytest.raises(ValueError, match="SphericalLens"):
+        lumivex.System(1.0, [lumivex.SphericalLens(0, 1, 0, 5)]).to_text()
