@@ -479,6 +479,7 @@ TEST_F(CliTest, NumericOptionsAreRefusedInWordsInOneLine) {
                                      {"trace", "--rays", {"nan", "inf", "0", "-1", "2.5", "1e400"}},
                                      {"field", "--samples", {"nan", "inf", "2", "-1"}},
                                      {"check", "--precision", {"nan", "0", "18", "-1"}},
+                                     {"draw", "--threads", {"nan", "-1", "1.5"}},
                                      // Lengths.
                                      {"trace", "--wavelength", {"nan", "inf", "0", "-1"}},
                                      {"field", "--waist", {"nan", "inf", "0", "-1"}},
@@ -513,6 +514,24 @@ TEST_F(CliTest, NumericOptionsAreRefusedInWordsInOneLine) {
     const Outcome tens = run({"trace", "--json", "-n", "1e1"});
     ASSERT_EQ(tens.status, 0) << tens.err;
     EXPECT_EQ(json::parse(tens.out)["rays"].size(), 10u);
+}
+
+TEST_F(CliTest, OutputsAreTheSameOnOneThreadAndOnThree) {
+    // Each ray is traced on its own, so how the rays are shared between
+    // threads must not show in a single byte; failing rays included.
+    const std::vector<std::vector<std::string>> commands = {
+        withFile({"trace", "--json", "-n", "33"}, kData + "/grin_cutoff.txt"),
+        withFile({"draw", "-o", "-", "-n", "17"}, kExamples + "/grin_relay.txt"),
+        withFile({"field", "--rays", "21"}, kExamples + "/singlet.txt")};
+    for (const std::vector<std::string>& args : commands) {
+        std::vector<std::string> one = args, three = args;
+        one.insert(one.end(), {"--threads", "1"});
+        three.insert(three.end(), {"--threads", "3"});
+        const Outcome a = run(one), b = run(three);
+        ASSERT_EQ(a.status, 0) << a.err;
+        EXPECT_EQ(a.out, b.out) << args[0];
+        EXPECT_EQ(a.status, b.status);
+    }
 }
 
 TEST_F(CliTest, SpotIsMeasuredAtTheRealParaxialFocusUnlessAPlaneIsGiven) {

@@ -10,7 +10,6 @@
 #include "fan.h"
 #include "figure.h"
 #include "figure_svg.h"
-#include "focus.h"
 #include "format.h"
 #include "load.h"
 #include "options.h"
@@ -26,6 +25,7 @@ struct DrawOptions {
     FanOptions fan;
     double endZ = std::numeric_limits<double>::quiet_NaN();
     double width = 960.0;
+    int threads = 0;
 };
 
 void runDraw(const DrawOptions& options) {
@@ -33,9 +33,9 @@ void runDraw(const DrawOptions& options) {
     TOpticalSystem& system = *loaded.system;
     const Fan fan = resolveFan(options.fan, system);
 
-    Progress progress("tracing", fan.rays);
-    const std::vector<TracedRay> rays = traceFan(system, fan, &progress);
-    const ParaxialFocus focus = paraxialFocus(system, fan);
+    Progress progress("tracing", static_cast<std::size_t>(fan.rays));
+    const std::vector<TracedRay> rays = traceFan(system, fan, options.threads, &progress);
+    const TParaxialFocus focus = paraxialFocus(system, collimatedBeam(fan));
     const Figure figure = layoutFigure(loaded, fan, rays, focus, options.endZ, options.width);
     for (const std::string& warning : figure.warnings)
         std::cerr << "lumivex: warning: " << warning << '\n';
@@ -70,6 +70,7 @@ void addDrawCommand(CLI::App& app) {
     allow(command->add_option("--width", options->width, "Width of the picture in pixels")
               ->capture_default_str(),
           Allowed::atLeast(200.0));
+    addThreadsOption(*command, options->threads);
     command->callback([options] { runDraw(*options); });
 }
 

@@ -58,34 +58,18 @@ Fan resolveFan(const FanOptions& options, const TOpticalSystem& system) {
     return fan;
 }
 
-TBeamNode fanStartNode(const Fan& fan, const TOpticalSystem& system, double h) {
-    // Parallel rays aimed so that the fan is centred on the axis where it
-    // meets the first element, whatever the field angle.
-    const double s = std::sin(fan.angle);
-    const double c = std::cos(fan.angle);
-    const double x = h - (s / c) * (system[0]->zPosition - fan.startZ);
-    const TVector k(s, 0.0, c);
-    // The field stays perpendicular to the ray: in the x–z plane for x.
-    const TVector e = fan.polarization == 'x' ? TVector(c, 0.0, -s) : TVector(0.0, 1.0, 0.0);
-    return TBeamNode(TVector(x, 0.0, fan.startZ), k, 1.0, e, 0.0);
+TCollimatedBeam collimatedBeam(const Fan& fan) {
+    TCollimatedBeam beam;
+    beam.wavelength = fan.wavelength;
+    beam.fieldAngle = fan.angle;
+    beam.pupilRadius = fan.halfHeight;
+    beam.startZ = fan.startZ;
+    beam.polarization = fan.polarization;
+    return beam;
 }
 
-std::vector<double> fanHeights(const Fan& fan) {
-    std::vector<double> heights;
-    for (int i = 0; i < fan.rays; ++i)
-        heights.push_back(
-            fan.rays == 1 ? 0.0 : -fan.halfHeight + 2.0 * fan.halfHeight * i / (fan.rays - 1));
-    return heights;
-}
-
-std::vector<TBeam> fanBeams(const Fan& fan, const TOpticalSystem& system) {
-    std::vector<TBeam> beams;
-    for (double h : fanHeights(fan)) {
-        TBeam beam(fan.wavelength);
-        beam.addNode(fanStartNode(fan, system, h));
-        beams.push_back(std::move(beam));
-    }
-    return beams;
+TRayBatch fanBatch(const Fan& fan, const TOpticalSystem& system) {
+    return rayBatch(system, collimatedBeam(fan), meridionalFan(fan.halfHeight, fan.rays));
 }
 
 }  // namespace lumivex::cli

@@ -44,12 +44,10 @@ struct Fan {
     char polarization;  // 'x' or 'y'
 };
 Fan resolveFan(const FanOptions& options, const TOpticalSystem& system);
-// The start node of a ray of the fan crossing the first element at height h.
-TBeamNode fanStartNode(const Fan& fan, const TOpticalSystem& system, double h);
-// The heights of the fan's rays at the first element, from −h to +h.
-std::vector<double> fanHeights(const Fan& fan);
-// The fan's rays, each holding its start node.
-std::vector<TBeam> fanBeams(const Fan& fan, const TOpticalSystem& system);
+// The fan as the library's collimated beam, its half-height the pupil radius.
+TCollimatedBeam collimatedBeam(const Fan& fan);
+// The fan's rays at their start: the meridional fan of the beam's pupil.
+TRayBatch fanBatch(const Fan& fan, const TOpticalSystem& system);
 
 }  // namespace lumivex::cli
 

@@ -41,6 +41,7 @@ struct FieldOptions {
     double outDx = std::numeric_limits<double>::quiet_NaN();
     std::string output = "-";
     std::string svgFile;
+    int threads = 0;
 };
 
 // The argument of a sample, 0 where it has no amplitude and never −0.
@@ -218,10 +219,11 @@ void runField(const FieldOptions& options) {
         fan[i]->getLast().position.z = startZ;
     }
 
-    std::vector<TBeam> beams;
-    for (int i = 0; i < fan.getSize(); ++i) beams.push_back(*fan[i]);
-    Progress progress("tracing", fan.getSize());
-    const std::vector<TracedRay> traced = traceEach(system, beams, &progress);
+    TRayBatch batch(lambda);
+    batch.reserve(static_cast<std::size_t>(fan.getSize()));
+    for (int i = 0; i < fan.getSize(); ++i) batch.add(fan[i]->getLast());
+    Progress progress("tracing", batch.size());
+    const std::vector<TracedRay> traced = traceEach(system, batch, options.threads, &progress);
     int failed = 0;
     std::string firstFailure;
     for (std::size_t i = 0; i < traced.size(); ++i) {
@@ -352,6 +354,7 @@ void addFieldCommand(CLI::App& app) {
     command->add_option("-o,--output", options->output, "CSV file ('-': standard output)")
         ->capture_default_str();
     command->add_option("--svg", options->svgFile, "Also plot both profiles into this SVG file");
+    addThreadsOption(*command, options->threads);
     command->callback([options] { runField(*options); });
 }
 

@@ -36,7 +36,7 @@ double niceExaggeration(double raw) {
 }  // namespace
 
 Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const std::vector<TracedRay>& rays,
-                    const ParaxialFocus& focus, double requestedEndZ, double width) {
+                    const TParaxialFocus& focus, double requestedEndZ, double width) {
     const TOpticalSystem& system = *loaded.system;
     const int n = system.getSize();
     Figure figure;

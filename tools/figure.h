@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "fan.h"
-#include "focus.h"
 #include "load.h"
 #include "svg.h"
 #include "tracing.h"
@@ -70,7 +69,7 @@ struct Figure {
 // the rays continued straight to endZ (NaN: a little beyond the last element
 // or the focus).
 Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const std::vector<TracedRay>& rays,
-                    const ParaxialFocus& focus, double endZ, double width);
+                    const TParaxialFocus& focus, double endZ, double width);
 
 }  // namespace lumivex::cli
 

@@ -6,7 +6,7 @@
 
 #include "commands.h"
 #include "load.h"
-#include "tracing.h"
+#include "lumivex/analysis.h"
 
 int main(int argc, char** argv) {
     using namespace lumivex::cli;
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
         return e.status();
     } catch (const lumivex::xmsg& e) {
         // Anything the library reports that a command did not expect.
-        std::cerr << "lumivex: " << failureSummary(e.message()) << '\n';
+        std::cerr << "lumivex: " << lumivex::failureSummary(e.message()) << '\n';
         return kExitFailure;
     } catch (const std::bad_alloc&) {
         // A sampled field or a fan far larger than memory; the host ends in

@@ -114,4 +114,12 @@ CLI::Option* addStartZOption(CLI::App& command, double& startZ, const std::strin
     return allow(command.add_option("--start-z", startZ, help), Allowed::finite());
 }
 
+CLI::Option* addThreadsOption(CLI::App& command, int& threads) {
+    // The results are the same on any number of threads; only the time
+    // differs. More threads than this are no use on any machine we know.
+    return allow(command.add_option("--threads", threads, "Threads to trace on (0: every core)")
+                     ->capture_default_str(),
+                 Allowed::whole(0, 4096));
+}
+
 }  // namespace lumivex::cli

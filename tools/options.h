@@ -45,6 +45,8 @@ CLI::Option* addWavelengthOption(CLI::App& command, double& wavelength, const st
 // --start-z, the plane the light starts in (NaN: a little in front of the
 // first element).
 CLI::Option* addStartZOption(CLI::App& command, double& startZ, const std::string& help);
+// --threads, the threads a command traces on (0: every core).
+CLI::Option* addThreadsOption(CLI::App& command, int& threads);
 
 }  // namespace lumivex::cli
 

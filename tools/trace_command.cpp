@@ -12,7 +12,6 @@
 #include "commands.h"
 #include "elements.h"
 #include "fan.h"
-#include "focus.h"
 #include "format.h"
 #include "load.h"
 #include "options.h"
@@ -28,6 +27,7 @@ struct TraceOptions {
     std::string csvFile;
     bool json = false;
     double imageZ = std::numeric_limits<double>::quiet_NaN();
+    int threads = 0;
 };
 
 // The plane the spot is measured in, and why that one.
@@ -40,7 +40,7 @@ struct SpotPlane {
 // The plane asked for; else the paraxial focus, where the spot of a system
 // that images is smallest near the axis; else, with no real focus to use,
 // the last element.
-SpotPlane spotPlane(double imageZ, const ParaxialFocus& focus, const TOpticalSystem& system) {
+SpotPlane spotPlane(double imageZ, const TParaxialFocus& focus, const TOpticalSystem& system) {
     if (!std::isnan(imageZ)) return {imageZ, "image-z", "the plane of --image-z"};
     if (focus.found && !focus.atInfinity && !focus.isVirtual && std::isfinite(focus.z))
         return {focus.z, "paraxial focus", "the paraxial focus"};
@@ -76,8 +76,8 @@ std::string csvTable(const std::vector<TracedRay>& rays) {
 nlohmann::json vectorJson(const TVector& v) { return {{"x", v.x}, {"y", v.y}, {"z", v.z}}; }
 
 nlohmann::json reportJson(const LoadedSystem& loaded, const Fan& fan,
-                          const std::vector<TracedRay>& rays, const ParaxialFocus& focus,
-                          const Spot& spot, const SpotPlane& plane) {
+                          const std::vector<TracedRay>& rays, const TParaxialFocus& focus,
+                          const TSpot& spot, const SpotPlane& plane) {
     nlohmann::json j;
     j["system"] = loaded.source.name;
     j["defaultRadius"] = loaded.system->defaultRadius;
@@ -123,7 +123,7 @@ nlohmann::json reportJson(const LoadedSystem& loaded, const Fan& fan,
 }
 
 void printReport(std::ostream& os, const LoadedSystem& loaded, const Fan& fan,
-                 const std::vector<TracedRay>& rays, const ParaxialFocus& focus, const Spot& spot,
+                 const std::vector<TracedRay>& rays, const TParaxialFocus& focus, const TSpot& spot,
                  const SpotPlane& plane) {
     const TOpticalSystem& system = *loaded.system;
     os << "System: " << loaded.source.name << ", " << system.getSize()
@@ -199,12 +199,13 @@ void runTrace(const TraceOptions& options) {
     TOpticalSystem& system = *loaded.system;
     const Fan fan = resolveFan(options.fan, system);
 
-    Progress progress("tracing", fan.rays);
-    const std::vector<TracedRay> rays = traceFan(system, fan, &progress);
+    TRayBatch batch = fanBatch(fan, system);
+    Progress progress("tracing", batch.size());
+    const std::vector<TracedRay> rays = traceEach(system, batch, options.threads, &progress);
     // The near-axis rays go after the fan, which resets the traced radii.
-    const ParaxialFocus focus = paraxialFocus(system, fan);
+    const TParaxialFocus focus = paraxialFocus(system, collimatedBeam(fan));
     const SpotPlane plane = spotPlane(options.imageZ, focus, system);
-    const Spot spot = spotAt(rays, plane.z);
+    const TSpot spot = spotAt(batch, plane.z);
 
     if (!options.csvFile.empty()) writeFile(options.csvFile, csvTable(rays));
     if (options.json)
@@ -227,6 +228,7 @@ void addTraceCommand(CLI::App& app) {
                               "z of the plane for the RMS spot radius (default: the paraxial "
                               "focus, or the last element when there is no real one)"),
           Allowed::finite());
+    addThreadsOption(*command, options->threads);
     command->callback([options] { runTrace(*options); });
 }
 

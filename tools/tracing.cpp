@@ -6,53 +6,38 @@
 
 namespace lumivex::cli {
 
-std::string failureSummary(const std::string& message) {
-    static const std::string driverContext = "TOpticalSystem::traceBeam: \n";
-    std::string rest = message;
-    if (rest.compare(0, driverContext.size(), driverContext) == 0)
-        rest.erase(0, driverContext.size());
-    std::size_t start = 0;
-    while (start <= rest.size()) {
-        std::size_t end = rest.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = rest.size();
-        std::string line = rest.substr(start, end - start);
-        const std::size_t first = line.find_first_not_of(" \t");
-        if (first != std::string::npos) {
-            const std::size_t last = line.find_last_not_of(" \t");
-            return line.substr(first, last - first + 1);
-        }
-        start = end + 1;
-    }
-    return "failed";
-}
-
-std::vector<TracedRay> traceEach(TOpticalSystem& system, const std::vector<TBeam>& beams,
+std::vector<TracedRay> traceEach(TOpticalSystem& system, TRayBatch& batch, int threads,
                                  Progress* progress) {
-    system.initOptRadius();
-    std::vector<TracedRay> traced;
-    traced.reserve(beams.size());
-    for (const TBeam& start : beams) {
-        traced.emplace_back(start);
-        TracedRay& ray = traced.back();
-        try {
-            system.traceBeam(ray.beam);
-            ray.status = "ok";
-        } catch (const xmsg& e) {
-            ray.ok = false;
-            ray.message = e.message();
-            ray.status = failureSummary(ray.message);
-        }
-        if (progress) progress->advance();
-    }
+    TTraceOptions options;
+    options.threads = threads;
+    options.keepNodes = true;
+    if (progress)
+        options.progress = [progress](std::size_t done, std::size_t) {
+            progress->update(done);
+            return true;
+        };
+    traceRays(system, batch, options);
     if (progress) progress->finish();
+
+    std::vector<TracedRay> traced;
+    traced.reserve(batch.size());
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        traced.emplace_back(batch.beam(i));
+        TracedRay& ray = traced.back();
+        ray.ok = batch.ok(i);
+        ray.message = batch.message(i);
+        ray.status = ray.ok ? "ok" : failureSummary(ray.message);
+    }
     return traced;
 }
 
-std::vector<TracedRay> traceFan(TOpticalSystem& system, const Fan& fan, Progress* progress) {
-    return traceEach(system, fanBeams(fan, system), progress);
+std::vector<TracedRay> traceFan(TOpticalSystem& system, const Fan& fan, int threads,
+                                Progress* progress) {
+    TRayBatch batch = fanBatch(fan, system);
+    return traceEach(system, batch, threads, progress);
 }
 
-Progress::Progress(std::string label_, int total_)
+Progress::Progress(std::string label_, std::size_t total_)
     : label(std::move(label_)),
       total(total_),
       enabled(::isatty(STDERR_FILENO) == 1),
@@ -61,8 +46,8 @@ Progress::Progress(std::string label_, int total_)
 
 Progress::~Progress() { finish(); }
 
-void Progress::advance() {
-    ++done;
+void Progress::update(std::size_t done_) {
+    done = done_;
     if (!enabled) return;
     const auto now = std::chrono::steady_clock::now();
     // Quick work draws nothing; long work redraws about ten times a second.
@@ -73,10 +58,10 @@ void Progress::advance() {
 }
 
 void Progress::draw() {
-    constexpr int width = 30;
-    const int filled = total > 0 ? width * done / total : width;
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(width - filled), '.');
+    constexpr std::size_t width = 30;
+    const std::size_t filled = total > 0 ? width * done / total : width;
+    std::string bar(filled, '#');
+    bar.append(width - filled, '.');
     std::cerr << '\r' << label << " [" << bar << "] " << done << '/' << total << std::flush;
     shown = true;
 }

@@ -1,9 +1,10 @@
-// Tracing many rays one by one, so that one failing ray does not stop the
+// Tracing many rays on every core, so that one failing ray does not stop the
 // rest, with a progress bar for long work.
 #ifndef LUMIVEX_TOOLS_TRACING_H
 #define LUMIVEX_TOOLS_TRACING_H
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -12,47 +13,46 @@
 
 namespace lumivex::cli {
 
-// The meaningful first line of a failure message: the trace driver's
-// context line and blank lines are dropped.
-std::string failureSummary(const std::string& message);
-
 struct TracedRay {
     TBeam beam;
     bool ok = true;
     std::string message;  // the whole failure message
     std::string status;   // "ok" or failureSummary(message)
-    explicit TracedRay(const TBeam& start) : beam(start) {}
+    explicit TracedRay(const TBeam& traced) : beam(traced) {}
 };
 
 // A progress bar on standard error, drawn only when standard error is a
 // terminal and only once the work has taken long enough to be worth it.
 class Progress {
 public:
-    Progress(std::string label, int total);
+    Progress(std::string label, std::size_t total);
     ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    void advance();
+    // `done` of the total are finished.
+    void update(std::size_t done);
     void finish();
 
 private:
     void draw();
 
     std::string label;
-    int total;
-    int done = 0;
+    std::size_t total;
+    std::size_t done = 0;
     bool enabled;
     bool shown = false;
     std::chrono::steady_clock::time_point start;
     std::chrono::steady_clock::time_point lastDraw;
 };
 
-// Traces every beam on its own. Resets the traced radii first, as
-// TOpticalSystem::traceBeamFan does.
-std::vector<TracedRay> traceEach(TOpticalSystem& system, const std::vector<TBeam>& beams,
+// Traces every ray of the batch on `threads` threads (0: every core), each
+// ray on its own, keeping the rays' nodes. The traced radii are reset first,
+// as TOpticalSystem::traceBeamFan does.
+std::vector<TracedRay> traceEach(TOpticalSystem& system, TRayBatch& batch, int threads,
                                  Progress* progress);
-std::vector<TracedRay> traceFan(TOpticalSystem& system, const Fan& fan, Progress* progress);
+std::vector<TracedRay> traceFan(TOpticalSystem& system, const Fan& fan, int threads,
+                                Progress* progress);
 
 }  // namespace lumivex::cli
 

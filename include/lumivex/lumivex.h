@@ -12,5 +12,6 @@
 #include "lumivex/description.h"
 #include "lumivex/lensfile.h"
 #include "lumivex/trace.h"
+#include "lumivex/analysis.h"
 
 #endif
