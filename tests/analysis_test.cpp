@@ -165,3 +165,109 @@ TEST(Analysis, FailuresAreCountedAndSummarized) {
     bad.polarization = 'z';
     EXPECT_THROW(resolveBeam(system, bad), xmsg);
 }
+
+namespace {
+
+// A biconvex singlet, radii +50 and −50, 5 thick, of index 1.5168 (N-BK7 at
+// the d line). An element's index is that of the medium in front of it: the
+// front face has air before it, the back face glass.
+constexpr double kN = 1.5168, kR1 = 50.0, kR2 = -50.0, kThick = 5.0;
+
+TOpticalSystem sphericalSinglet() {
+    TOpticalSystem system(10.0);
+    system.addElement(new TSphericalLens(0.0, complex(1.0, 0.0), 0.0, kR1));
+    system.addElement(new TSphericalLens(kThick, complex(kN, 0.0), 0.0, kR2));
+    return system;
+}
+
+}  // namespace
+
+TEST(Analysis, ParaxialDataOfAThickSingletIsTheLensmakersFormula) {
+    TOpticalSystem system = sphericalSinglet();
+    const TCollimatedBeam beam = resolveFilledBeam(system, TCollimatedBeam());
+    EXPECT_DOUBLE_EQ(beam.pupilRadius, 10.0);
+    // 1/f = (n − 1)·(1/R1 − 1/R2 + (n − 1)·d/(n·R1·R2)); the back focus lies
+    // f·(1 − (n − 1)·d/(n·R1)) behind the back vertex.
+    const double power = (kN - 1.0) * (1.0 / kR1 - 1.0 / kR2 + (kN - 1.0) * kThick / (kN * kR1 * kR2));
+    const double f = 1.0 / power;
+    const double bfl = f * (1.0 - (kN - 1.0) * kThick / (kN * kR1));
+    const TParaxialData p = paraxialData(system, beam);
+    // Rays 1e-2 off the axis of a lens of focal length 49 carry aberrations
+    // of relative size (h/f)² ≈ 4e-8.
+    EXPECT_NEAR(p.efl, f, 1e-6 * f);
+    EXPECT_NEAR(p.bfl, bfl, 1e-6 * f);
+    EXPECT_NEAR(p.focusZ, kThick + bfl, 1e-6 * f);
+    EXPECT_NEAR(p.fNumber, f / 20.0, 1e-6 * f);
+    // Without optical power there is no focal length.
+    TOpticalSystem slabs(5.0);
+    slabs.addElement(new TSlab(0.0, complex(1.0, 0.0)));
+    slabs.addElement(new TSlab(5.0, complex(1.5, 0.0)));
+    EXPECT_THROW(paraxialData(slabs, resolveFilledBeam(slabs, TCollimatedBeam())), xmsg);
+}
+
+TEST(Analysis, AberrationFreeConicHasNoSpotAndNoOpdAtItsFocus) {
+    TOpticalSystem system = perfectSinglet();
+    const TCollimatedBeam beam = resolveFilledBeam(system, TCollimatedBeam());
+    const TSpotDiagram d = spotDiagram(system, beam, hexapolar(beam.pupilRadius, 6), NAN);
+    EXPECT_NEAR(d.z, 55.0, 1e-6);
+    EXPECT_EQ(d.spot.rays, 1 + 3 * 6 * 7);
+    // The intersections converge to about 1e-12 of the lens's size; a
+    // residual spot 1e-4 of the Airy radius (3.4e-3 here, f/2r = 50/12)
+    // would already be far beyond rounding.
+    EXPECT_NEAR(d.airyRadius, 1.22 * 5.5e-4 * 50.0 / 12.0, 1e-6);
+    EXPECT_LT(d.spot.largest, 1e-4 * d.airyRadius);
+    const TRayFan fan = rayFan(system, beam, 21, NAN);
+    EXPECT_NEAR(fan.referenceRadius, 50.0, 1e-6);
+    // A 50-long path in glass and air is 1e5 waves; its phase carries about
+    // 1e-16 of that per operation, so 1e-6 waves is the rounding's scale.
+    for (std::size_t i = 0; i < fan.rho.size(); ++i) {
+        EXPECT_NEAR(fan.tangentialOpd[i], 0.0, 1e-6) << fan.rho[i];
+        EXPECT_NEAR(fan.sagittalOpd[i], 0.0, 1e-6) << fan.rho[i];
+        EXPECT_NEAR(fan.tangential[i], 0.0, 1e-9);
+    }
+}
+
+TEST(Analysis, TransverseAberrationIsTheSlopeOfTheOpd) {
+    // ε = −(R/n′)·∂W/∂Y, with W in length and Y the height on the reference
+    // sphere, holds for every aberration; here spherical aberration and
+    // defocus on the axis, and coma at 3 degrees.
+    TOpticalSystem system = sphericalSinglet();
+    for (double degrees : {0.0, 3.0}) {
+        TCollimatedBeam beam;
+        beam.fieldAngle = degrees * 3.141592653589793 / 180.0;
+        beam = resolveFilledBeam(system, beam);
+        const double z = paraxialData(system, beam).focusZ - 0.3;
+        const TRayFan fan = rayFan(system, beam, 81, z);
+        double largest = 0.0;
+        for (double e : fan.tangential) largest = std::max(largest, std::fabs(e));
+        ASSERT_GT(largest, 0.05);
+        for (std::size_t i = 2; i + 2 < fan.rho.size(); ++i) {
+            const double dY = fan.tangentialSphere[i + 1] - fan.tangentialSphere[i - 1];
+            const double dW = (fan.tangentialOpd[i + 1] - fan.tangentialOpd[i - 1]) * 5.5e-4;
+            EXPECT_NEAR(fan.tangential[i], -fan.referenceRadius * dW / dY, 0.01 * largest)
+                << degrees << " deg, rho " << fan.rho[i];
+        }
+    }
+}
+
+TEST(Analysis, LeastRmsPlaneLiesBetweenParaxialAndMarginalFocus) {
+    TOpticalSystem system = sphericalSinglet();
+    const TCollimatedBeam beam = resolveFilledBeam(system, TCollimatedBeam());
+    const double paraxial = paraxialData(system, beam).focusZ;
+    // Where the rim ray crosses the axis, from its exit line.
+    TBeam rim(beam.wavelength);
+    rim.addNode(startNode(system, beam, {beam.pupilRadius, 0.0}));
+    system.traceBeam(rim);
+    const TBeamNode& exit = rim.getLast();
+    const double marginal = exit.position.z - exit.position.x * exit.kVector.z / exit.kVector.x;
+    ASSERT_LT(marginal, paraxial - 0.5);  // undercorrected spherical aberration
+
+    const std::vector<TPupilPoint> pupil = hexapolar(beam.pupilRadius, 10);
+    const TThroughFocus curve = throughFocus(system, beam, pupil, marginal - 1.0, paraxial + 1.0, 41);
+    EXPECT_GT(curve.bestZ, marginal);
+    EXPECT_LT(curve.bestZ, paraxial);
+    // The exact vertex is no worse than any sampled plane, and the spot
+    // diagram there measures the same RMS.
+    for (double rms : curve.rms) EXPECT_GE(rms, curve.bestRms * (1.0 - 1e-12));
+    EXPECT_NEAR(spotDiagram(system, beam, pupil, curve.bestZ).spot.rms, curve.bestRms, 1e-12);
+}

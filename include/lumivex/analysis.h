@@ -116,6 +116,116 @@ LUMIVEX_API TSpot spotAt(const TRayBatch& batch, double z);
 // The spot of points in a plane, failed rays counted apart.
 LUMIVEX_API TSpot spotOf(const std::vector<TVector>& points, double z, int failed = 0);
 
+
+// ---------------------------------------------------------------------------
+// The analyses a lens designer reads: paraxial data, spot diagrams, ray fans
+// and OPD fans. Each takes a resolved collimated beam; the analyses fill the
+// entrance disk, so their beams come from resolveFilledBeam, whose pupil
+// radius defaults to the whole first element's radius rather than 80 % of it.
+// The medium behind the last element has index 1 (TOpticalSystem::traceBeam).
+
+// The beam with its defaults filled in as resolveBeam does, except the pupil
+// radius: the first element's radius (1 when it has none), the whole
+// entrance disk.
+LUMIVEX_API TCollimatedBeam resolveFilledBeam(const TOpticalSystem& system, TCollimatedBeam beam);
+
+// First-order data of the system at the beam's wavelength, from two rays on
+// the axis's side 1e-3 of the pupil radius off it (the beam's field angle is
+// not used: these are properties of the axis).
+struct TParaxialData {
+    double pupilRadius = 0.0;  // the entrance pupil radius the F-number refers to
+    // Effective focal length f = −h/u′: the entry height h over the exit slope u′.
+    double efl = 0.0;
+    double focusZ = 0.0;  // where the near-axis rays cross the axis (paraxialFocus)
+    double bfl = 0.0;     // focusZ − z of the last element
+    // The paraxial working F-number for an object at infinity, |f|/(2·r), r
+    // the pupil radius: 1/(2·n′·u′) with the paraxial marginal slope u′ = r/f
+    // in image space of index n′ = 1. The Airy radius is 1.22·λ·fNumber.
+    double fNumber = 0.0;
+};
+// An xmsg when a near-axis ray fails or the system has no optical power.
+LUMIVEX_API TParaxialData paraxialData(TOpticalSystem& system, const TCollimatedBeam& beam);
+
+// A spot diagram in the plane z: where each ray that went through crosses
+// it, relative to the chief ray (the ray through the pupil's centre).
+struct TSpotDiagram {
+    double fieldAngle = 0.0;
+    double z = 0.0;
+    double chiefX = 0.0, chiefY = 0.0;  // the chief ray's point in the plane
+    std::vector<TPupilPoint> pupil;     // each drawn ray's pupil point
+    std::vector<double> x, y;           // each drawn ray's point − the chief ray's
+    // About the centroid as spotAt measures it (its centroid absolute), failed
+    // rays counted; the geometric radius is spot.largest.
+    TSpot spot;
+    double centroidX = 0.0, centroidY = 0.0;  // the centroid relative to the chief ray
+    double airyRadius = 0.0;                  // 1.22·λ·N of the paraxial F-number
+};
+// The spot of the beam through the pupil points in the plane imageZ (NaN: the
+// paraxial focus). The chief ray must go through (an xmsg otherwise).
+LUMIVEX_API TSpotDiagram spotDiagram(TOpticalSystem& system, const TCollimatedBeam& beam,
+                                     const std::vector<TPupilPoint>& pupil, double imageZ,
+                                     const TTraceOptions& options = TTraceOptions());
+// Spot diagrams of the beam at several field angles (radians), in one plane.
+LUMIVEX_API std::vector<TSpotDiagram> spotDiagrams(TOpticalSystem& system,
+                                                   const TCollimatedBeam& beam,
+                                                   const std::vector<double>& fieldAngles,
+                                                   const std::vector<TPupilPoint>& pupil,
+                                                   double imageZ,
+                                                   const TTraceOptions& options = TTraceOptions());
+
+// The RMS spot radius against the image plane. Behind the last element the
+// rays are straight, so each point is linear in z and the mean square radius
+// a parabola in z: its vertex, the plane of least RMS, is found exactly.
+struct TThroughFocus {
+    std::vector<double> z, rms;
+    double bestZ = 0.0;
+    double bestRms = 0.0;
+};
+// `steps` planes from zFrom to zTo (at least 2), all behind the last
+// element; an xmsg when no ray goes through.
+LUMIVEX_API TThroughFocus throughFocus(TOpticalSystem& system, const TCollimatedBeam& beam,
+                                       const std::vector<TPupilPoint>& pupil, double zFrom,
+                                       double zTo, int steps,
+                                       const TTraceOptions& options = TTraceOptions());
+
+// The image plane the analyses use by default: the real paraxial focus of
+// the beam's axis (an xmsg when it is virtual, at infinity or not found).
+LUMIVEX_API double paraxialImageZ(TOpticalSystem& system, const TCollimatedBeam& beam);
+
+// Fans of n rays across the pupil at normalised coordinates ρ from −1 to 1
+// (n ≥ 2): tangential rays at (ρ·r, 0) in the field's plane x–z, sagittal
+// rays at (0, ρ·r). Values of failed rays are NaN.
+//
+// Transverse ray aberration: the image-plane point minus the chief ray's, x
+// for the tangential fan and y for the sagittal fan.
+//
+// Optical path difference, in waves, W = OPL(chief) − OPL(ray), positive
+// where the wavefront leads. Each ray's optical path is the phase the trace
+// gathered (TBeamNode::opticalPath / 2π) from a plane wavefront of the
+// incoming beam (a ray starting in the start plane off the chief ray is
+// credited the path n·(P0·k) from the wavefront through the origin), then
+// the straight segment in index 1 from its last node to the reference
+// sphere. The sphere is centred on the chief ray's point in the image plane
+// and passes through the chief ray's last node, so it stands where light
+// leaves the system, close to the exit pupil of a system whose stop is its
+// first element. On that sphere a perfect image is a constant path, and the
+// transverse aberration is ε = −(R/n′)·∂W/∂Y (W in length, Y the ray's
+// height on the sphere), the relation the two fans satisfy.
+struct TRayFan {
+    double fieldAngle = 0.0;
+    double z = 0.0;              // the image plane
+    double referenceRadius = 0.0;  // R, the OPD's reference sphere
+    std::vector<double> rho;     // normalised pupil coordinate
+    std::vector<double> tangential, sagittal;  // transverse, in length units
+    std::vector<double> tangentialOpd, sagittalOpd;  // OPD, in waves
+    // Where each ray meets the reference sphere, relative to the chief ray's
+    // crossing: x of the tangential rays, y of the sagittal rays.
+    std::vector<double> tangentialSphere, sagittalSphere;
+};
+// imageZ NaN: the paraxial focus. The chief ray must go through.
+LUMIVEX_API TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n,
+                           double imageZ, const TTraceOptions& options = TTraceOptions());
+
 }  // namespace lumivex
 
 #endif
