@@ -13,6 +13,8 @@ void addTraceCommand(CLI::App& app);
 void addDrawCommand(CLI::App& app);
 void addFieldCommand(CLI::App& app);
 void addCheckCommand(CLI::App& app);
+void addSpotCommand(CLI::App& app);
+void addFanCommand(CLI::App& app);
 
 }  // namespace lumivex::cli
 

@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
     addDrawCommand(app);
     addFieldCommand(app);
     addCheckCommand(app);
+    addSpotCommand(app);
+    addFanCommand(app);
 
     try {
         app.parse(argc, argv);

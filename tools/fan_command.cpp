@@ -1,0 +1,141 @@
+// lumivex fan: the transverse ray fan and the OPD fan of each field, as a
+// table and an SVG figure.
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "analysis_svg.h"
+#include "commands.h"
+#include "format.h"
+#include "load.h"
+#include "options.h"
+
+namespace lumivex::cli {
+
+namespace {
+
+constexpr double kRadians = 3.141592653589793 / 180.0;
+
+struct FanCommandOptions {
+    std::string file;
+    std::string output = "fan.svg";
+    std::vector<double> fields{0.0};
+    int rays = 21;
+    double imageZ = std::numeric_limits<double>::quiet_NaN();
+    double wavelength = kDefaultWavelength;
+    int threads = 0;
+    std::string csvFile;
+    bool json = false;
+    std::string unit = "mm";
+};
+
+// NaN (a failed ray) is JSON's null.
+nlohmann::json values(const std::vector<double>& v) {
+    nlohmann::json a = nlohmann::json::array();
+    for (double x : v) a.push_back(std::isfinite(x) ? nlohmann::json(x) : nlohmann::json());
+    return a;
+}
+
+std::string cell(double v, int digits) { return std::isfinite(v) ? number(v, digits) : "failed"; }
+
+void runFan(const FanCommandOptions& options) {
+    LoadedSystem loaded = loadSystem(options.file);
+    TOpticalSystem& system = *loaded.system;
+    TTraceOptions trace;
+    trace.threads = options.threads;
+    std::vector<TRayFan> fans;
+    try {
+        TCollimatedBeam beam;
+        beam.wavelength = options.wavelength;
+        beam = resolveFilledBeam(system, beam);
+        // One image plane for every field: the axis's.
+        const double z = std::isnan(options.imageZ) ? paraxialImageZ(system, beam) : options.imageZ;
+        for (double degrees : options.fields) {
+            beam.fieldAngle = degrees * kRadians;
+            fans.push_back(rayFan(system, beam, options.rays, z, trace));
+        }
+    } catch (const xmsg& e) {
+        throw ToolError(kExitFailure, failureSummary(e.message()));
+    }
+
+    if (!options.output.empty())
+        writeOutput(options.output,
+                    fanSvg("Ray and OPD fans: " + loaded.source.name, fans, options.unit));
+    if (!options.csvFile.empty()) {
+        std::ostringstream os;
+        os << "field_deg,rho,tangential,sagittal,tangential_opd_waves,sagittal_opd_waves\n";
+        for (const TRayFan& f : fans)
+            for (std::size_t i = 0; i < f.rho.size(); ++i)
+                os << format("%.17g,%.17g,%.17g,%.17g,%.17g,%.17g\n", f.fieldAngle / kRadians,
+                             f.rho[i], f.tangential[i], f.sagittal[i], f.tangentialOpd[i],
+                             f.sagittalOpd[i]);
+        writeFile(options.csvFile, os.str());
+    }
+    std::ostream& out = isStandardOutput(options.output) ? std::cerr : std::cout;
+    if (options.json) {
+        nlohmann::json rows = nlohmann::json::array();
+        for (const TRayFan& f : fans)
+            rows.push_back({{"fieldAngleDegrees", f.fieldAngle / kRadians},
+                            {"z", f.z},
+                            {"referenceRadius", f.referenceRadius},
+                            {"rho", f.rho},
+                            {"tangential", values(f.tangential)},
+                            {"sagittal", values(f.sagittal)},
+                            {"tangentialOpdWaves", values(f.tangentialOpd)},
+                            {"sagittalOpdWaves", values(f.sagittalOpd)}});
+        out << nlohmann::json{{"system", loaded.source.name},
+                              {"wavelength", options.wavelength},
+                              {"fans", rows}}
+                   .dump(2)
+            << '\n';
+        return;
+    }
+    out << "System: " << loaded.source.name << ", wavelength " << number(options.wavelength)
+        << "\nTransverse aberration in the image plane relative to the chief ray; OPD in waves "
+           "against the chief ray on the reference sphere\n";
+    for (const TRayFan& f : fans) {
+        out << "\nField " << number(f.fieldAngle / kRadians) << " deg, image z = " << number(f.z)
+            << ", reference sphere radius " << number(f.referenceRadius) << '\n';
+        TextTable table;
+        for (const char* h : {"rho", "tan dx", "sag dy", "tan OPD", "sag OPD"}) table.addColumn(h);
+        for (std::size_t i = 0; i < f.rho.size(); ++i)
+            table.addRow({fixed(f.rho[i], 3), cell(f.tangential[i], 4), cell(f.sagittal[i], 4),
+                          cell(f.tangentialOpd[i], 4), cell(f.sagittalOpd[i], 4)});
+        table.print(out);
+    }
+    if (!options.output.empty() && !isStandardOutput(options.output))
+        out << "\nWrote " << options.output << '\n';
+}
+
+}  // namespace
+
+void addFanCommand(CLI::App& app) {
+    auto options = std::make_shared<FanCommandOptions>();
+    CLI::App* command = app.add_subcommand(
+        "fan", "Transverse ray fans and OPD fans at field angles, as a table and an SVG");
+    addFileArgument(*command, options->file);
+    command->add_option("-o,--output", options->output, "SVG file to write ('-': standard output)")
+        ->capture_default_str();
+    allow(command->add_option("--fields", options->fields, "Field angles in degrees: 0,2.5,5")
+              ->delimiter(',')
+              ->capture_default_str(),
+          Allowed::between(-89.0, 89.0));
+    addRaysOption(*command, options->rays, 2, "Rays across the pupil in each fan");
+    allow(command->add_option("--image-z", options->imageZ,
+                              "z of the image plane (default: the paraxial focus)"),
+          Allowed::finite());
+    addWavelengthOption(*command, options->wavelength,
+                        "Wavelength in the description's length unit (5.5e-4 is 550 nm in mm)");
+    addThreadsOption(*command, options->threads);
+    command->add_option("--csv", options->csvFile, "Also write the fans as CSV");
+    command->add_flag("--json", options->json, "Print the numbers as JSON instead");
+    command->add_option("--unit", options->unit, "Length unit named on the figure's axes")
+        ->capture_default_str();
+    command->callback([options] { runFan(*options); });
+}
+
+}  // namespace lumivex::cli

@@ -1,0 +1,179 @@
+// lumivex spot: spot diagrams at several field angles in the image plane,
+// with the paraxial data they rest on, as a table and an SVG figure.
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "analysis_svg.h"
+#include "commands.h"
+#include "format.h"
+#include "load.h"
+#include "options.h"
+
+namespace lumivex::cli {
+
+namespace {
+
+constexpr double kRadians = 3.141592653589793 / 180.0;
+
+struct SpotOptions {
+    std::string file;
+    std::string output = "spot.svg";
+    std::vector<double> fields{0.0};
+    int rings = 6;
+    double imageZ = std::numeric_limits<double>::quiet_NaN();
+    bool throughFocus = false;
+    double wavelength = kDefaultWavelength;
+    int threads = 0;
+    std::string csvFile;
+    bool json = false;
+    std::string unit = "mm";
+};
+
+// A failure of the analysis itself (no focus, a chief ray that fails).
+template <class F>
+auto analysed(F&& f) {
+    try {
+        return f();
+    } catch (const xmsg& e) {
+        throw ToolError(kExitFailure, failureSummary(e.message()));
+    }
+}
+
+void runSpot(const SpotOptions& options) {
+    LoadedSystem loaded = loadSystem(options.file);
+    TOpticalSystem& system = *loaded.system;
+    TCollimatedBeam beam;
+    beam.wavelength = options.wavelength;
+    beam = resolveFilledBeam(system, beam);
+    TTraceOptions trace;
+    trace.threads = options.threads;
+
+    const TParaxialData paraxial = analysed([&] { return paraxialData(system, beam); });
+    std::vector<double> angles;
+    for (double degrees : options.fields) angles.push_back(degrees * kRadians);
+    const std::vector<TPupilPoint> pupil = hexapolar(beam.pupilRadius, options.rings);
+    const std::vector<TSpotDiagram> spots = analysed(
+        [&] { return spotDiagrams(system, beam, angles, pupil, options.imageZ, trace); });
+    TThroughFocus curve;
+    if (options.throughFocus) {
+        // Around the image plane by the depth over which a spot of the
+        // on-axis size grows by its own size, and never less than the
+        // diffraction-limited depth of focus ±4·λ·N².
+        const TSpotDiagram& axial = spots.front();
+        const double N = paraxial.fNumber;
+        const double half = std::max(4.0 * N * axial.spot.largest, 4.0 * beam.wavelength * N * N);
+        const double lastZ = system.getLast()->zPosition;
+        curve = analysed([&] {
+            return throughFocus(system, beam, pupil, std::max(axial.z - half, lastZ),
+                                axial.z + half, 21, trace);
+        });
+    }
+
+    if (!options.output.empty())
+        writeOutput(options.output, spotSvg("Spot diagrams: " + loaded.source.name, spots,
+                                             options.unit));
+    if (!options.csvFile.empty()) {
+        std::ostringstream os;
+        os << "field_deg,ray,pupil_x,pupil_y,dx,dy\n";
+        for (const TSpotDiagram& s : spots)
+            for (std::size_t i = 0; i < s.x.size(); ++i)
+                os << format("%.17g", s.fieldAngle / kRadians) << ',' << i + 1 << ','
+                   << format("%.17g,%.17g,%.17g,%.17g", s.pupil[i].x, s.pupil[i].y, s.x[i], s.y[i])
+                   << '\n';
+        writeFile(options.csvFile, os.str());
+    }
+    std::ostream& out = isStandardOutput(options.output) ? std::cerr : std::cout;
+    if (options.json) {
+        nlohmann::json j;
+        j["system"] = loaded.source.name;
+        j["wavelength"] = beam.wavelength;
+        j["paraxial"] = {{"efl", paraxial.efl},       {"bfl", paraxial.bfl},
+                         {"focusZ", paraxial.focusZ}, {"fNumber", paraxial.fNumber},
+                         {"pupilRadius", paraxial.pupilRadius}};
+        nlohmann::json rows = nlohmann::json::array();
+        for (const TSpotDiagram& s : spots)
+            rows.push_back({{"fieldAngleDegrees", s.fieldAngle / kRadians},
+                            {"z", s.z},
+                            {"rays", s.spot.rays},
+                            {"failed", s.spot.failed},
+                            {"chief", {{"x", s.chiefX}, {"y", s.chiefY}}},
+                            {"centroid", {{"x", s.centroidX}, {"y", s.centroidY}}},
+                            {"rmsRadius", s.spot.rms},
+                            {"geoRadius", s.spot.largest},
+                            {"airyRadius", s.airyRadius}});
+        j["spots"] = rows;
+        if (options.throughFocus)
+            j["throughFocus"] = {{"z", curve.z},
+                                 {"rms", curve.rms},
+                                 {"bestZ", curve.bestZ},
+                                 {"bestRms", curve.bestRms}};
+        out << j.dump(2) << '\n';
+        return;
+    }
+    out << "System: " << loaded.source.name << ", wavelength " << number(beam.wavelength)
+        << ", entrance pupil radius " << number(beam.pupilRadius) << '\n';
+    out << "Paraxial: EFL " << number(paraxial.efl) << ", BFL " << number(paraxial.bfl)
+        << ", focus z = " << number(paraxial.focusZ) << ", F/" << number(paraxial.fNumber, 4)
+        << "\n\n";
+    TextTable table;
+    for (const char* h : {"field deg", "image z", "rays", "failed", "chief x", "centroid dx",
+                          "centroid dy", "RMS radius", "GEO radius", "Airy radius"})
+        table.addColumn(h);
+    for (const TSpotDiagram& s : spots)
+        table.addRow({number(s.fieldAngle / kRadians), number(s.z), std::to_string(s.spot.rays),
+                      std::to_string(s.spot.failed), number(s.chiefX), number(s.centroidX, 4),
+                      number(s.centroidY, 4), number(s.spot.rms, 4), number(s.spot.largest, 4),
+                      number(s.airyRadius, 4)});
+    table.print(out);
+    if (options.throughFocus) {
+        out << "\nThrough focus, on the axis\n";
+        TextTable tf;
+        tf.addColumn("z");
+        tf.addColumn("RMS radius");
+        for (std::size_t i = 0; i < curve.z.size(); ++i)
+            tf.addRow({number(curve.z[i]), number(curve.rms[i], 4)});
+        tf.print(out);
+        out << "Least RMS radius " << number(curve.bestRms, 4) << " at z = " << number(curve.bestZ)
+            << " (" << number(curve.bestZ - paraxial.focusZ, 4) << " from the paraxial focus)\n";
+    }
+    if (!options.output.empty() && !isStandardOutput(options.output))
+        out << "\nWrote " << options.output << '\n';
+}
+
+}  // namespace
+
+void addSpotCommand(CLI::App& app) {
+    auto options = std::make_shared<SpotOptions>();
+    CLI::App* command = app.add_subcommand(
+        "spot", "Spot diagrams at field angles, with paraxial data, as a table and an SVG");
+    addFileArgument(*command, options->file);
+    command->add_option("-o,--output", options->output, "SVG file to write ('-': standard output)")
+        ->capture_default_str();
+    allow(command->add_option("--fields", options->fields, "Field angles in degrees: 0,2.5,5")
+              ->delimiter(',')
+              ->capture_default_str(),
+          Allowed::between(-89.0, 89.0));
+    allow(command->add_option("--rings", options->rings, "Rings of the hexapolar pupil")
+              ->capture_default_str(),
+          Allowed::whole(1, 1000));
+    allow(command->add_option("--image-z", options->imageZ,
+                              "z of the image plane (default: the paraxial focus)"),
+          Allowed::finite());
+    command->add_flag("--through-focus", options->throughFocus,
+                      "Also the RMS radius on the axis through focus, and its least");
+    addWavelengthOption(*command, options->wavelength,
+                        "Wavelength in the description's length unit (5.5e-4 is 550 nm in mm)");
+    addThreadsOption(*command, options->threads);
+    command->add_option("--csv", options->csvFile, "Also write every ray's point as CSV");
+    command->add_flag("--json", options->json, "Print the numbers as JSON instead");
+    command->add_option("--unit", options->unit, "Length unit named on the figure's axes")
+        ->capture_default_str();
+    command->callback([options] { runSpot(*options); });
+}
+
+}  // namespace lumivex::cli
