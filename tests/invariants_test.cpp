@@ -69,8 +69,8 @@ TElement* randomElement(Random& random, int kind, double z) {
                                     random.signedMagnitude(5, 100));
         case 7: {
             auto s = new TPolynomialSurface(z, n, 0.0);
-            s->setCoefficients({0.0, 0.0, random.uniform(-0.2, 0.2), 0.0,
-                                random.uniform(-0.005, 0.005)});
+            s->setCoefficients(
+                {0.0, 0.0, random.uniform(-0.2, 0.2), 0.0, random.uniform(-0.005, 0.005)});
             return s;
         }
         case 8: {
