@@ -40,13 +40,14 @@ inline bool isNumber(const TBeamNode& n) {
 }
 
 // After a conversion or a trace that did not throw, no node from `first` on
-// may hold a NaN. Nodes traced from node 0 (first ≥ 1) also keep the physical
-// laws of every traced beam: finite, unit directions, no power gained or
-// negative, no optical path run backwards.
-inline void checkNodes(const TBeam& beam, int first) {
+// may hold a NaN. Nodes traced from node 0 (first ≥ 1) through media of
+// positive index (`laws`) also keep the physical laws of every traced beam:
+// finite, unit directions, no power gained or negative, no optical path run
+// backwards.
+inline void checkNodes(const TBeam& beam, int first, bool laws = true) {
     for (int i = first; i < beam.getSize(); ++i)
         if (!isNumber(beam[i])) fail("a NaN in a traced node without an xmsg");
-    if (first < 1) return;
+    if (first < 1 || !laws) return;
     const std::string broken = invariants::violation(beam, first);
     if (!broken.empty()) {
         std::fprintf(stderr, "%s\n", broken.c_str());
