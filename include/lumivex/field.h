@@ -29,12 +29,11 @@ public:
         if (columns_ < 0 || rows_ < 0) throw xmsg("TMatrix: negative number of columns or rows");
         const std::size_t n = static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_);
         if (n == 0) return;
-        try {
-            data = new complex[n]();
-        } catch (const std::bad_alloc&) {
+        // Asked without an exception: a failure is this library's xmsg.
+        data = new (std::nothrow) complex[n]();
+        if (!data)
             throw xmsg("TMatrix: no memory for a table of " + std::to_string(columns_) + " x " +
                        std::to_string(rows_) + " samples");
-        }
     }
     TMatrix(const TMatrix& other) : TMatrix(other.columns, other.rows) {
         std::copy(other.data, other.data + size(), data);
