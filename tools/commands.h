@@ -13,6 +13,7 @@ void addTraceCommand(CLI::App& app);
 void addDrawCommand(CLI::App& app);
 void addFieldCommand(CLI::App& app);
 void addCheckCommand(CLI::App& app);
+void addImportCommand(CLI::App& app);
 
 }  // namespace lumivex::cli
 

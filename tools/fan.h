@@ -22,7 +22,7 @@ struct FanOptions {
     double halfHeight = std::numeric_limits<double>::quiet_NaN();
     double angleDegrees = 0.0;
     double startZ = std::numeric_limits<double>::quiet_NaN();
-    double wavelength = kDefaultWavelength;
+    double wavelength = std::numeric_limits<double>::quiet_NaN();
     std::string polarization = "x";
 };
 void addFanOptions(CLI::App& command, FanOptions& options);
@@ -43,7 +43,9 @@ struct Fan {
     double wavelength;
     char polarization;  // 'x' or 'y'
 };
-Fan resolveFan(const FanOptions& options, const TOpticalSystem& system);
+// `wavelength` is the loader's (LoadedSystem::wavelength): -w when it was
+// given, else what the file implies.
+Fan resolveFan(const FanOptions& options, const TOpticalSystem& system, double wavelength);
 // The start node of a ray of the fan crossing the first element at height h.
 TBeamNode fanStartNode(const Fan& fan, const TOpticalSystem& system, double h);
 // The heights of the fan's rays at the first element, from −h to +h.

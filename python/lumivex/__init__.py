@@ -8,8 +8,10 @@ Contents
 --------
 System
     Elements in order; ``trace`` (many rays as arrays), ``trace_beam`` (one
-    ray, every node), ``from_text``/``read``/``to_text``.
-Slab, Lens, GeneralLens, SphericalLens, EllipticalLens, HyperbolicLens,
+    ray, every node), ``from_text``/``read``/``to_text``, ``from_zmx``.
+read_zmx, LensFileReport
+    A .zmx lens file as a System, with what the import found.
+Slab, Lens, GeneralLens, EvenAsphere, SphericalLens, EllipticalLens, HyperbolicLens,
 FresnelLens, PolynomialSurface, PolynomialXYSurface, MatrixSurface,
 MatrixLens, GrinRod
     The element kinds.
@@ -39,6 +41,7 @@ from ._lumivex import (  # noqa: F401
     EllipticalLens,
     Element,
     Error,
+    EvenAsphere,
     FresnelLens,
     FunctionalSurface,
     GeneralLens,
@@ -46,6 +49,7 @@ from ._lumivex import (  # noqa: F401
     GrinRod,
     HyperbolicLens,
     Lens,
+    LensFileReport,
     MatrixLens,
     MatrixSurface,
     PolynomialSurface,
@@ -58,6 +62,7 @@ from ._lumivex import (  # noqa: F401
     TraceResult,
     fan_to_field,
     field_to_fan,
+    read_zmx,
 )
 
 __all__ = [
@@ -65,7 +70,7 @@ __all__ = [
     "TraceError", "TraceResult", "fan_to_field", "field_to_fan",
     "Slab", "Lens", "GeneralLens", "SphericalLens", "EllipticalLens", "HyperbolicLens",
     "FresnelLens", "PolynomialSurface", "PolynomialXYSurface", "MatrixSurface",
-    "MatrixLens", "GrinRod",
+    "MatrixLens", "GrinRod", "EvenAsphere", "LensFileReport", "read_zmx",
 ]
 
 
