@@ -26,6 +26,7 @@ chunk's rays in its task and traces them again elsewhere.
 import hashlib
 import operator
 import threading
+import warnings
 
 import numpy as np
 
@@ -33,14 +34,15 @@ from ._lumivex import System
 
 __all__ = ["trace", "trace_to_dask", "DistributedTraceResult", "DaskTraceResult", "DEFAULT_CHUNK_SIZE"]
 
-# Rays per task. A singlet ray costs about 0.2 us on a core and carries
+# Rays per task. A singlet ray costs about 0.5 us on a core and carries
 # 48 B in (position, direction) and 92 B back, so a chunk of 2^17 rays is
-# some 13 ms of tracing on a 2-core worker, about 18 MB on the wire and in
-# the scheduler: large enough that the ~1 ms a task costs the scheduler and
-# the per-chunk setup vanish (on the 2-core bench machine throughput is flat
-# from 2^16 to 2^19 and falls by a quarter at 2^13), small enough that a
-# batch of 10^7 rays is ~80 tasks, which balances over workers of unequal
-# speed and loses little when a worker dies.
+# some 30 ms of tracing on a 2-core worker and about 18 MB on the wire:
+# large enough that the few milliseconds a task costs the scheduler and the
+# worker vanish, small enough that a batch of 10^7 rays is ~80 tasks, which
+# balance over workers of unequal speed and lose little when a worker dies.
+# Measured (bench/dask_bench.py --chunks, 10^6 rays, two workers on a
+# loaded 2-core machine): 0.60, 0.90 and 0.43 M rays/s at 2^16, 2^17 and
+# 2^18 rays per chunk, 0.6 or less elsewhere from 2^15 to 2^20.
 DEFAULT_CHUNK_SIZE = 1 << 17
 
 # How many chunks of a numpy batch are in flight per worker thread: one
@@ -306,9 +308,10 @@ def trace(system, positions, directions, *, wavelength, polarizations=None, inte
     client : distributed.Client, optional
         By default the current client (``distributed.get_client()``).
     chunk_size : int, optional
-        Rays per task; by default ``DEFAULT_CHUNK_SIZE`` (2^17, measured:
-        large enough that the scheduler's cost per task vanishes, small
-        enough to balance and to lose little to a dead worker). With Dask
+        Rays per task; by default ``DEFAULT_CHUNK_SIZE`` (2^17, the fastest
+        measured on two workers: large enough that the cost per task
+        vanishes, small enough to balance and to lose little to a dead
+        worker). With Dask
         array inputs and no chunk_size, their own row chunks are kept.
     as_dask : bool
         Return a ``DaskTraceResult`` (nothing is traced until it is
@@ -408,7 +411,11 @@ def _gather(client, key, text, wavelength, n, tasks, window):
         if window is None:
             future = chunk  # already a future of the Dask graph
         else:
-            future = client.submit(_trace_chunk, key, text, wavelength, start, *chunk, pure=False)
+            # The chunk rides in its task on purpose (the scheduler can trace it
+            # again if its worker dies), so Dask's advice to scatter it is moot.
+            with warnings.catch_warnings():
+                warnings.filterwarnings("ignore", message="Large object")
+                future = client.submit(_trace_chunk, key, text, wavelength, start, *chunk, pure=False)
         starts[future.key] = start
         return future
 
