@@ -23,6 +23,8 @@ Error, TraceError
     What the library reports.
 plot
     matplotlib figures (imported on use): ``layout``, ``spot``.
+distributed
+    Tracing on Dask workers (imported on use): ``trace``, ``trace_to_dask``.
 
 An ``analysis`` submodule (paraxial data, spots, fans, OPD) will join these
 once the library's analysis layer exists.
@@ -75,8 +77,13 @@ __all__ = [
 
 
 def __getattr__(name):
-    # lumivex.plot without importing matplotlib at `import lumivex`.
+    # lumivex.plot and lumivex.distributed without importing matplotlib or
+    # Dask at `import lumivex`.
     if name == "plot":
         from . import plot
         return plot
+    if name == "distributed":
+        # import_module, not `from . import`: that asks this function again.
+        import importlib
+        return importlib.import_module(".distributed", __name__)
     raise AttributeError(f"module 'lumivex' has no attribute {name!r}")
