@@ -10,7 +10,8 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PYTHON)
 # Debian packages the build needs; `make deps` installs the missing ones when
 # run as root and otherwise prints the one command that would.
 PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
-  python3-dev pybind11-dev python3-numpy python3-pytest python3-matplotlib
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-matplotlib \
+  python3-dask python3-distributed
 
 .PHONY: all deps configure build test demo bench sanitize fuzz tsan format clean
 
@@ -58,18 +59,20 @@ sanitize: configure
 	  -DLUMIVEX_BUILD_PYTHON=OFF -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)" \
 	  -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE_FLAGS)"
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
-	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) -E host_install
 
 # Benchmarks against their floors (the same mathematics as plain loops, timed
 # in the same run), in the Release build; ends with every figure against its
-# target. Then what the Python bindings add to a batch trace.
+# target. Then what the Python bindings add to a batch trace, and what tracing
+# on a local two-worker Dask cluster loses to tracing here.
 bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target lumivex_bench
 	$(BUILD)/bench/lumivex_bench
 	@if [ -d $(BUILD)/python/lumivex ]; then \
 	  cmake --build $(BUILD) -j $(JOBS) --target lumivex_python && \
-	  PYTHONPATH=$(BUILD)/python $(PYTHON) bench/python_bench.py; \
+	  PYTHONPATH=$(BUILD)/python $(PYTHON) bench/python_bench.py && \
+	  PYTHONPATH=$(BUILD)/python $(PYTHON) bench/dask_bench.py; \
 	fi
 
 # libFuzzer targets (clang) under ASan and UBSan, FUZZ_SECONDS each: the

@@ -1,6 +1,7 @@
 #include "field/field_interpolation.h"
 
 #include <cmath>
+#include <exception>
 #include <sstream>
 #include <string>
 
@@ -68,14 +69,19 @@ TFieldInterpolation::TFieldInterpolation(TBeamFan& fan_, double fanWidth_)
     if (gridSize < 2)
         reject("the beams end too close together for a density grid of at least 2 points");
 
-    beamX.allocate(beamCount);
-    beamPhase.allocate(beamCount);
-    beamPhaseCurv.allocate(beamCount);
-    beamIntensity.allocate(beamCount);
-    beamIntensityCurv.allocate(beamCount);
-    gridX.allocate(gridSize);
-    density.allocate(gridSize);
-    densityCurv.allocate(gridSize);
+    try {
+        beamX.allocate(beamCount);
+        beamPhase.allocate(beamCount);
+        beamPhaseCurv.allocate(beamCount);
+        beamIntensity.allocate(beamCount);
+        beamIntensityCurv.allocate(beamCount);
+        gridX.allocate(gridSize);
+        density.allocate(gridSize);
+        densityCurv.allocate(gridSize);
+    } catch (const std::exception&) {  // std::bad_alloc, std::length_error
+        reject("no memory for the splines of " + std::to_string(beamCount) +
+               " beams and a density grid of " + std::to_string(gridSize) + " points");
+    }
 
     fitBeams();
     fitDensity();

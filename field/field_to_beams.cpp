@@ -3,7 +3,9 @@
 // direction follows the local phase gradient, so the wavefront becomes the
 // beams' starting directions.
 #include <cmath>
+#include <exception>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <string>
 
@@ -75,7 +77,15 @@ void fieldToBeamFan(const TMatrix& field, const double dx, const double dy, cons
         throw xmsg("fieldToBeamFan: a fan of " + std::to_string(ny) +
                    " beam rows needs a field of at least 2 rows, it has " + std::to_string(H));
 
-    TMatrix T(W, H);
+    // The working table of intensities and phases, as large as the field.
+    std::unique_ptr<TMatrix> table;
+    try {
+        table = std::make_unique<TMatrix>(W, H);
+    } catch (const std::exception&) {  // the table's xmsg or std::bad_alloc
+        throw xmsg("fieldToBeamFan: no memory for a working table of " + std::to_string(W) + " x " +
+                   std::to_string(H) + " samples");
+    }
+    TMatrix& T = *table;
     unwrapField(field, T);
 
     try {
@@ -132,6 +142,9 @@ void fieldToBeamFan(const TMatrix& field, const double dx, const double dy, cons
         }
     } catch (const xmsg& e) {
         throw xmsg("fieldToBeamFan: " + e.message());
+    } catch (const std::bad_alloc&) {
+        throw xmsg("fieldToBeamFan: no memory for beam " + std::to_string(fan.getSize()) +
+                   " of the fan (" + std::to_string(nx) + " x " + std::to_string(ny) + " beams)");
     }
 }
 

@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "lumivex/field.h"
 #include "lumivex/grin.h"
 #include "lumivex/surfaces.h"
 #include "lumivex/system.h"
+#include "tests/beam_invariants.h"
 
 namespace fuzz {
 
@@ -37,10 +39,20 @@ inline bool isNumber(const TBeamNode& n) {
            !std::isnan(n.intensity) && !std::isnan(n.opticalPath);
 }
 
-// After a trace that did not throw, no node from `first` on may hold a NaN.
-inline void checkNodes(const TBeam& beam, int first) {
+// After a conversion or a trace that did not throw, no node from `first` on
+// may hold a NaN. Nodes traced from node 0 (first ≥ 1) through media of
+// positive index (`laws`) also keep the physical laws of every traced beam:
+// finite, unit directions, no power gained or negative, no optical path run
+// backwards.
+inline void checkNodes(const TBeam& beam, int first, bool laws = true) {
     for (int i = first; i < beam.getSize(); ++i)
         if (!isNumber(beam[i])) fail("a NaN in a traced node without an xmsg");
+    if (first < 1 || !laws) return;
+    const std::string broken = invariants::violation(beam, first);
+    if (!broken.empty()) {
+        std::fprintf(stderr, "%s\n", broken.c_str());
+        fail("a traced beam breaks a physical law without an xmsg");
+    }
 }
 
 inline double number(FuzzedDataProvider& data, double low, double high) {

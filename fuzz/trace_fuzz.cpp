@@ -1,6 +1,8 @@
 // Random rays through random systems of every element kind: a trace either
-// appends finite nodes or ends in an xmsg with the optical system's context;
-// outlines and the description round trip hold up too.
+// appends finite nodes that keep the physical laws of a beam (unit
+// directions, no power gained, no optical path run backwards) or ends in an
+// xmsg with the optical system's context; outlines and the description round
+// trip hold up too.
 #include <sstream>
 #include <string>
 

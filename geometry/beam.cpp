@@ -1,4 +1,6 @@
+#include <exception>
 #include <ostream>
+#include <string>
 
 #include "lumivex/geometry.h"
 
@@ -21,7 +23,13 @@ TBeam& TBeam::addNode(const TBeamNode& node) {
     const std::size_t size = nodes.size();
     if (size == nodes.capacity()) {
         const TBeamNode copy = node;  // `node` may lie in the block that moves
-        nodes.reserve(size + (size / 16 > 0 ? size / 16 : 1));
+        const std::size_t capacity = size + (size / 16 > 0 ? size / 16 : 1);
+        try {
+            nodes.reserve(capacity);
+        } catch (const std::exception&) {  // std::bad_alloc, std::length_error
+            throw xmsg("TBeam::addNode: no memory for a beam of " + std::to_string(capacity) +
+                       " nodes");
+        }
         nodes.push_back(copy);
     } else {
         nodes.push_back(node);

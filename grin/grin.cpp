@@ -124,6 +124,12 @@ void TGRIN::traceBeam(TBeam& beam, const TElement& next) {
     const double nIn = getRefIndex(P, 0.0).real();
     const double nOut = next.getRefIndex(P, 0.0).real();
     const TVector N = exitNormal(P);
+    if (!detail::meetsFromFront(Kf, N)) {
+        std::ostringstream os;
+        os << "TGRIN::traceBeam: the ray meets the exit surface from behind (direction " << Kf
+           << ", normal " << N << ", N.k " << N.dot(Kf) << ")";
+        throw xmsg(os.str());
+    }
     const TVector Kt = detail::refract(Kf, N, nIn, nOut);
     double T = 0.0;
     TVector V2;

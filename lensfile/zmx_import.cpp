@@ -57,14 +57,21 @@ const std::set<std::string> kInert = {"COMM", "FIMP", "HIDE", "MIRR", "SLAB", "M
 
 class TZmxReader {
 public:
-    TZmxReader(std::string source_, double wavelengthUm_, const TGlassCatalog& catalog_)
-        : source(std::move(source_)), requestedWavelength(wavelengthUm_), catalog(catalog_) {}
+    // The requested wavelength is in micrometres, or in the lens unit when
+    // inLensUnit_ is set.
+    TZmxReader(std::string source_, double wavelength_, bool inLensUnit_,
+               const TGlassCatalog& catalog_)
+        : source(std::move(source_)),
+          requestedWavelength(wavelength_),
+          requestInLensUnit(inLensUnit_),
+          catalog(catalog_) {}
 
     TLensFile read(const std::string& text);
 
 private:
     std::string source;
     double requestedWavelength;
+    bool requestInLensUnit;
     const TGlassCatalog& catalog;
     std::vector<std::string> preferred;  // GCAT
     int fieldCount = -1;                 // from FTYP, when it says
@@ -154,9 +161,22 @@ void TZmxReader::chooseWavelength() {
             file.fieldY.resize(static_cast<std::size_t>(fieldCount));
     }
     if (file.primaryWavelength == 0 && !file.wavelengths.empty()) file.primaryWavelength = 1;
+    if (file.unit.empty()) {
+        file.unit = "MM";
+        file.notes.push_back("no UNIT line: lengths taken as millimetres");
+    }
+    const double mmPerUnit =
+        file.unit == "CM" ? 10.0 : file.unit == "IN" ? 25.4 : file.unit == "M" ? 1000.0 : 1.0;
     if (!std::isnan(requestedWavelength)) {
         if (!(requestedWavelength > 0.0) || !std::isfinite(requestedWavelength))
-            throw xmsg(source + ": the import wavelength must be a positive number of micrometres");
+            throw xmsg(source + ": the import wavelength must be a positive number of " +
+                       (requestInLensUnit ? "lens units (" + file.unit + ")" : "micrometres"));
+        if (requestInLensUnit) {
+            // Kept exactly as given for the beams; the glasses take it in µm.
+            file.wavelengthInLensUnit = requestedWavelength;
+            file.wavelength = requestedWavelength * mmPerUnit * 1e3;
+            return;
+        }
         file.wavelength = requestedWavelength;
     } else {
         const std::size_t p = static_cast<std::size_t>(file.primaryWavelength);
@@ -166,12 +186,6 @@ void TZmxReader::chooseWavelength() {
                        "the wavelength to import at");
         file.wavelength = file.wavelengths[p - 1];
     }
-    if (file.unit.empty()) {
-        file.unit = "MM";
-        file.notes.push_back("no UNIT line: lengths taken as millimetres");
-    }
-    const double mmPerUnit =
-        file.unit == "CM" ? 10.0 : file.unit == "IN" ? 25.4 : file.unit == "M" ? 1000.0 : 1.0;
     file.wavelengthInLensUnit = file.wavelength * 1e-3 / mmPerUnit;
 }
 
@@ -391,16 +405,40 @@ TLensFile TZmxReader::read(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+TLensFile importText(std::istream& is, const std::string& sourceName, double wavelength,
+                     bool inLensUnit, const TGlassCatalog& glasses) {
+    const std::string text = detail::decodeText(detail::readAll(is), sourceName);
+    return TZmxReader(sourceName, wavelength, inLensUnit, glasses).read(text);
+}
+
+TLensFile importPath(const std::string& path, double wavelength, bool inLensUnit,
+                     const TGlassCatalog& glasses) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw xmsg("importZmx: cannot open \"" + path + "\"");
+    return importText(file, path, wavelength, inLensUnit, glasses);
+}
+
+}  // namespace
+
 TLensFile importZmx(std::istream& is, const std::string& sourceName, double wavelengthUm,
                     const TGlassCatalog& glasses) {
-    const std::string text = detail::decodeText(detail::readAll(is), sourceName);
-    return TZmxReader(sourceName, wavelengthUm, glasses).read(text);
+    return importText(is, sourceName, wavelengthUm, false, glasses);
 }
 
 TLensFile importZmx(const std::string& path, double wavelengthUm, const TGlassCatalog& glasses) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw xmsg("importZmx: cannot open \"" + path + "\"");
-    return importZmx(file, path, wavelengthUm, glasses);
+    return importPath(path, wavelengthUm, false, glasses);
+}
+
+TLensFile importZmxInLensUnit(const std::string& path, double wavelength,
+                              const TGlassCatalog& glasses) {
+    return importPath(path, wavelength, true, glasses);
+}
+
+TLensFile importZmxInLensUnit(std::istream& is, const std::string& sourceName, double wavelength,
+                              const TGlassCatalog& glasses) {
+    return importText(is, sourceName, wavelength, true, glasses);
 }
 
 }  // namespace lumivex

@@ -51,6 +51,11 @@ public:
     void takeTracedRadii(const TOpticalSystem& traced) const;
 };
 
+// A Python system holding copies of the library system's elements.
+System fromSystem(const TOpticalSystem& read);
+// The str of a path or os.PathLike.
+std::string pathOf(const py::object& path);
+
 // The nodes of a beam as a structured array (position, direction,
 // polarization, intensity, phase).
 py::array beamNodes(const TBeam& beam);
@@ -61,6 +66,7 @@ void bindElements(py::module_& m);
 py::class_<System> bindSystem(py::module_& m);
 void bindTracing(py::module_& m, py::class_<System>& system);
 void bindField(py::module_& m);
+void bindLensFile(py::module_& m, py::class_<System>& system);
 
 }  // namespace lumivex::python
 

@@ -227,6 +227,35 @@ Slab(z=0.0, n=1.5, radius=0.0)
         .def_readwrite("curvature_radius", &TGeneralLens::curvatureRadius)
         .def_readwrite("conic_constant", &TGeneralLens::conicConstant);
 
+    kindClass<TEvenAsphere, TFunctionalSurface>(m, "EvenAsphere", R"(A conic plus an even polynomial in rho.
+
+h(rho) = C rho^2 / (1 + sqrt(1 - (1 + k) C^2 rho^2)) + a1 rho^2 + a2 rho^4 + ... + a8 rho^16,
+C = 1/curvature_radius (0: no conic part), k = conic_constant. The a_i are in
+the system's length unit to the power 1 - 2i.
+
+Parameters
+----------
+z, ref_index, height_modulus : as for every surface
+curvature_radius : float
+conic_constant : float
+coefficients : list of float
+    a1, a2, ... (at most 8; the rest are 0).
+)")
+        .def(py::init<double, const complex&, double, double, double, const std::vector<double>&>(),
+             py::arg("z"), py::arg("ref_index"), py::arg("height_modulus"),
+             py::arg("curvature_radius"), py::arg("conic_constant"),
+             py::arg("coefficients") = std::vector<double>())
+        .def_readwrite("curvature_radius", &TEvenAsphere::curvatureRadius)
+        .def_readwrite("conic_constant", &TEvenAsphere::conicConstant)
+        .def_property(
+            "coefficients",
+            [](const TEvenAsphere& s) {
+                const auto& a = s.getCoefficients();
+                return std::vector<double>(a.begin(), a.end());
+            },
+            &TEvenAsphere::setCoefficients,
+            "a1 ... a8, the coefficients of rho^2 ... rho^16 (a copy; assign to replace).");
+
     // The conic of a Lens follows from its record; it is fixed at
     // construction, so the record's values read only.
     kindClass<TLens, TGeneralLens>(m, "Lens",

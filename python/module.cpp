@@ -52,4 +52,5 @@ PYBIND11_MODULE(_lumivex, m) {
     py::class_<System> system = bindSystem(m);
     bindTracing(m, system);
     bindField(m);
+    bindLensFile(m, system);
 }

@@ -34,13 +34,17 @@ void System::takeTracedRadii(const TOpticalSystem& traced) const {
     for (std::size_t i = 0; i < elements.size(); ++i) at(i).optRadius = traced[static_cast<int>(i)]->optRadius;
 }
 
-namespace {
-
 System fromSystem(const TOpticalSystem& read) {
     System system(read.defaultRadius);
     for (int i = 0; i < read.getSize(); ++i) system.elements.push_back(wrapElement(cloneElement(*read[i])));
     return system;
 }
+
+std::string pathOf(const py::object& path) {
+    return py::str(py::module_::import("os").attr("fspath")(path));
+}
+
+namespace {
 
 System readText(std::istream& is, const std::string& source) {
     TOpticalSystem read(0.0);
@@ -50,10 +54,6 @@ System readText(std::istream& is, const std::string& source) {
         raiseValueError(source + " line " + std::to_string(report.line) + ", word \"" + report.word +
                         "\": " + describeStop(report));
     return fromSystem(read);
-}
-
-std::string pathOf(const py::object& path) {
-    return py::str(py::module_::import("os").attr("fspath")(path));
 }
 
 std::string toText(const System& system, int precision) {
@@ -199,7 +199,8 @@ str
 Raises
 ------
 ValueError
-    If an element's kind has no description record (only Slab, Lens and GrinRod have one).
+    If an element's kind has no description record (Slab, Lens, GeneralLens, EvenAsphere
+    and GrinRod have one).
 )")
         .def("write",
              [](const System& s, const py::object& path, int precision) {

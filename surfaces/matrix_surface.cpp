@@ -158,7 +158,7 @@ TMatrixLens::TMatrixLens(double zPosition_, const complex& refIndex_, double cur
 
     try {
         heightTable = new TMatrix(nx, ny);
-    } catch (const std::bad_alloc&) {
+    } catch (const xmsg&) {
         throw xmsg("TMatrixLens: no memory for a table of " + std::to_string(nx) + " x " +
                    std::to_string(ny) + " samples");
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ostream>
 #include <cmath>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "lumivex/surfaces.h"
@@ -24,7 +26,14 @@ TPolynomialSurface::TPolynomialSurface(double zPosition_, const complex& refInde
                                        double heightModulus_)
     : TElement(zPosition_), TFunctionalSurface(zPosition_, refIndex_, heightModulus_) {}
 
-void TPolynomialSurface::setCoefficients(const std::vector<double>& c) { coefficients = c; }
+void TPolynomialSurface::setCoefficients(const std::vector<double>& c) {
+    try {
+        coefficients = c;
+    } catch (const std::bad_alloc&) {
+        throw xmsg("TPolynomialSurface::setCoefficients: no memory for " +
+                   std::to_string(c.size()) + " coefficients");
+    }
+}
 
 double TPolynomialSurface::heightFunction(const TVector& p) const {
     const int n = coefficientCount();
@@ -48,6 +57,20 @@ TVector TPolynomialSurface::heightDerivative(const TVector& p) const {
 
 // ---- TPolynomialXYSurface --------------------------------------------------
 
+namespace {
+
+// Widens the coefficient table to `rows` powers of x, the new ones 0.
+void growTable(std::vector<double>& coefficients, std::size_t rows, const char* operation) {
+    try {
+        coefficients.resize(rows * kYTermLimit, 0.0);
+    } catch (const std::exception&) {  // std::bad_alloc, std::length_error
+        throw xmsg(std::string(operation) + ": no memory for " + std::to_string(rows) + " x " +
+                   std::to_string(kYTermLimit) + " coefficients");
+    }
+}
+
+}  // namespace
+
 TPolynomialXYSurface::TPolynomialXYSurface(double zPosition_, const complex& refIndex_,
                                            double heightModulus_, int xTermCount_, int yTermCount_)
     : TElement(zPosition_),
@@ -60,7 +83,7 @@ TPolynomialXYSurface::TPolynomialXYSurface(double zPosition_, const complex& ref
     if (yTermCount < 0 || yTermCount > kYTermLimit)
         throw xmsg("TPolynomialXYSurface: yTermCount must lie in 0 ... 10, got " +
                    std::to_string(yTermCount));
-    coefficients.assign(static_cast<std::size_t>(xTermCount) * kYTermLimit, 0.0);
+    growTable(coefficients, static_cast<std::size_t>(xTermCount), "TPolynomialXYSurface");
 }
 
 namespace {
@@ -80,7 +103,8 @@ void TPolynomialXYSurface::setCoefficient(int i, int j, double value) {
     const std::size_t index =
         static_cast<std::size_t>(i) * kYTermLimit + static_cast<std::size_t>(j);
     if (index >= coefficients.size())
-        coefficients.resize((static_cast<std::size_t>(i) + 1) * kYTermLimit, 0.0);
+        growTable(coefficients, static_cast<std::size_t>(i) + 1,
+                  "TPolynomialXYSurface::setCoefficient");
     coefficients[index] = value;
 }
 

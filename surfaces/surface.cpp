@@ -33,6 +33,8 @@ void TSurface::traceBeam(TBeam& beam, const TElement& next) {
         const double n1 = getRefIndex(P, 0.0).real();
         const double n2 = next.getRefIndex(P, 0.0).real();
         N = getSurfaceNormal(P);
+        if (!detail::meetsFromFront(k, N))
+            throw xmsg("refraction: the ray meets the surface from behind");
 
         K = detail::refract(k, N, n1, n2);
 

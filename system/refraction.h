@@ -15,11 +15,15 @@
 //   sin φ = A·Ê,  cos²φ = (1 − A·Ê)(1 + A·Ê).
 // (1 − d)(1 + d) is exact to the last bits for d near 1, where 1 − d² is not.
 //
-// The identities hold for every angle, but only forward rays (N·k > 0) take
-// them: for grazing and backward rays θ1 + θ2 can reach π, where the textbook
-// form divides by a sine that is small but never exactly 0 in floating point
-// while the identities may give 0; those rays keep the textbook evaluation,
-// so both paths fail, and give values, exactly where it does.
+// Only rays that meet the interface from its front (N·k > 0) are refracted
+// at all: from behind, the vector form of Snell's law turns the ray around
+// and sin 2θ1 < 0 makes the transmittance a large negative power, so the
+// callers refuse those rays first (see meetsFromFront). For the rest the
+// identities hold; only where the refracted direction is degenerate (θ1 + θ2
+// or θ2 − θ1 exactly at 0 or π/2 outside normal incidence, grazing rays among
+// them) is the textbook form kept, since there it divides by a sine that is
+// small but never exactly 0 in floating point while the identities may give
+// 0, so both fail, and give values, exactly where it does.
 #ifndef LUMIVEX_SYSTEM_REFRACTION_H
 #define LUMIVEX_SYSTEM_REFRACTION_H
 
@@ -37,6 +41,11 @@ constexpr double kRefractionPi = 3.141592653589793;
 // Below this cosine an angle exceeds 1.4e-4, so two such angles cannot add
 // up to the 1e-4 of normal incidence.
 constexpr double kNearNormalCosine = 0.99999999;
+
+// Whether a ray of direction k meets an interface of unit normal N (along
+// +z, the way rays run) from its front. A ray from behind has no refracted
+// ray here, and neither has a normal or direction that is not a number.
+inline bool meetsFromFront(const TVector& k, const TVector& N) { return N.dot(k) > 0.0; }
 
 // Snell's law in vector form for a unit normal N that points along the ray:
 // with r = n1/n2 and cosI = N·k, K = unit(r·k − (r·cosI − cosT)·N) where
@@ -122,14 +131,11 @@ inline void transmitAndTurnByAngles(const TVector& k, const TVector& K, const TV
 // (s share sin²φ, p share cos²φ; the normal-incidence value when θ1 + θ2 <
 // 1e-4), and `polarization`, E turned with the ray from k to K (not scaled).
 // Throws the math xmsg where the textbook evaluation throws, and an xmsg
-// where the normal-incidence formula divides by an index of 0.
+// where the normal-incidence formula divides by an index of 0. For a ray that
+// meets the interface from its front only (meetsFromFront).
 inline void transmitAndTurn(const TVector& k, const TVector& K, const TVector& N, const TVector& E,
                             double n1, double n2, double& T, TVector& polarization) {
     const double cosI = N.dot(k);
-    if (!(cosI > 0.0)) {
-        transmitAndTurnByAngles(k, K, N, E, n1, n2, T, polarization);
-        return;
-    }
     const double cosR = N.dot(K);
     TVector A = K.cross(k);
     const double lengthA = A.length();

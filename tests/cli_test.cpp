@@ -569,3 +569,68 @@ TEST_F(CliTest, ExhaustedMemoryEndsInOneLineWithStatus1) {
     EXPECT_EQ(r.err.rfind("lumivex: ", 0), 0u) << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
 }
+
+// .zmx lens files: traced straight from the file at its primary wavelength,
+// and the same rays from the description `import` writes.
+TEST_F(CliTest, LensFileTracesAtItsPrimaryWavelengthAndAsItsImportedDescription) {
+    const std::string zmx = kData + "/singlet.zmx";
+    const Outcome direct = run({"trace", "--json", "-n", "7", "-a", "3", zmx});
+    ASSERT_EQ(direct.status, 0) << direct.err;
+    const json report = json::parse(direct.out);
+    const TLensFile lens = importZmx(zmx);
+    const double primary = report["fan"]["wavelength"].get<double>();
+    EXPECT_EQ(primary, lens.wavelengthInLensUnit);  // 587.5618 nm in mm
+
+    ASSERT_EQ(run({"import", zmx, "-o", path("singlet.txt")}).status, 0);
+    std::ostringstream w;
+    w.precision(17);
+    w << primary;
+    const Outcome viaText =
+        run({"trace", "--json", "-n", "7", "-a", "3", "-w", w.str(), path("singlet.txt")});
+    ASSERT_EQ(viaText.status, 0) << viaText.err;
+    const json rows = json::parse(viaText.out)["rays"];
+    ASSERT_EQ(rows.size(), 7u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const json& a = report["rays"][i];
+        EXPECT_EQ(a["status"], "ok");
+        EXPECT_EQ(a["exit"], rows[i]["exit"]);
+        EXPECT_EQ(a["direction"], rows[i]["direction"]);
+        EXPECT_EQ(a["phase"], rows[i]["phase"]);
+    }
+
+    // -w is in the file's unit (mm): the F line, where N-BK7 bends more and
+    // the focus moves in. The extension is matched in any case.
+    std::ofstream(path("SINGLET.ZMX")) << readText(zmx);
+    const Outcome blue = run({"trace", "--json", "-w", "4.861327e-4", path("SINGLET.ZMX")});
+    ASSERT_EQ(blue.status, 0) << blue.err;
+    const json blueReport = json::parse(blue.out);
+    EXPECT_EQ(blueReport["fan"]["wavelength"].get<double>(), 4.861327e-4);
+    EXPECT_LT(blueReport["paraxialFocus"]["z"].get<double>(),
+              report["paraxialFocus"]["z"].get<double>() - 0.3);
+}
+
+TEST_F(CliTest, CheckListsWhatTheLensFileImportFound) {
+    const Outcome r = run({"check", kData + "/singlet.zmx"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* expected : {"unit: MM", "0.5875618 um (primary)", "N-BK7", "1.5168",
+                                 "catalogue SCHOTT", "GeneralLens", "Stop: surface 1",
+                                 "(ENPD): 10", "(0, 10)"})
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << " in\n" << r.out;
+}
+
+TEST_F(CliTest, RefusedLensFileIsOneLineNamingSurfaceAndKeyword) {
+    std::string text = readText(kData + "/singlet.zmx");
+    const std::string surface2 = "SURF 2\n  TYPE STANDARD";
+    ASSERT_NE(text.find(surface2), std::string::npos);
+    text.replace(text.find(surface2), surface2.size(), "SURF 2\n  TYPE COORDBRK");
+    std::ofstream(path("tilted.zmx")) << text;
+    for (const char* command : {"trace", "check", "import"}) {
+        SCOPED_TRACE(command);
+        const Outcome r = run({command, path("tilted.zmx")});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err.rfind("lumivex: " + path("tilted.zmx"), 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("surface 2"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("COORDBRK"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+}

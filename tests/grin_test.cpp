@@ -337,6 +337,26 @@ TEST(GrinRod, TotalInternalReflectionAtTheExitKeepsTheInteriorNodes) {
     for (int i = 1; i < beam.getSize(); ++i) EXPECT_EQ(beam[i].intensity, 1.0);
 }
 
+TEST(GrinRod, RayMeetingTheExitFaceFromBehindFailsAndKeepsTheInteriorNodes) {
+    // A host's rod whose exit face is tilted beyond the ray.
+    class TiltedExitRod : public TGrinRod {
+    public:
+        TiltedExitRod() : TElement(2.0), TGrinRod(2.0, kN0, kG, 0, 0) {}
+        TVector exitNormal(const TVector&) const override { return TVector(-0.96, 0, -0.28); }
+    };
+    TiltedExitRod rod;
+    TBeam beam(kWavelength);
+    beam.addNode(entryNode(0.1, 0, 0.05, 0));
+    try {
+        rod.traceBeam(beam, TElement(0.0));
+        FAIL() << "refracted from behind: " << beam.getLast();
+    } catch (const xmsg& e) {
+        EXPECT_EQ(e.message().rfind("TGRIN::traceBeam: ", 0), 0u) << e.message();
+    }
+    EXPECT_GT(beam.getSize(), 40);
+    for (int i = 1; i < beam.getSize(); ++i) EXPECT_EQ(beam[i].intensity, 1.0);
+}
+
 TEST(GrinRod, RayBeyondTheProfileDomainFailsInTheIndex) {
     TOpticalSystem system(1.0);
     system.addElement(new TGrinRod(10, kN0, kG, 0, 0));  // n² < 0 beyond r = 5

@@ -134,3 +134,31 @@ TEST(Hardening, DensityGridOfAFanSpreadFarBeyondItsWidthIsRefused) {
     beamFanToField(fan, 0.5, 0.5, 10.0, 0.0, &field);
     EXPECT_GT(std::abs(field.at(8, 0)), 0.0);
 }
+
+TEST(Hardening, SizesBeyondTheHeapGiveAnXmsgNamingTheOperationAndTheSize) {
+    // A million by a million samples: 16 TB, more than any heap holds.
+    const int huge = 1000000;
+    auto message = [](auto&& make) -> std::string {
+        try {
+            make();
+        } catch (const xmsg& e) {
+            return e.message();
+        } catch (const std::exception& e) {
+            return std::string("not an xmsg: ") + e.what();
+        }
+        return "no failure";
+    };
+    EXPECT_EQ(message([&] { TMatrix table(huge, huge); }),
+              "TMatrix: no memory for a table of 1000000 x 1000000 samples");
+    EXPECT_EQ(message([&] { TMatrixLens lens(0.0, 1.5, 50.0, 0.0, 0.0, huge, huge, 0.1, 0.1); }),
+              "TMatrixLens: no memory for a table of 1000000 x 1000000 samples");
+    // A host's field whose size says 10^12 samples: the conversion's working
+    // table of that size cannot be had.
+    TMatrix field(2, 2);
+    field.columns = field.rows = huge;
+    TBeamFan fan;
+    EXPECT_EQ(message([&] { fieldToBeamFan(field, 1.0, 1.0, 2, 2, 5e-4, fan); }),
+              "fieldToBeamFan: no memory for a working table of 1000000 x 1000000 samples");
+    field.columns = field.rows = 2;
+    EXPECT_EQ(fan.getSize(), 0);
+}

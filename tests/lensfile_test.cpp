@@ -91,6 +91,13 @@ TEST(LensFile, SingletFocusesAtTheLensmakersFocalLength) {
     // At the F line the index is N-BK7's nF.
     const TLensFile blue = importZmx(kData + "/singlet.zmx", 0.4861327);
     EXPECT_NEAR(blue.surfaces[1].index, 1.522376, 5e-7);
+
+    // The same wavelength stated in the lens unit (mm): the same index, and
+    // the beams' wavelength is the value given, not one converted back.
+    const TLensFile blueMm = importZmxInLensUnit(kData + "/singlet.zmx", 4.861327e-4);
+    EXPECT_EQ(blueMm.wavelengthInLensUnit, 4.861327e-4);
+    EXPECT_NEAR(blueMm.wavelength, 0.4861327, 1e-15);
+    EXPECT_NEAR(blueMm.surfaces[1].index, blue.surfaces[1].index, 1e-14);
 }
 
 TEST(LensFile, EvenAsphereFocusesFarInsideTheAiryDisc) {

@@ -41,7 +41,8 @@ public:
 
 // The surface trace as the formulas read: θ1 = acos(N·k), θ2 = acos(N·K),
 // φ = π/2 − acos(A·Ê), the sines and cosines of their sums, differences and
-// doubles, and the rotation by acos(k·K).
+// doubles, and the rotation by acos(k·K), for rays that meet the surface from
+// its front; a ray from behind has no refraction.
 void traceByAngles(TSurface& surface, TBeam& beam, const TElement& next) {
     const TBeamNode L = beam.getLast();
     const TVector& k = L.kVector;
@@ -54,6 +55,7 @@ void traceByAngles(TSurface& surface, TBeam& beam, const TElement& next) {
         const double n1 = surface.getRefIndex(P, 0.0).real();
         const double n2 = next.getRefIndex(P, 0.0).real();
         N = surface.getSurfaceNormal(P);
+        if (!(N.dot(k) > 0.0)) throw xmsg("from behind");
         const double r = n1 / n2;
         const double cosI = N.dot(k);
         const double cosT = math::sqrt(1.0 - r * r * (1.0 - cosI * cosI));
@@ -247,7 +249,7 @@ TEST(RefractionIdentities, AgreeWithTheAnglesOnEverySurfaceKind) {
 
     // Every branch was taken: general incidence, normal incidence, failures
     // (total internal reflection, searches that do not converge, sloppy
-    // direction vectors) and rays met going backwards.
+    // direction vectors) and rays met going backwards, which fail.
     EXPECT_GT(tally.traced, 20000);
     EXPECT_GT(tally.normal, 300);
     EXPECT_GT(tally.failed, 2000);

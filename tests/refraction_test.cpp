@@ -202,6 +202,41 @@ TEST(Refraction, RayParallelToThePlaneCannotBeFollowed) {
     EXPECT_EQ(beam.getLast().position, TVector(0, 0, 0));
 }
 
+// From behind, N·k < 0, Snell's vector form would turn the ray around and
+// sin 2θ1 < 0 would make the transmittance a large negative power; the ray
+// fails before any refracted direction exists, as at total reflection.
+TEST(Refraction, RayMeetingTheSurfaceFromBehindFails) {
+    struct Case {
+        TVector k, N;
+        std::string report;
+    };
+    const double nan = std::nan("");
+    const Case cases[] = {
+        {TVector(0, 0, -1), TVector(0, 0, 1),
+         "Could not compute new k-Vector!\n((0,0,-1),(0,0,0),(0,0,1))\n0,-1,0\n"},
+        // a steep face met by a ray that runs forward but against its normal
+        {TVector(0, -0.6, 0.8), TVector(0, 0.96, 0.28), ""},
+        {TVector(0, 0, 1), TVector(0, 0, nan), ""},
+    };
+    for (const Case& c : cases) {
+        TiltedPlane plane(1.0, c.N);
+        TBeam beam = beamFrom(TVector(0, 0, 5 * -c.k.z), c.k, TVector(1, 0, 0));
+        try {
+            plane.traceBeam(beam, Medium(1.5));
+            FAIL() << "refracted from behind: " << beam.getLast();
+        } catch (const xmsg& e) {
+            EXPECT_EQ(e.message().rfind("Could not compute new k-Vector!\n(", 0), 0u);
+            EXPECT_NE(e.message().find(",(0,0,0),"), std::string::npos) << e.message();
+            if (!c.report.empty()) {
+                EXPECT_EQ(e.message(), c.report);
+            }
+        }
+        ASSERT_EQ(beam.getSize(), 2);
+        EXPECT_EQ(beam.getLast().kVector, TVector(0, 0, 0));
+        EXPECT_EQ(beam.getLast().intensity, 0.0);
+    }
+}
+
 TEST(Refraction, PlaneBehindTheStartIsMetBackwards) {
     TSlab slab(-4.0, 1.5);
     TBeam beam = beamFrom(TVector(0, 0, 0), TVector(0, 0.6, 0.8), TVector(1, 0, 0), 1.0);

@@ -1,14 +1,16 @@
 // lumivex check: reads a description and says exactly what the reader made
 // of it: the elements with their values, the words it skipped, and where
-// reading stopped if it did.
+// reading stopped if it did; for a .zmx lens file, what the import found.
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <iostream>
+#include <limits>
 #include <memory>
 
 #include "commands.h"
 #include "elements.h"
 #include "format.h"
+#include "lens_report.h"
 #include "load.h"
 #include "options.h"
 
@@ -20,12 +22,24 @@ struct CheckOptions {
     std::string file;
     bool write = false;
     int precision = 0;
+    double wavelength = std::numeric_limits<double>::quiet_NaN();
 };
 
 std::string lineTag(int line) { return "line " + std::to_string(line) + ":"; }
 
+// A lens file: what the import found. A file it refuses never gets here.
+void checkLensFile(const CheckOptions& options, const LoadedSystem& loaded) {
+    std::ostream& os = options.write ? std::cerr : std::cout;
+    printLensReport(os, loaded.source.name, *loaded.lens, *loaded.system);
+    if (options.write) {
+        if (options.precision > 0) std::cout.precision(options.precision);
+        std::cout << *loaded.system;
+    }
+}
+
 void runCheck(const CheckOptions& options) {
-    LoadedSystem loaded = readSystem(options.file);
+    LoadedSystem loaded = readSystem(options.file, options.wavelength);
+    if (loaded.lens) return checkLensFile(options, loaded);
     const TReadReport& scan = loaded.report;
     const TOpticalSystem& system = *loaded.system;
     // With --write standard output carries the description alone.
@@ -114,6 +128,9 @@ void addCheckCommand(CLI::App& app) {
     allow(command->add_option("--precision", options->precision,
                               "Significant digits of the written numbers (default: 6)"),
           Allowed::whole(1, 17));
+    addWavelengthOption(*command, options->wavelength,
+                        "For a .zmx file: the wavelength its glasses are taken at, in its "
+                        "length unit (default: its primary wavelength)");
     command->callback([options] { runCheck(*options); });
 }
 

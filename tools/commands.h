@@ -15,6 +15,7 @@ void addFieldCommand(CLI::App& app);
 void addCheckCommand(CLI::App& app);
 void addSpotCommand(CLI::App& app);
 void addFanCommand(CLI::App& app);
+void addImportCommand(CLI::App& app);
 
 }  // namespace lumivex::cli
 

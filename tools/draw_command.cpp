@@ -29,9 +29,9 @@ struct DrawOptions {
 };
 
 void runDraw(const DrawOptions& options) {
-    LoadedSystem loaded = loadSystem(options.file);
+    LoadedSystem loaded = loadSystem(options.file, options.fan.wavelength);
     TOpticalSystem& system = *loaded.system;
-    const Fan fan = resolveFan(options.fan, system);
+    const Fan fan = resolveFan(options.fan, system, loaded.wavelength);
 
     Progress progress("tracing", static_cast<std::size_t>(fan.rays));
     const std::vector<TracedRay> rays = traceFan(system, fan, options.threads, &progress);

@@ -27,7 +27,8 @@ void addFanOptions(CLI::App& command, FanOptions& options) {
                     "z of the plane the rays start in (default: a little in front of "
                     "the first element)");
     addWavelengthOption(command, options.wavelength,
-                        "Wavelength in the description's length unit (5.5e-4 is 550 nm in mm)");
+                        "Wavelength in the description's length unit (default: 5.5e-4, 550 nm "
+                        "in mm; for a .zmx file its primary wavelength)");
     command.add_option("-p,--polarization", options.polarization, "Polarization: x or y")
         ->capture_default_str()
         ->check(CLI::IsMember({"x", "y"}));
@@ -44,11 +45,11 @@ double defaultStartZ(const TOpticalSystem& system) {
     return firstZ - 0.15 * std::max(span, 2.0 * entranceRadius(system));
 }
 
-Fan resolveFan(const FanOptions& options, const TOpticalSystem& system) {
+Fan resolveFan(const FanOptions& options, const TOpticalSystem& system, double wavelength) {
     Fan fan;
     fan.rays = options.rays;
     fan.angle = options.angleDegrees * kPi / 180.0;
-    fan.wavelength = options.wavelength;
+    fan.wavelength = wavelength;
     fan.polarization = options.polarization == "y" ? 'y' : 'x';
 
     // Given values were checked as the command line was read.

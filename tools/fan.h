@@ -22,7 +22,7 @@ struct FanOptions {
     double halfHeight = std::numeric_limits<double>::quiet_NaN();
     double angleDegrees = 0.0;
     double startZ = std::numeric_limits<double>::quiet_NaN();
-    double wavelength = kDefaultWavelength;
+    double wavelength = std::numeric_limits<double>::quiet_NaN();
     std::string polarization = "x";
 };
 void addFanOptions(CLI::App& command, FanOptions& options);
@@ -43,7 +43,9 @@ struct Fan {
     double wavelength;
     char polarization;  // 'x' or 'y'
 };
-Fan resolveFan(const FanOptions& options, const TOpticalSystem& system);
+// `wavelength` is the loader's (LoadedSystem::wavelength): -w when it was
+// given, else what the file implies.
+Fan resolveFan(const FanOptions& options, const TOpticalSystem& system, double wavelength);
 // The fan as the library's collimated beam, its half-height the pupil radius.
 TCollimatedBeam collimatedBeam(const Fan& fan);
 // The fan's rays at their start: the meridional fan of the beam's pupil.

@@ -26,7 +26,7 @@ struct FanCommandOptions {
     std::vector<double> fields{0.0};
     int rays = 21;
     double imageZ = std::numeric_limits<double>::quiet_NaN();
-    double wavelength = kDefaultWavelength;
+    double wavelength = std::numeric_limits<double>::quiet_NaN();  // the loader decides
     int threads = 0;
     std::string csvFile;
     bool json = false;
@@ -43,14 +43,14 @@ nlohmann::json values(const std::vector<double>& v) {
 std::string cell(double v, int digits) { return std::isfinite(v) ? number(v, digits) : "failed"; }
 
 void runFan(const FanCommandOptions& options) {
-    LoadedSystem loaded = loadSystem(options.file);
+    LoadedSystem loaded = loadSystem(options.file, options.wavelength);
     TOpticalSystem& system = *loaded.system;
     TTraceOptions trace;
     trace.threads = options.threads;
     std::vector<TRayFan> fans;
     try {
         TCollimatedBeam beam;
-        beam.wavelength = options.wavelength;
+        beam.wavelength = loaded.wavelength;
         beam = resolveFilledBeam(system, beam);
         // One image plane for every field: the axis's.
         const double z = std::isnan(options.imageZ) ? paraxialImageZ(system, beam) : options.imageZ;
@@ -88,13 +88,13 @@ void runFan(const FanCommandOptions& options) {
                             {"tangentialOpdWaves", values(f.tangentialOpd)},
                             {"sagittalOpdWaves", values(f.sagittalOpd)}});
         out << nlohmann::json{{"system", loaded.source.name},
-                              {"wavelength", options.wavelength},
+                              {"wavelength", loaded.wavelength},
                               {"fans", rows}}
                    .dump(2)
             << '\n';
         return;
     }
-    out << "System: " << loaded.source.name << ", wavelength " << number(options.wavelength)
+    out << "System: " << loaded.source.name << ", wavelength " << number(loaded.wavelength)
         << "\nTransverse aberration in the image plane relative to the chief ray; OPD in waves "
            "against the chief ray on the reference sphere\n";
     for (const TRayFan& f : fans) {
@@ -129,7 +129,8 @@ void addFanCommand(CLI::App& app) {
                               "z of the image plane (default: the paraxial focus)"),
           Allowed::finite());
     addWavelengthOption(*command, options->wavelength,
-                        "Wavelength in the description's length unit (5.5e-4 is 550 nm in mm)");
+                        "Wavelength in the description's length unit (default: 5.5e-4, 550 nm in mm; for "
+                        "a .zmx file its primary wavelength)");
     addThreadsOption(*command, options->threads);
     command->add_option("--csv", options->csvFile, "Also write the fans as CSV");
     command->add_flag("--json", options->json, "Print the numbers as JSON instead");

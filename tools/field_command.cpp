@@ -34,7 +34,7 @@ struct FieldOptions {
     double tiltDegrees = 0.0;
     long long samples = 201;
     int rays = 51;
-    double wavelength = kDefaultWavelength;
+    double wavelength = std::numeric_limits<double>::quiet_NaN();
     double startZ = std::numeric_limits<double>::quiet_NaN();
     double outZ = std::numeric_limits<double>::quiet_NaN();
     int outSamples = 0;
@@ -162,7 +162,7 @@ std::string csvProfiles(const Profile& in, const Profile& out) {
 }
 
 void runField(const FieldOptions& options) {
-    LoadedSystem loaded = loadSystem(options.file);
+    LoadedSystem loaded = loadSystem(options.file, options.wavelength);
     TOpticalSystem& system = *loaded.system;
     const double radius = entranceRadius(system);
 
@@ -171,7 +171,7 @@ void runField(const FieldOptions& options) {
     const double window = !std::isnan(options.window) ? options.window
                           : options.planeWave         ? 1.6 * radius
                                                       : 4.0 * waist;
-    const double lambda = options.wavelength;
+    const double lambda = loaded.wavelength;
     const long long W = options.samples;
     const double dx = window / (W - 1);
     const double tilt = options.tiltDegrees * kPi / 180.0;
@@ -336,7 +336,8 @@ void addFieldCommand(CLI::App& app) {
           Allowed::whole(3, 1e15));
     addRaysOption(*command, options->rays, 2, "Rays made from the field");
     addWavelengthOption(*command, options->wavelength,
-                        "Wavelength in the description's length unit");
+                        "Wavelength in the description's length unit (default: 5.5e-4; for a "
+                        ".zmx file its primary wavelength)");
     addStartZOption(*command, options->startZ,
                     "z of the input field's plane (default: a little in front of the "
                     "first element)");

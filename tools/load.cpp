@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -10,6 +12,7 @@
 #include <sstream>
 
 #include "builtin_example.h"
+#include "options.h"
 
 namespace lumivex::cli {
 
@@ -17,6 +20,22 @@ namespace {
 
 bool isBlank(const std::string& text) {
     return text.find_first_not_of(" \t\r\n\f\v") == std::string::npos;
+}
+
+// The import's message in one line that starts with the file's name.
+std::string importFailure(const std::string& path, const std::string& message) {
+    std::string line;
+    for (char c : message) {
+        if (c == '\r') continue;
+        if (c == '\n') {
+            if (!line.empty() && line.back() != ' ') line += "; ";
+        } else {
+            line += c;
+        }
+    }
+    while (!line.empty() && (line.back() == ' ' || line.back() == ';')) line.pop_back();
+    if (line.compare(0, path.size(), path) == 0) return line;
+    return path + ": " + line;
 }
 
 }  // namespace
@@ -49,17 +68,39 @@ Description loadDescription(const std::string& path) {
     return description;
 }
 
-LoadedSystem readSystem(const std::string& path) {
+bool isLensFile(const std::string& path) {
+    const std::size_t dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.') return false;
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == "zmx";
+}
+
+LoadedSystem readSystem(const std::string& path, double wavelength) {
     LoadedSystem loaded;
     loaded.source = loadDescription(path);
+    loaded.wavelength = std::isnan(wavelength) ? kDefaultWavelength : wavelength;
+    if (!loaded.source.builtin && isLensFile(path)) {
+        std::istringstream is(loaded.source.text);
+        try {
+            // The wavelength is the user's, in the lens's unit: the glasses
+            // take it converted, the beams exactly as given.
+            loaded.lens = std::make_unique<TLensFile>(importZmxInLensUnit(is, path, wavelength));
+        } catch (const xmsg& e) {
+            throw ToolError(kExitInput, importFailure(path, e.message()));
+        }
+        loaded.wavelength = loaded.lens->wavelengthInLensUnit;
+        loaded.system = std::make_unique<TOpticalSystem>(std::move(loaded.lens->system));
+        return loaded;
+    }
     loaded.system = std::make_unique<TOpticalSystem>(0.0);
     std::istringstream is(loaded.source.text);
     readDescription(is, *loaded.system, &loaded.report);
     return loaded;
 }
 
-LoadedSystem loadSystem(const std::string& path) {
-    LoadedSystem loaded = readSystem(path);
+LoadedSystem loadSystem(const std::string& path, double wavelength) {
+    LoadedSystem loaded = readSystem(path, wavelength);
     const std::string& name = loaded.source.name;
     if (loaded.report.stopped)
         throw ToolError(kExitInput, readStopMessage(name, loaded.report) +

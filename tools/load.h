@@ -3,6 +3,7 @@
 #ifndef LUMIVEX_TOOLS_LOAD_H
 #define LUMIVEX_TOOLS_LOAD_H
 
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -40,17 +41,31 @@ Description loadDescription(const std::string& path);
 
 struct LoadedSystem {
     Description source;
-    TReadReport report;
+    TReadReport report;  // empty for a lens file
     std::unique_ptr<TOpticalSystem> system;
+    // For a lens file: what the import found; the system is moved out.
+    std::unique_ptr<TLensFile> lens;
+    // The wavelength to trace at, in the system's length unit: the one asked
+    // for; else a lens file's primary wavelength; else kDefaultWavelength.
+    double wavelength = 0.0;
 };
 
-// Reads the description with the library, keeping its report.
-LoadedSystem readSystem(const std::string& path);
+// Whether the path names a .zmx lens file (the extension, in any case).
+bool isLensFile(const std::string& path);
+
+// Reads the description with the library, keeping its report; a .zmx file
+// is imported instead. `wavelength` is the -w option in the system's length
+// unit, NaN when it was not given: a lens file's glasses are then taken at
+// its primary wavelength. A file the import refuses is a ToolError in one
+// line that names it.
+LoadedSystem readSystem(const std::string& path,
+                        double wavelength = std::numeric_limits<double>::quiet_NaN());
 // describeStop's words after "FILE:LINE: ".
 std::string readStopMessage(const std::string& name, const TReadReport& report);
 // As readSystem, but a description that holds no element or whose reading
 // stopped early is a ToolError: the tracing commands need a whole system.
-LoadedSystem loadSystem(const std::string& path);
+LoadedSystem loadSystem(const std::string& path,
+                        double wavelength = std::numeric_limits<double>::quiet_NaN());
 
 // Whether an output path names standard output ("-").
 bool isStandardOutput(const std::string& path);

@@ -1,4 +1,4 @@
-// lumivex: trace, draw and check optical systems from the command line.
+// lumivex: trace, draw, check and import optical systems from the command line.
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <iostream>
@@ -12,8 +12,9 @@ int main(int argc, char** argv) {
     using namespace lumivex::cli;
     CLI::App app{
         "Trace rays through optical systems described in the lumivex text format.\n"
-        "Every command takes an optional description FILE; without one it uses a\n"
-        "built-in example (a plano-convex singlet and a quarter-pitch GRIN rod)."};
+        "Every command takes an optional description FILE or a .zmx lens file;\n"
+        "without one it uses a built-in example (a plano-convex singlet and a\n"
+        "quarter-pitch GRIN rod). lumivex import writes a .zmx file as a description."};
     app.name("lumivex");
     app.require_subcommand(1);
     addTraceCommand(app);
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     addCheckCommand(app);
     addSpotCommand(app);
     addFanCommand(app);
+    addImportCommand(app);
 
     try {
         app.parse(argc, argv);

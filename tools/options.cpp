@@ -97,7 +97,8 @@ CLI::Option* allow(CLI::Option* option, const Allowed& allowed) {
 }
 
 void addFileArgument(CLI::App& command, std::string& file) {
-    command.add_option("FILE", file, "System description (default: the built-in example)");
+    command.add_option("FILE", file,
+                       "System description, or a .zmx lens file (default: the built-in example)");
 }
 
 CLI::Option* addRaysOption(CLI::App& command, int& rays, int fewest, const std::string& help) {
@@ -106,8 +107,8 @@ CLI::Option* addRaysOption(CLI::App& command, int& rays, int fewest, const std::
 }
 
 CLI::Option* addWavelengthOption(CLI::App& command, double& wavelength, const std::string& help) {
-    return allow(command.add_option("-w,--wavelength", wavelength, help)->capture_default_str(),
-                 Allowed::positive());
+    // No default is shown: a lens file brings its own.
+    return allow(command.add_option("-w,--wavelength", wavelength, help), Allowed::positive());
 }
 
 CLI::Option* addStartZOption(CLI::App& command, double& startZ, const std::string& help) {

@@ -40,7 +40,7 @@ CLI::Option* allow(CLI::Option* option, const Allowed& allowed);
 void addFileArgument(CLI::App& command, std::string& file);
 // -n/--rays, the number of rays a command traces, at least `fewest`.
 CLI::Option* addRaysOption(CLI::App& command, int& rays, int fewest, const std::string& help);
-// -w/--wavelength in the description's length unit.
+// -w/--wavelength in the description's length unit; left NaN when not given.
 CLI::Option* addWavelengthOption(CLI::App& command, double& wavelength, const std::string& help);
 // --start-z, the plane the light starts in (NaN: a little in front of the
 // first element).

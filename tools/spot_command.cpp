@@ -27,7 +27,7 @@ struct SpotOptions {
     int rings = 6;
     double imageZ = std::numeric_limits<double>::quiet_NaN();
     bool throughFocus = false;
-    double wavelength = kDefaultWavelength;
+    double wavelength = std::numeric_limits<double>::quiet_NaN();  // the loader decides
     int threads = 0;
     std::string csvFile;
     bool json = false;
@@ -45,10 +45,10 @@ auto analysed(F&& f) {
 }
 
 void runSpot(const SpotOptions& options) {
-    LoadedSystem loaded = loadSystem(options.file);
+    LoadedSystem loaded = loadSystem(options.file, options.wavelength);
     TOpticalSystem& system = *loaded.system;
     TCollimatedBeam beam;
-    beam.wavelength = options.wavelength;
+    beam.wavelength = loaded.wavelength;
     beam = resolveFilledBeam(system, beam);
     TTraceOptions trace;
     trace.threads = options.threads;
@@ -167,7 +167,8 @@ void addSpotCommand(CLI::App& app) {
     command->add_flag("--through-focus", options->throughFocus,
                       "Also the RMS radius on the axis through focus, and its least");
     addWavelengthOption(*command, options->wavelength,
-                        "Wavelength in the description's length unit (5.5e-4 is 550 nm in mm)");
+                        "Wavelength in the description's length unit (default: 5.5e-4, 550 nm in mm; for "
+                        "a .zmx file its primary wavelength)");
     addThreadsOption(*command, options->threads);
     command->add_option("--csv", options->csvFile, "Also write every ray's point as CSV");
     command->add_flag("--json", options->json, "Print the numbers as JSON instead");

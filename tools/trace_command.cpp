@@ -195,9 +195,9 @@ void printReport(std::ostream& os, const LoadedSystem& loaded, const Fan& fan,
 }
 
 void runTrace(const TraceOptions& options) {
-    LoadedSystem loaded = loadSystem(options.file);
+    LoadedSystem loaded = loadSystem(options.file, options.fan.wavelength);
     TOpticalSystem& system = *loaded.system;
-    const Fan fan = resolveFan(options.fan, system);
+    const Fan fan = resolveFan(options.fan, system, loaded.wavelength);
 
     TRayBatch batch = fanBatch(fan, system);
     Progress progress("tracing", batch.size());

@@ -77,14 +77,17 @@ void traceChunk(Job& job, std::size_t chunk, Lane& lane, TBeam& scratch) {
     const TElement behind(0.0);  // the medium of index 1 behind the last element
     const std::size_t begin = chunk * job.chunkSize;
     const std::size_t end = std::min(job.rays, begin + job.chunkSize);
-    for (std::size_t r = begin; r < end; ++r) {
+    std::size_t r = begin;
+    // A stopped trace ends after the ray at hand, not after the chunk: rays
+    // through a long rod take milliseconds each.
+    for (; r < end && !job.stop.load(std::memory_order_relaxed); ++r) {
         TBeam& beam = job.beams ? job.beams[r] : scratch;
         beam.clear();
         beam.addNode(job.nodes[r]);
         traceOne(lane.elements, behind, beam, r, job.failed[r], lane);
         job.nodes[r] = beam.getLast();
     }
-    job.done.fetch_add(end - begin, std::memory_order_relaxed);
+    job.done.fetch_add(r - begin, std::memory_order_relaxed);
 }
 
 std::string describe(const std::exception& e) { return e.what(); }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <new>
+#include <string>
 #include <utility>
 
 #include "lumivex/export.h"
@@ -21,11 +23,17 @@ public:
     int columns;
     int rows;
 
-    // All samples start at (0, 0). Throws xmsg for a negative size.
+    // All samples start at (0, 0). Throws xmsg for a negative size and for a
+    // size the heap cannot hold.
     TMatrix(int columns_, int rows_) : data(nullptr), columns(columns_), rows(rows_) {
         if (columns_ < 0 || rows_ < 0) throw xmsg("TMatrix: negative number of columns or rows");
         const std::size_t n = static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_);
-        if (n > 0) data = new complex[n]();
+        if (n == 0) return;
+        // Asked without an exception: a failure is this library's xmsg.
+        data = new (std::nothrow) complex[n]();
+        if (!data)
+            throw xmsg("TMatrix: no memory for a table of " + std::to_string(columns_) + " x " +
+                       std::to_string(rows_) + " samples");
     }
     TMatrix(const TMatrix& other) : TMatrix(other.columns, other.rows) {
         std::copy(other.data, other.data + size(), data);

@@ -8,8 +8,10 @@
 #define LUMIVEX_GEOMETRY_H
 
 #include <cmath>
+#include <exception>
 #include <memory>
 #include <ostream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -97,9 +99,18 @@ public:
         return *this;
     }
 
-    // Appends the pointer and takes the item over.
+    // Appends the pointer and takes the item over; when no larger block of
+    // slots can be had, throws xmsg and the item stays the caller's.
     void add(T* item) {
-        if (used == capacity()) slots.resize(slots.size() + static_cast<std::size_t>(step), nullptr);
+        if (used == capacity()) {
+            const std::size_t size = slots.size() + static_cast<std::size_t>(step);
+            try {
+                slots.resize(size, nullptr);
+            } catch (const std::exception&) {  // std::bad_alloc, std::length_error
+                throw xmsg("TIArrayAsVector::add: no memory for " + std::to_string(size) +
+                           " slots");
+            }
+        }
         slots[static_cast<std::size_t>(used++)] = item;
     }
     int count() const { return used; }

@@ -32,8 +32,8 @@ public:
     // Integrates the ray to the exit surface, recording a node about every
     // 1/50 of the medium's length, then refracts into `next` and appends the
     // exit node. Throws an xmsg beginning "TGRIN::traceBeam: " when the ray
-    // stops being finite or the integration does not finish within
-    // 10,000,000 steps.
+    // stops being finite, the integration does not finish within 10,000,000
+    // steps, or the ray meets the exit surface from behind (N·k ≤ 0).
     void traceBeam(TBeam& beam, const TElement& next) override;
     // Axial offset of the exit surface from zPosition at (p.x, p.y).
     virtual double exitHeight(const TVector& p) const = 0;

@@ -94,6 +94,16 @@ LUMIVEX_API TLensFile importZmx(const std::string& path,
 LUMIVEX_API TLensFile importZmx(std::istream& is, const std::string& sourceName,
                                 double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
                                 const TGlassCatalog& glasses = TGlassCatalog::builtin());
+// As importZmx, with the wavelength stated in the file's own length unit
+// (UNIT; millimetres when it names none) instead of micrometres, as a host
+// whose user works in the lens's unit gives it; NaN takes the primary
+// wavelength. The result's wavelengthInLensUnit is the given value exactly.
+LUMIVEX_API TLensFile importZmxInLensUnit(const std::string& path,
+                                          double wavelength = std::numeric_limits<double>::quiet_NaN(),
+                                          const TGlassCatalog& glasses = TGlassCatalog::builtin());
+LUMIVEX_API TLensFile importZmxInLensUnit(std::istream& is, const std::string& sourceName,
+                                          double wavelength = std::numeric_limits<double>::quiet_NaN(),
+                                          const TGlassCatalog& glasses = TGlassCatalog::builtin());
 
 }  // namespace lumivex
 

@@ -36,8 +36,9 @@ public:
     // Appends one node: the refracted ray at the intersection, its intensity
     // weighted by the Fresnel power transmittance for its polarization, the
     // polarization turned with the ray, and the phase of the segment. On
-    // failure (no intersection, total internal reflection, ...) appends a
-    // terminal node with zero direction and throws an xmsg beginning
+    // failure (no intersection, total internal reflection, a ray that meets
+    // the surface from behind, N·k ≤ 0, ...) appends a terminal node with
+    // zero direction and throws an xmsg beginning
     // "Could not compute new k-Vector!".
     void traceBeam(TBeam& beam, const TElement& next) override;
     // refIndex, wherever asked.

@@ -8,8 +8,10 @@ Contents
 --------
 System
     Elements in order; ``trace`` (many rays as arrays), ``trace_beam`` (one
-    ray, every node), ``from_text``/``read``/``to_text``.
-Slab, Lens, GeneralLens, SphericalLens, EllipticalLens, HyperbolicLens,
+    ray, every node), ``from_text``/``read``/``to_text``, ``from_zmx``.
+read_zmx, LensFileReport
+    A .zmx lens file as a System, with what the import found.
+Slab, Lens, GeneralLens, EvenAsphere, SphericalLens, EllipticalLens, HyperbolicLens,
 FresnelLens, PolynomialSurface, PolynomialXYSurface, MatrixSurface,
 MatrixLens, GrinRod
     The element kinds.
@@ -21,6 +23,8 @@ Error, TraceError
     What the library reports.
 plot
     matplotlib figures (imported on use): ``layout``, ``spot``.
+distributed
+    Tracing on Dask workers (imported on use): ``trace``, ``trace_to_dask``.
 
 An ``analysis`` submodule (paraxial data, spots, fans, OPD) will join these
 once the library's analysis layer exists.
@@ -39,6 +43,7 @@ from ._lumivex import (  # noqa: F401
     EllipticalLens,
     Element,
     Error,
+    EvenAsphere,
     FresnelLens,
     FunctionalSurface,
     GeneralLens,
@@ -46,6 +51,7 @@ from ._lumivex import (  # noqa: F401
     GrinRod,
     HyperbolicLens,
     Lens,
+    LensFileReport,
     MatrixLens,
     MatrixSurface,
     PolynomialSurface,
@@ -58,6 +64,7 @@ from ._lumivex import (  # noqa: F401
     TraceResult,
     fan_to_field,
     field_to_fan,
+    read_zmx,
 )
 
 __all__ = [
@@ -65,13 +72,18 @@ __all__ = [
     "TraceError", "TraceResult", "fan_to_field", "field_to_fan",
     "Slab", "Lens", "GeneralLens", "SphericalLens", "EllipticalLens", "HyperbolicLens",
     "FresnelLens", "PolynomialSurface", "PolynomialXYSurface", "MatrixSurface",
-    "MatrixLens", "GrinRod",
+    "MatrixLens", "GrinRod", "EvenAsphere", "LensFileReport", "read_zmx",
 ]
 
 
 def __getattr__(name):
-    # lumivex.plot without importing matplotlib at `import lumivex`.
+    # lumivex.plot and lumivex.distributed without importing matplotlib or
+    # Dask at `import lumivex`.
     if name == "plot":
         from . import plot
         return plot
+    if name == "distributed":
+        # import_module, not `from . import`: that asks this function again.
+        import importlib
+        return importlib.import_module(".distributed", __name__)
     raise AttributeError(f"module 'lumivex' has no attribute {name!r}")

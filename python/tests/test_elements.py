@@ -49,3 +49,18 @@ def test_copies_are_independent_and_of_the_same_kind():
     c = rod.copy()
     c.n0 = 1.7
     assert type(c) is lumivex.GrinRod and rod.n0 == 1.6
+
+
+def test_even_asphere_keeps_its_record_through_text():
+    a = lumivex.EvenAsphere(5.0, 1.5168, 0.0, -25.0, -1.5, [0.0, 1e-5, -3e-9])
+    assert a.kind == "EvenAsphere" and a.curvature_radius == -25.0 and a.conic_constant == -1.5
+    assert a.coefficients == [0.0, 1e-5, -3e-9] + [0.0] * 5
+    assert repr(a).startswith("EvenAsphere(z=5.0, ")
+    s = lumivex.System(6.0, [lumivex.Slab(0, 1), a])
+    back = lumivex.System.from_text(s.to_text())
+    assert [repr(e) for e in back] == [repr(e) for e in s]
+    assert back[1].coefficients == a.coefficients
+    a.coefficients = [1 / 3]
+    assert a.coefficients == [1 / 3] + [0.0] * 7
+    with pytest.raises(lumivex.Error):
+        a.coefficients = [1.0] * 9

@@ -71,7 +71,8 @@ def test_bad_fields():
 
 def test_ctrl_c_stops_a_long_trace():
     rod = lumivex.System(2.0, [lumivex.Slab(0.0, 1.0), lumivex.GrinRod(100.0, 1.6, 0.2)])
-    n = 200000
+    # Untouched, this trace would run for minutes.
+    n = 2000000
     p = np.c_[np.linspace(-1, 1, n), np.zeros(n), np.full(n, -1.0)]
 
     def interrupt(signum, frame):
@@ -83,7 +84,7 @@ def test_ctrl_c_stops_a_long_trace():
         start = time.monotonic()
         with pytest.raises(KeyboardInterrupt):
             rod.trace(p, np.tile([0.0, 0.0, 1.0], (n, 1)), wavelength=5e-4)
-        assert time.monotonic() - start < 5.0
+        assert time.monotonic() - start < 20.0
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)

@@ -65,3 +65,44 @@ def test_reading_errors(tmp_path):
         lumivex.System.from_text("OpticalSystem 6\nSlab 0 1\nLens x5 1.5 1 50 0\n")
     with pytest.raises(ValueError, match="SphericalLens"):
         lumivex.System(1.0, [lumivex.SphericalLens(0, 1, 0, 5)]).to_text()
+
+
+def test_zmx_singlet_focuses_where_thick_lens_optics_puts_it():
+    path = EXAMPLES.parent / "tests" / "data" / "singlet.zmx"
+    s, report = lumivex.read_zmx(path)
+    assert report.unit == "MM" and report.wavelength == 0.5875618
+    assert report.primary_wavelength == 2 and report.stop == 1 and report.enpd == 10.0
+    assert report.fields == [(0.0, 0.0), (0.0, 5.0), (0.0, 10.0)]
+    glass = report.glasses[0]
+    assert glass["name"] == "N-BK7" and glass["source"] == "catalogue SCHOTT"
+    assert report.surfaces[1]["glass"] == "N-BK7" and report.surfaces[0]["z"] is None
+    assert [e.kind for e in s] == ["GeneralLens", "GeneralLens", "Slab"]
+    assert lumivex.System.from_zmx(path).to_text() == s.to_text()
+
+    # Biconvex R = ±50, 5 thick: the back focal distance of a thick lens.
+    n = glass["index"]
+    assert abs(n - 1.5168) < 1e-5  # N-BK7's nd
+    r1, r2, t = 50.0, -50.0, 5.0
+    power = (n - 1) * (1 / r1 - 1 / r2 + (n - 1) * t / (n * r1 * r2))
+    bfd = (1 - (n - 1) * t / (n * r1)) / power
+    b = s.trace_beam([1e-3, 0, -1], [0, 0, 1], wavelength=report.wavelength_in_lens_unit)
+    end = b.nodes[-1]
+    crossing = end["position"][2] - end["position"][0] * end["direction"][2] / end["direction"][0]
+    assert abs(crossing - (t + bfd)) < 1e-6 * bfd
+
+    # Another wavelength, in micrometres: N-BK7 at the F line.
+    _, blue = lumivex.read_zmx(path, wavelength=0.4861327)
+    assert abs(blue.glasses[0]["index"] - 1.522376) < 5e-7
+    assert blue.wavelength_in_lens_unit == pytest.approx(4.861327e-4, rel=1e-15)
+
+
+def test_zmx_errors(tmp_path):
+    path = EXAMPLES.parent / "tests" / "data" / "singlet.zmx"
+    with pytest.raises(FileNotFoundError):
+        lumivex.System.from_zmx(tmp_path / "missing.zmx")
+    with pytest.raises(ValueError, match="wavelength"):
+        lumivex.read_zmx(path, wavelength=-1.0)
+    tilted = tmp_path / "tilted.zmx"
+    tilted.write_text(path.read_text().replace("SURF 2\n  TYPE STANDARD", "SURF 2\n  TYPE COORDBRK"))
+    with pytest.raises(ValueError, match="surface 2.*COORDBRK"):
+        lumivex.System.from_zmx(tilted)

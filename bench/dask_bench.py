@@ -1,0 +1,98 @@
+"""What tracing on Dask workers costs against tracing on this machine.
+
+Traces 10^6 and 10^7 rays through the plano-convex singlet of
+examples/singlet.txt, first with System.trace on every core here, then with
+lumivex.distributed.trace through a LocalCluster of two single-thread worker
+processes on 127.0.0.1 (each task still traces on every core of its worker).
+Both take numpy arrays and give numpy arrays, so the cluster's figure
+includes shipping every ray to a worker and its result back. Prints rays per
+second for each and what distribution loses; the target is under 15 % at
+10^7 rays. Each figure is the best of two runs.
+
+Usage: PYTHONPATH=build/python /usr/bin/python3 bench/dask_bench.py [rays ...]
+       ... bench/dask_bench.py --chunks 1000000   (throughput against chunk size)
+"""
+
+import logging
+import pathlib
+import sys
+import time
+
+import numpy as np
+
+import lumivex
+import lumivex.distributed as ldist
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+WAVELENGTH = 5.876e-4
+
+
+def rays(n, seed=7):
+    rng = np.random.default_rng(seed)
+    r = 5.4 * np.sqrt(rng.uniform(0, 1, n))
+    phi = rng.uniform(0, 2 * np.pi, n)
+    p = np.empty((n, 3))
+    p[:, 0] = r * np.cos(phi)
+    p[:, 1] = r * np.sin(phi)
+    p[:, 2] = -1.0
+    del r, phi
+    k = np.zeros((n, 3))
+    k[:, 2] = 1.0
+    return p, k
+
+
+def best(run, repeat=2):
+    times = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        result = run()
+        times.append(time.perf_counter() - start)
+        del result
+    return min(times)
+
+
+def main(argv):
+    from distributed import Client, LocalCluster
+    for name in ("distributed", "distributed.nanny", "distributed.scheduler", "distributed.worker"):
+        logging.getLogger(name).setLevel(logging.ERROR)
+    sweep = argv[:1] == ["--chunks"]
+    counts = [int(float(a)) for a in (argv[1:] if sweep else argv)] or [1_000_000, 10_000_000]
+    system = lumivex.System.read(str(ROOT / "examples" / "singlet.txt"))
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address=None, silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
+        client.wait_for_workers(2)
+        # Each worker reads the system once; that, and importing, is not what is measured.
+        ldist.trace(system, *rays(1000), wavelength=WAVELENGTH, client=client)
+        if sweep:
+            p, k = rays(counts[0])
+            print(f"dask_bench: {counts[0]} singlet rays, two workers, against chunk size")
+            for size in (1 << 12, 1 << 14, 1 << 15, 1 << 16, 1 << 17, 1 << 18, 1 << 19, 1 << 20):
+                t = best(lambda: ldist.trace(system, p, k, wavelength=WAVELENGTH, client=client, chunk_size=size))
+                print(f"  chunk {size:8d}  {counts[0] / t / 1e6:6.2f} M rays/s")
+            return
+        print(f"dask_bench: singlet rays, System.trace on {lumivex_cores()} cores here against "
+              f"two single-thread workers (chunks of {ldist.DEFAULT_CHUNK_SIZE})")
+        for n in counts:
+            p, k = rays(n)
+            if n <= 1_000_000:
+                local = system.trace(p, k, wavelength=WAVELENGTH)
+                remote = ldist.trace(system, p, k, wavelength=WAVELENGTH, client=client)
+                assert all(np.array_equal(getattr(local, a), getattr(remote, a))
+                           for a in ("position", "direction", "polarization", "intensity", "phase", "ok"))
+                del local, remote
+            here = best(lambda: system.trace(p, k, wavelength=WAVELENGTH))
+            there = best(lambda: ldist.trace(system, p, k, wavelength=WAVELENGTH, client=client))
+            print(f"  {n:>9d} rays  local {n / here / 1e6:6.2f} M rays/s ({here:6.2f} s)   "
+                  f"cluster {n / there / 1e6:6.2f} M rays/s ({there:6.2f} s)   "
+                  f"lost to distribution {100 * (1 - here / there):+6.1f} %"
+                  + ("  (target: under 15 %)" if n >= 10_000_000 else ""))
+            del p, k
+
+
+def lumivex_cores():
+    import os
+    return len(os.sched_getaffinity(0))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
