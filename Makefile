@@ -45,8 +45,10 @@ demo: build
 	@mkdir -p $(BUILD)/demo
 	$(BUILD)/tools/lumivex draw -o $(BUILD)/demo/layout.svg
 	$(BUILD)/tools/lumivex trace
+	$(BUILD)/tools/lumivex spot --fields 0,2.5,5 --through-focus -o $(BUILD)/demo/spot.svg
+	$(BUILD)/tools/lumivex fan --fields 0,5 -o $(BUILD)/demo/fan.svg
 	@echo
-	@echo "The picture of the built-in example is $(BUILD)/demo/layout.svg"
+	@echo "The pictures of the built-in example are $(BUILD)/demo/layout.svg, spot.svg and fan.svg"
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 # The host-install test and the Python package are left out: a host built

@@ -415,7 +415,7 @@ TEST_F(CliTest, UnusableFilesAreReportedInOneLineWithStatus2) {
         {path("empty.txt"), "'" + path("empty.txt") + "' is empty"},
         {dir, "cannot read '" + dir + "': it is a directory"},
         {kData + "/no_element.txt", "'" + kData + "/no_element.txt' holds no optical element"}};
-    for (const char* command : {"trace", "draw", "field", "check"}) {
+    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan"}) {
         for (const auto& [file, message] : cases) {
             SCOPED_TRACE(std::string(command) + " " + file);
             const Outcome r = run({command, file});
@@ -462,7 +462,7 @@ TEST_F(CliTest, FieldKeepsThePowerTheRaysCarry) {
 }
 
 TEST_F(CliTest, EveryCommandHasHelp) {
-    for (const char* command : {"trace", "draw", "field", "check"}) {
+    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan"}) {
         const Outcome r = run({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_NE(r.out.find("Usage: lumivex " + std::string(command)), std::string::npos) << r.out;
@@ -532,6 +532,36 @@ TEST_F(CliTest, OutputsAreTheSameOnOneThreadAndOnThree) {
         EXPECT_EQ(a.out, b.out) << args[0];
         EXPECT_EQ(a.status, b.status);
     }
+}
+
+TEST_F(CliTest, SpotAndFanReportTheSingletsAnalysesAndRefuseBadFields) {
+    // examples/singlet.txt images without aberration on the axis: EFL and
+    // BFL 50, F-number 50/(2·6), a spot far inside its Airy disk.
+    const Outcome spot = run({"spot", kExamples + "/singlet.txt", "--fields", "0,5", "--json",
+                              "-o", path("spot.svg")});
+    ASSERT_EQ(spot.status, 0) << spot.err;
+    const json s = json::parse(spot.out);
+    EXPECT_NEAR(s["paraxial"]["efl"].get<double>(), 50.0, 1e-6);
+    EXPECT_NEAR(s["paraxial"]["fNumber"].get<double>(), 50.0 / 12.0, 1e-6);
+    ASSERT_EQ(s["spots"].size(), 2u);
+    EXPECT_LT(s["spots"][0]["geoRadius"].get<double>(), 1e-9);
+    EXPECT_GT(s["spots"][1]["rmsRadius"].get<double>(), s["spots"][1]["airyRadius"].get<double>());
+    EXPECT_NE(readText(path("spot.svg")).find("Airy radius"), std::string::npos);
+
+    const Outcome fan = run({"fan", kExamples + "/singlet.txt", "--fields", "0,5", "-n", "5",
+                             "-o", path("fan.svg")});
+    ASSERT_EQ(fan.status, 0) << fan.err;
+    EXPECT_NE(fan.out.find("Field 5 deg"), std::string::npos) << fan.out;
+    EXPECT_NE(readText(path("fan.svg")).find("OPD fan"), std::string::npos);
+
+    const Outcome bad = run({"spot", "--fields", "0,95"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err.rfind("lumivex: --fields must be ", 0), 0u) << bad.err;
+    // A plate has no focus to put the image plane in.
+    std::ofstream(path("plate.txt")) << "OpticalSystem 5\nSlab 0 1\nSlab 5 1.5\n";
+    const Outcome afocal = run({"fan", path("plate.txt"), "-o", path("x.svg")});
+    EXPECT_EQ(afocal.status, 1);
+    EXPECT_NE(afocal.err.find("infinity"), std::string::npos) << afocal.err;
 }
 
 TEST_F(CliTest, SpotIsMeasuredAtTheRealParaxialFocusUnlessAPlaneIsGiven) {
