@@ -129,7 +129,8 @@ void TRayBatch::add(const TBeamNode& start) {
 
 void TRayBatch::add(std::size_t n, const double* positions, const double* directions,
                     const double* polarizations, const double* intensities, const double* phases) {
-    reserve(size() + n);
+    // Grown geometrically: hosts that add a few rays at a time stay linear.
+    if (size() + n > nodes.capacity()) reserve(std::max(size() + n, 2 * nodes.capacity()));
     for (std::size_t i = 0; i < n; ++i) {
         const double* p = positions + 3 * i;
         const double* k = directions + 3 * i;
