@@ -67,6 +67,7 @@ py::class_<System> bindSystem(py::module_& m);
 void bindTracing(py::module_& m, py::class_<System>& system);
 void bindField(py::module_& m);
 void bindLensFile(py::module_& m, py::class_<System>& system);
+void bindAnalysis(py::module_& m);
 
 }  // namespace lumivex::python
 

@@ -53,4 +53,5 @@ PYBIND11_MODULE(_lumivex, m) {
     bindTracing(m, system);
     bindField(m);
     bindLensFile(m, system);
+    bindAnalysis(m);
 }

@@ -21,13 +21,14 @@ field_to_fan, fan_to_field
     Sampled complex fields to fans of beams and back.
 Error, TraceError
     What the library reports.
+analysis
+    Paraxial data, spot diagrams, through-focus curves, ray and OPD fans,
+    pupil ray sets (imported on use).
 plot
-    matplotlib figures (imported on use): ``layout``, ``spot``.
+    matplotlib figures (imported on use): ``layout``, ``spot``,
+    ``spot_diagram``, ``ray_fan``.
 distributed
     Tracing on Dask workers (imported on use): ``trace``, ``trace_to_dask``.
-
-An ``analysis`` submodule (paraxial data, spots, fans, OPD) will join these
-once the library's analysis layer exists.
 
 Examples
 --------
@@ -36,6 +37,8 @@ Examples
 >>> b = s.trace_beam([1.0, 0.0, -1.0], [0.0, 0.0, 1.0], wavelength=5e-4)
 >>> len(b)
 3
+>>> round(lumivex.analysis.paraxial(s, wavelength=5e-4).efl, 3)
+50.0
 """
 
 from ._lumivex import (  # noqa: F401
@@ -76,14 +79,14 @@ __all__ = [
 ]
 
 
+_SUBMODULES = ("analysis", "plot", "distributed")
+
+
 def __getattr__(name):
-    # lumivex.plot and lumivex.distributed without importing matplotlib or
-    # Dask at `import lumivex`.
-    if name == "plot":
-        from . import plot
-        return plot
-    if name == "distributed":
-        # import_module, not `from . import`: that asks this function again.
+    # lumivex.analysis, lumivex.plot and lumivex.distributed on first use, so
+    # that `import lumivex` imports neither matplotlib nor Dask. import_module,
+    # not `from . import`: that looks the name up here first and recurses.
+    if name in _SUBMODULES:
         import importlib
-        return importlib.import_module(".distributed", __name__)
+        return importlib.import_module("." + name, __name__)
     raise AttributeError(f"module 'lumivex' has no attribute {name!r}")

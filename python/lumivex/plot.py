@@ -1,4 +1,4 @@
-"""Figures of systems and traced rays with matplotlib.
+"""Figures of systems, traced rays and analyses with matplotlib.
 
 matplotlib is imported when a figure is drawn, not with lumivex. Every
 function takes ``ax=None`` (a new figure) and returns the axes it drew on.
@@ -212,4 +212,117 @@ def spot(result, image_z=None, ax=None):
     ax.set_aspect("equal", adjustable="datalim")
     ax.set_xlabel("x")
     ax.set_ylabel("y")
+    return ax
+
+
+def _spot_panel(s, ax, extent):
+    from matplotlib.patches import Circle
+
+    ax.add_patch(Circle((0.0, 0.0), s.airy_radius, fill=False, color="#2a9d55", lw=1.2, ls="--",
+                        label=f"Airy radius {s.airy_radius:.4g}", zorder=3))
+    ax.scatter(s.points[:, 0], s.points[:, 1], s=5, color="#1f5fa8", lw=0)
+    ax.plot(*s.centroid, marker="+", color="#111111", ms=9, mew=1.2, ls="")
+    ax.set_xlim(-extent, extent)
+    ax.set_ylim(-extent, extent)
+    ax.set_aspect("equal", adjustable="box")
+    failed = f", {s.failed} failed" if s.failed else ""
+    ax.set_title(f"{s.field_angle:g}°: RMS {s.rms_radius:.4g}, GEO {s.geo_radius:.4g}\n"
+                 f"{s.rays} rays{failed}, z = {s.image_z:.5g}", fontsize=9)
+    ax.set_xlabel("Δx")
+    ax.set_ylabel("Δy")
+    ax.legend(loc="upper right", fontsize=7, frameon=False)
+
+
+def spot_diagram(spots, ax=None):
+    """Draws spot diagrams from ``lumivex.analysis.spot`` or ``spots``.
+
+    Each panel shows the points relative to the chief ray, the centroid (+),
+    the Airy disk (dashed circle about the chief ray) and, in the title, the
+    field angle and the RMS and geometric radii. Several spots share one
+    scale, so that their sizes compare.
+
+    Parameters
+    ----------
+    spots : Spot or sequence of Spot
+    ax : matplotlib.axes.Axes or sequence of Axes, optional
+        One per spot; by default a new figure with a row of panels.
+
+    Returns
+    -------
+    matplotlib.axes.Axes, or a list of Axes for a sequence of spots
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis, lumivex.plot
+    >>> s = lumivex.System(6.0, [lumivex.SphericalLens(0, 1, 0, 50),
+    ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
+    >>> d = lumivex.analysis.spots(s, wavelength=5.876e-4, field_angles=[0, 2, 4])
+    >>> axes = lumivex.plot.spot_diagram(d)
+    """
+    from .analysis import Spot
+
+    single = isinstance(spots, Spot)
+    group = [spots] if single else list(spots) if np.iterable(spots) else []
+    if not group or not all(isinstance(s, Spot) for s in group):
+        raise ValueError("spots must be a lumivex.analysis.Spot or a non-empty sequence of them")
+    if ax is None:
+        import matplotlib.pyplot as plt
+
+        _, axes = plt.subplots(1, len(group), figsize=(3.6 * len(group) + 0.6, 4.2), squeeze=False)
+        axes = list(axes[0])
+    else:
+        axes = [ax] if single or not np.iterable(ax) else list(np.ravel(ax))
+        if len(axes) != len(group):
+            raise ValueError(f"ax must hold one axes per spot: {len(group)}, not {len(axes)}")
+    extent = max(max([s.airy_radius] + [float(np.abs(s.points).max()) for s in group if len(s.points)])
+                 for s in group)
+    extent = 1.08 * extent if extent > 0 else 1.0
+    for s, a in zip(group, axes):
+        _spot_panel(s, a, extent)
+    if ax is None:
+        axes[0].figure.tight_layout()
+    return axes[0] if single else axes
+
+
+def ray_fan(fan, ax=None):
+    """Draws a ray fan or an OPD fan from ``lumivex.analysis``.
+
+    The tangential and the sagittal curve against the normalised pupil
+    coordinate, on one axes.
+
+    Parameters
+    ----------
+    fan : lumivex.analysis.RayFan or OpdFan
+    ax : matplotlib.axes.Axes, optional
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis, lumivex.plot
+    >>> s = lumivex.System(6.0, [lumivex.SphericalLens(0, 1, 0, 50),
+    ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
+    >>> ax = lumivex.plot.ray_fan(lumivex.analysis.opd_fan(s, wavelength=5.876e-4))
+    """
+    from .analysis import OpdFan, RayFan
+
+    if not isinstance(fan, RayFan):
+        raise ValueError("fan must be a lumivex.analysis.RayFan or OpdFan")
+    opd = isinstance(fan, OpdFan)
+    if ax is None:
+        import matplotlib.pyplot as plt
+
+        _, ax = plt.subplots(figsize=(5.5, 4))
+    ax.plot(fan.rho, fan.tangential, color="#1f5fa8", lw=1.4, label="tangential (x)")
+    ax.plot(fan.rho, fan.sagittal, color="#d1495b", lw=1.4, ls="--", label="sagittal (y)")
+    ax.axhline(0.0, color="#555555", lw=0.7)
+    ax.axvline(0.0, color="#555555", lw=0.7)
+    ax.set_xlim(-1.0, 1.0)
+    ax.set_xlabel("normalised pupil coordinate ρ")
+    ax.set_ylabel("OPD (waves)" if opd else "transverse ray error")
+    kind = "OPD fan" if opd else "Ray fan"
+    ax.set_title(f"{kind}, {fan.field_angle:g}°, image plane z = {fan.image_z:.5g}", fontsize=10)
+    ax.legend(fontsize=8, frameon=False)
     return ax

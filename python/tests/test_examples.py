@@ -23,8 +23,9 @@ def test_docstring_examples_run():
     import doctest
 
     import lumivex
+    import lumivex.analysis
     import lumivex.plot
 
-    for module in (lumivex, lumivex.plot, lumivex._lumivex):
+    for module in (lumivex, lumivex.analysis, lumivex.plot, lumivex._lumivex):
         failures, _ = doctest.testmod(module, optionflags=doctest.ELLIPSIS)
         assert failures == 0, module.__name__

@@ -1,0 +1,254 @@
+// The analysis layer for Python: lumivex._lumivex._analysis, the compiled half
+// of lumivex.analysis. Arguments arrive checked by the Python half; these
+// functions build the collimated beam, run the library's analysis on a copy
+// of the system with the GIL released and hand the results back as numpy
+// arrays and dicts, unchanged.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "bindings.h"
+
+namespace lumivex::python {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+using Rows = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+// NaN for None: the library's "take the default".
+double orDefault(const py::object& value) { return value.is_none() ? kNaN : value.cast<double>(); }
+
+TCollimatedBeam filledBeam(const TOpticalSystem& system, double wavelength, double fieldAngle,
+                           const py::object& pupilRadius) {
+    TCollimatedBeam beam;
+    beam.wavelength = wavelength;
+    beam.fieldAngle = fieldAngle;
+    beam.pupilRadius = orDefault(pupilRadius);
+    return resolveFilledBeam(system, beam);
+}
+
+std::vector<TPupilPoint> pupilSet(const std::string& pattern, double r, int n, std::uint64_t seed) {
+    if (pattern == "hexapolar") return hexapolar(r, n);
+    if (pattern == "grid") return squareGrid(r, n);
+    if (pattern == "random") return randomPupil(r, n, seed);
+    if (pattern == "fan") return meridionalFan(r, n);
+    raiseValueError("pattern must be 'hexapolar', 'grid' or 'random', not '" + pattern + "'");
+}
+
+py::array_t<double> pointArray(const std::vector<TPupilPoint>& points) {
+    py::array_t<double> a({static_cast<py::ssize_t>(points.size()), py::ssize_t(2)});
+    auto out = a.mutable_unchecked<2>();
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        out(static_cast<py::ssize_t>(i), 0) = points[i].x;
+        out(static_cast<py::ssize_t>(i), 1) = points[i].y;
+    }
+    return a;
+}
+
+py::array_t<double> array(const std::vector<double>& v) { return py::array_t<double>(v.size(), v.data()); }
+
+py::array_t<double> pair(double a, double b) {
+    const double v[2] = {a, b};
+    return py::array_t<double>(2, v);
+}
+
+TTraceOptions traceOptions(int threads) {
+    TTraceOptions options;
+    options.threads = threads;
+    return options;
+}
+
+// The copies an analysis runs on. The radii traced before (opt_radius) are
+// cleared: the library takes an element's radius from them once set, so the
+// default pupil and start plane would otherwise depend on which traces a
+// script happened to run first. The tool analyses a freshly read system;
+// so does this.
+std::unique_ptr<TOpticalSystem> fresh(const System& s) {
+    std::unique_ptr<TOpticalSystem> system = s.build();
+    if (system->getSize() == 0) raiseValueError("system holds no element");
+    for (int i = 0; i < system->getSize(); ++i) (*system)[i]->optRadius = 0.0;
+    return system;
+}
+
+// Runs an analysis without the GIL. The elements themselves are left
+// alone: an analysis is a question about the system, not a change to it.
+template <class F>
+auto analysed(const System& s, F&& f) {
+    std::unique_ptr<TOpticalSystem> system = fresh(s);
+    py::gil_scoped_release nogil;
+    return f(*system);
+}
+
+py::dict paraxialDict(const TParaxialData& p) {
+    py::dict d;
+    d["efl"] = p.efl;
+    d["bfl"] = p.bfl;
+    d["focus_z"] = p.focusZ;
+    d["f_number"] = p.fNumber;
+    d["pupil_radius"] = p.pupilRadius;
+    return d;
+}
+
+py::dict paraxial(System& s, double wavelength, const py::object& pupilRadius) {
+    const TParaxialData p = analysed(s, [&](TOpticalSystem& system) {
+        return paraxialData(system, filledBeam(system, wavelength, 0.0, pupilRadius));
+    });
+    return paraxialDict(p);
+}
+
+py::dict spotDict(const TSpotDiagram& d, double wavelength, double pupilRadius) {
+    std::vector<TPupilPoint> points(d.x.size());
+    for (std::size_t i = 0; i < points.size(); ++i) points[i] = {d.x[i], d.y[i]};
+    py::dict r;
+    r["field_angle"] = d.fieldAngle;
+    r["image_z"] = d.z;
+    r["chief"] = pair(d.chiefX, d.chiefY);
+    r["pupil"] = pointArray(d.pupil);
+    r["points"] = pointArray(points);
+    r["centroid"] = pair(d.centroidX, d.centroidY);
+    r["rays"] = d.spot.rays;
+    r["failed"] = d.spot.failed;
+    r["rms_radius"] = d.spot.rms;
+    r["geo_radius"] = d.spot.largest;
+    r["airy_radius"] = d.airyRadius;
+    r["wavelength"] = wavelength;
+    r["pupil_radius"] = pupilRadius;
+    return r;
+}
+
+py::list spots(System& s, double wavelength, const std::vector<double>& fieldAngles, const std::string& pattern,
+               int n, std::uint64_t seed, const py::object& pupilRadius, const py::object& imageZ, int threads) {
+    double radius = 0.0;
+    const std::vector<TSpotDiagram> diagrams = analysed(s, [&](TOpticalSystem& system) {
+        const TCollimatedBeam beam = filledBeam(system, wavelength, 0.0, pupilRadius);
+        radius = beam.pupilRadius;
+        return spotDiagrams(system, beam, fieldAngles, pupilSet(pattern, beam.pupilRadius, n, seed),
+                            orDefault(imageZ), traceOptions(threads));
+    });
+    py::list out;
+    for (const TSpotDiagram& d : diagrams) out.append(spotDict(d, wavelength, radius));
+    return out;
+}
+
+py::dict throughFocusCurve(System& s, double wavelength, double fieldAngle, const std::string& pattern, int n,
+                           std::uint64_t seed, const py::object& pupilRadius, const py::object& zFrom,
+                           const py::object& zTo, int steps, int threads) {
+    const TThroughFocus curve = analysed(s, [&](TOpticalSystem& system) {
+        const TCollimatedBeam beam = filledBeam(system, wavelength, fieldAngle, pupilRadius);
+        const std::vector<TPupilPoint> pupil = pupilSet(pattern, beam.pupilRadius, n, seed);
+        const TTraceOptions options = traceOptions(threads);
+        double from = orDefault(zFrom), to = orDefault(zTo);
+        if (std::isnan(from)) {
+            // As `lumivex spot --through-focus`: about the paraxial image by
+            // the depth over which the spot grows by its own size, and never
+            // less than the diffraction-limited depth of focus ±4·λ·N².
+            const TParaxialData paraxial = paraxialData(system, beam);
+            const TSpotDiagram spot = spotDiagram(system, beam, pupil, kNaN, options);
+            const double N = paraxial.fNumber;
+            const double half = std::max(4.0 * N * spot.spot.largest, 4.0 * wavelength * N * N);
+            from = std::max(spot.z - half, system.getLast()->zPosition);
+            to = spot.z + half;
+        }
+        return throughFocus(system, beam, pupil, from, to, steps, options);
+    });
+    py::dict d;
+    d["z"] = array(curve.z);
+    d["rms"] = array(curve.rms);
+    d["best_z"] = curve.bestZ;
+    d["best_rms"] = curve.bestRms;
+    return d;
+}
+
+py::dict fan(System& s, double wavelength, double fieldAngle, int n, const py::object& pupilRadius,
+             const py::object& imageZ, int threads) {
+    const TRayFan f = analysed(s, [&](TOpticalSystem& system) {
+        return rayFan(system, filledBeam(system, wavelength, fieldAngle, pupilRadius), n, orDefault(imageZ),
+                      traceOptions(threads));
+    });
+    py::dict d;
+    d["field_angle"] = f.fieldAngle;
+    d["image_z"] = f.z;
+    d["reference_radius"] = f.referenceRadius;
+    d["rho"] = array(f.rho);
+    d["tangential"] = array(f.tangential);
+    d["sagittal"] = array(f.sagittal);
+    d["tangential_opd"] = array(f.tangentialOpd);
+    d["sagittal_opd"] = array(f.sagittalOpd);
+    return d;
+}
+
+// The start rays of the collimated beam through pupil points: positions,
+// directions and polarizations, (M, 3) each.
+py::tuple collimatedRays(System& s, const Rows& points, double fieldAngle) {
+    std::unique_ptr<TOpticalSystem> system = fresh(s);
+    TCollimatedBeam beam;
+    beam.fieldAngle = fieldAngle;
+    beam = resolveBeam(*system, beam);
+    const py::ssize_t m = points.shape(0);
+    py::array_t<double> p({m, py::ssize_t(3)}), k({m, py::ssize_t(3)}), e({m, py::ssize_t(3)});
+    auto P = p.mutable_unchecked<2>();
+    auto K = k.mutable_unchecked<2>();
+    auto E = e.mutable_unchecked<2>();
+    const auto put = [](auto& rows, py::ssize_t i, const TVector& v) {
+        rows(i, 0) = v.x;
+        rows(i, 1) = v.y;
+        rows(i, 2) = v.z;
+    };
+    const double* xy = points.data();
+    for (py::ssize_t i = 0; i < m; ++i) {
+        const TBeamNode node = startNode(*system, beam, {xy[2 * i], xy[2 * i + 1]});
+        put(P, i, node.position);
+        put(K, i, node.kVector);
+        put(E, i, node.polarization);
+    }
+    return py::make_tuple(p, k, e);
+}
+
+// The straight continuation of each (position, direction) to the plane z.
+py::array_t<double> linesAtZ(const Rows& positions, const Rows& directions, double z) {
+    const py::ssize_t n = positions.shape(0);
+    py::array_t<double> out({n, py::ssize_t(3)});
+    auto O = out.mutable_unchecked<2>();
+    const double* p = positions.data();
+    const double* k = directions.data();
+    for (py::ssize_t i = 0; i < n; ++i) {
+        TBeamNode node;
+        node.position = TVector(p[3 * i], p[3 * i + 1], p[3 * i + 2]);
+        node.kVector = TVector(k[3 * i], k[3 * i + 1], k[3 * i + 2]);
+        const TVector v = positionAtZ(node, z);
+        O(i, 0) = v.x;
+        O(i, 1) = v.y;
+        O(i, 2) = v.z;
+    }
+    return out;
+}
+
+py::array_t<double> beamAtZ(const TBeam& beam, double z) {
+    const TVector v = positionAtZ(beam, z);
+    const double xyz[3] = {v.x, v.y, v.z};
+    return py::array_t<double>(3, xyz);
+}
+
+}  // namespace
+
+void bindAnalysis(py::module_& m) {
+    py::module_ a = m.def_submodule("_analysis", "Compiled half of lumivex.analysis; use that instead.");
+    a.def("paraxial", &paraxial, py::arg("system"), py::arg("wavelength"), py::arg("pupil_radius"));
+    a.def("spots", &spots, py::arg("system"), py::arg("wavelength"), py::arg("field_angles"), py::arg("pattern"),
+          py::arg("n"), py::arg("seed"), py::arg("pupil_radius"), py::arg("image_z"), py::arg("threads"));
+    a.def("through_focus", &throughFocusCurve, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"),
+          py::arg("pattern"), py::arg("n"), py::arg("seed"), py::arg("pupil_radius"), py::arg("z_from"),
+          py::arg("z_to"), py::arg("steps"), py::arg("threads"));
+    a.def("ray_fan", &fan, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"), py::arg("n"),
+          py::arg("pupil_radius"), py::arg("image_z"), py::arg("threads"));
+    a.def("pupil", [](const std::string& pattern, double r, int n, std::uint64_t seed) {
+        return pointArray(pupilSet(pattern, r, n, seed));
+    });
+    a.def("collimated_rays", &collimatedRays);
+    a.def("lines_at_z", &linesAtZ);
+    a.def("beam_at_z", &beamAtZ);
+}
+
+}  // namespace lumivex::python

@@ -1,0 +1,726 @@
+"""Analyses a lens designer reads: paraxial data, spot diagrams, the
+through-focus curve, ray fans and OPD fans.
+
+Every analysis traces a collimated beam, the beam of the ``lumivex spot``
+and ``lumivex fan`` commands: parallel rays in the x-z plane at a field
+angle, aimed so that the beam is centred on the axis where it meets the
+first element, filling the entrance disk (``pupil_radius``, by default the
+first element's radius). The image plane defaults to the real paraxial
+focus of the axis; the medium behind the last element has index 1.
+
+Field angles are in **degrees**, as the tool's ``--fields``, positive
+towards +x; lengths and the wavelength are in the system's unit. The
+numbers are the library's own: each function calls its C++ counterpart on
+copies of the system's elements, with the GIL released while it traces.
+
+Contents
+--------
+paraxial
+    EFL, BFL, paraxial focus and F-number.
+spot, spots
+    Spot diagrams at one or several field angles, in one image plane.
+through_focus
+    The RMS spot radius against the image plane, and the plane of least RMS.
+ray_fan, opd_fan
+    Transverse ray errors and the optical path difference across the pupil.
+hexapolar, square_grid, random_pupil, meridional_fan
+    The pupil ray sets, as (M, 2) arrays of entrance-pupil points.
+collimated_rays
+    The start rays of the beam through pupil points, for ``System.trace``.
+position_at_z
+    Where traced rays cross a plane.
+
+Examples
+--------
+>>> import lumivex, lumivex.analysis as la
+>>> s = lumivex.System(default_radius=6.0)
+>>> s.add(lumivex.SphericalLens(0.0, 1.0, 0.0, 50.0))
+>>> s.add(lumivex.SphericalLens(5.0, 1.5168, 0.0, -50.0))
+>>> p = la.paraxial(s, wavelength=5.876e-4)
+>>> round(p.efl, 2)
+49.21
+>>> sd = la.spot(s, wavelength=5.876e-4, field_angle=2.0)
+>>> sd.points.shape
+(127, 2)
+"""
+
+import math
+import numbers
+
+import numpy as np
+
+from ._lumivex import Beam as _Beam
+from ._lumivex import _analysis as _core
+
+__all__ = [
+    "Paraxial", "Spot", "ThroughFocus", "RayFan", "OpdFan",
+    "paraxial", "spot", "spots", "through_focus", "ray_fan", "opd_fan",
+    "hexapolar", "square_grid", "random_pupil", "meridional_fan",
+    "collimated_rays", "position_at_z",
+]
+
+_PATTERNS = ("hexapolar", "grid", "random")
+# Per pattern: the default of `rays` and its least value.
+_DEFAULT_RAYS = {"hexapolar": 6, "grid": 13, "random": 127}
+_RADIANS = math.pi / 180.0
+
+
+# -- argument checks: a ValueError naming the argument ------------------------
+
+def _real(value, name):
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise ValueError(f"{name} must be a number, not {value!r}")
+    value = float(value)
+    if not math.isfinite(value):
+        raise ValueError(f"{name} must be finite, not {value!r}")
+    return value
+
+
+def _positive(value, name):
+    value = _real(value, name)
+    if value <= 0.0:
+        raise ValueError(f"{name} must be positive, not {value!r}")
+    return value
+
+
+def _integer(value, name, least):
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise ValueError(f"{name} must be an integer, not {value!r}")
+    if value < least:
+        raise ValueError(f"{name} must be at least {least}, not {value!r}")
+    return int(value)
+
+
+def _angle(value, name="field_angle"):
+    value = _real(value, name)
+    if not abs(value) < 90.0:
+        raise ValueError(f"{name} must lie within ±90 degrees, not {value!r}")
+    return value
+
+
+def _optional(value, check, name):
+    return None if value is None else check(value, name)
+
+
+def _system(system):
+    if not hasattr(system, "trace") or len(system) == 0:
+        raise ValueError("system must be a lumivex.System holding at least one element")
+    return system
+
+
+def _common(system, wavelength, pupil_radius, threads):
+    return (_system(system), _positive(wavelength, "wavelength"),
+            _optional(pupil_radius, _positive, "pupil_radius"), _integer(threads, "threads", 0))
+
+
+def _pattern(pattern, rays, seed):
+    if pattern not in _PATTERNS:
+        raise ValueError(f"pattern must be one of {', '.join(map(repr, _PATTERNS))}, not {pattern!r}")
+    rays = _DEFAULT_RAYS[pattern] if rays is None else _integer(rays, "rays", 1)
+    seed = _integer(seed, "seed", 0)
+    if seed >= 2**64:
+        raise ValueError(f"seed must be below 2**64, not {seed!r}")
+    return pattern, rays, seed
+
+
+def _frozen(a):
+    a.flags.writeable = False
+    return a
+
+
+# -- results -------------------------------------------------------------------
+
+class _Result:
+    __slots__ = ()
+
+    def __setattr__(self, name, value):
+        raise AttributeError(f"{type(self).__name__} is read-only")
+
+    def _set(self, **values):
+        for name, value in values.items():
+            if isinstance(value, np.ndarray):
+                value = _frozen(value)
+            object.__setattr__(self, name, value)
+
+
+class Paraxial(_Result):
+    """First-order data of a system for an object at infinity.
+
+    Attributes
+    ----------
+    efl : float
+        Effective focal length f = -h/u', from a ray at height h near the
+        axis and its exit slope u'.
+    bfl : float
+        Back focal length: ``focus_z`` minus the last element's z.
+    focus_z : float
+        Where the near-axis rays cross the axis after the system.
+    f_number : float
+        |f| / (2 r), r the entrance pupil radius; the Airy radius is
+        1.22 λ N.
+    pupil_radius : float
+        The r of ``f_number``.
+    wavelength : float
+    """
+
+    __slots__ = ("efl", "bfl", "focus_z", "f_number", "pupil_radius", "wavelength")
+
+    def __init__(self, values, wavelength):
+        self._set(wavelength=wavelength, **values)
+
+    def __repr__(self):
+        return (f"Paraxial(efl={self.efl:.6g}, bfl={self.bfl:.6g}, focus_z={self.focus_z:.6g}, "
+                f"f_number={self.f_number:.4g}, pupil_radius={self.pupil_radius:.6g})")
+
+
+class Spot(_Result):
+    """A spot diagram: where the rays that went through cross the image plane.
+
+    Points are relative to the chief ray (the ray through the pupil's
+    centre), whose own point in the plane is ``chief``.
+
+    Attributes
+    ----------
+    points : ndarray, shape (M, 2)
+        x, y of each ray that went through, minus the chief ray's.
+    pupil : ndarray, shape (M, 2)
+        The entrance-pupil point of each of those rays.
+    centroid : ndarray, shape (2,)
+        Mean of ``points``: the centroid relative to the chief ray.
+    chief : ndarray, shape (2,)
+        The chief ray's x, y in the image plane.
+    rms_radius, geo_radius : float
+        Root-mean-square and largest distance of the points from the centroid.
+    airy_radius : float
+        1.22 λ N, N the paraxial F-number.
+    image_z : float
+    rays, failed : int
+        Rays that went through and rays that failed.
+    field_angle : float
+        Degrees.
+    wavelength, pupil_radius : float
+    """
+
+    __slots__ = ("points", "pupil", "centroid", "chief", "rms_radius", "geo_radius", "airy_radius",
+                 "image_z", "rays", "failed", "field_angle", "wavelength", "pupil_radius")
+
+    def __init__(self, values, field_angle):
+        values = dict(values)
+        values["field_angle"] = field_angle
+        self._set(**values)
+
+    def __repr__(self):
+        failed = f", {self.failed} failed" if self.failed else ""
+        return (f"Spot(field_angle={self.field_angle:g} deg, image_z={self.image_z:.6g}, "
+                f"{self.rays} rays{failed}, rms_radius={self.rms_radius:.4g}, "
+                f"geo_radius={self.geo_radius:.4g}, airy_radius={self.airy_radius:.4g})")
+
+
+class ThroughFocus(_Result):
+    """The RMS spot radius against the image plane.
+
+    Unpacks as ``z, rms = through_focus(...)``.
+
+    Attributes
+    ----------
+    z, rms : ndarray, shape (steps,)
+        The planes and the RMS radius about the centroid in each.
+    best_z, best_rms : float
+        The plane of least RMS radius, found exactly (the mean square radius
+        is a parabola in z behind the last element), and its RMS radius.
+    field_angle : float
+        Degrees.
+    """
+
+    __slots__ = ("z", "rms", "best_z", "best_rms", "field_angle")
+
+    def __init__(self, values, field_angle):
+        self._set(field_angle=field_angle, **values)
+
+    def __iter__(self):
+        return iter((self.z, self.rms))
+
+    def __repr__(self):
+        return (f"ThroughFocus({len(self.z)} planes z={self.z[0]:.6g}..{self.z[-1]:.6g}, "
+                f"best_z={self.best_z:.6g}, best_rms={self.best_rms:.4g})")
+
+
+class RayFan(_Result):
+    """Transverse ray errors across the pupil.
+
+    Unpacks as ``rho, tangential, sagittal = ray_fan(...)``.
+
+    Attributes
+    ----------
+    rho : ndarray, shape (n,)
+        Normalised pupil coordinate, -1 to 1: tangential rays at
+        (rho r, 0), sagittal rays at (0, rho r).
+    tangential, sagittal : ndarray, shape (n,)
+        The image-plane point minus the chief ray's, x of the tangential
+        rays and y of the sagittal rays, in length units; NaN for a ray that
+        failed.
+    image_z, reference_radius : float
+        The image plane, and the radius of the OPD's reference sphere.
+    field_angle : float
+        Degrees.
+    """
+
+    __slots__ = ("rho", "tangential", "sagittal", "image_z", "reference_radius", "field_angle", "wavelength")
+
+    def __init__(self, values, field_angle, wavelength, opd=False):
+        self._set(rho=values["rho"], tangential=values["tangential_opd" if opd else "tangential"],
+                  sagittal=values["sagittal_opd" if opd else "sagittal"], image_z=values["image_z"],
+                  reference_radius=values["reference_radius"], field_angle=field_angle,
+                  wavelength=wavelength)
+
+    def __iter__(self):
+        return iter((self.rho, self.tangential, self.sagittal))
+
+    def __repr__(self):
+        return (f"{type(self).__name__}(field_angle={self.field_angle:g} deg, {len(self.rho)} rays, "
+                f"image_z={self.image_z:.6g}, tangential max |{np.nanmax(np.abs(self.tangential)):.4g}|, "
+                f"sagittal max |{np.nanmax(np.abs(self.sagittal)):.4g}|)")
+
+
+class OpdFan(RayFan):
+    """Optical path difference across the pupil, in waves.
+
+    Unpacks as ``rho, tangential, sagittal = opd_fan(...)``.
+
+    W = OPL(chief) - OPL(ray) from the incoming plane wavefront to a
+    reference sphere centred on the chief ray's image point and through the
+    chief ray's last node; positive where the wavefront leads. A perfect
+    image has W = 0.
+
+    Attributes
+    ----------
+    rho : ndarray, shape (n,)
+        Normalised pupil coordinate, as in RayFan.
+    tangential, sagittal : ndarray, shape (n,)
+        W in waves; NaN for a ray that failed.
+    image_z, reference_radius, field_angle
+        As in RayFan.
+    """
+
+    __slots__ = ()
+
+    def __init__(self, values, field_angle, wavelength):
+        super().__init__(values, field_angle, wavelength, opd=True)
+
+
+# -- analyses ------------------------------------------------------------------
+
+def paraxial(system, *, wavelength, field_angle=0.0, pupil_radius=None):
+    """First-order data: EFL, BFL, paraxial focus, F-number.
+
+    From two rays 1e-3 of the pupil radius either side of the axis; these
+    are properties of the axis, so ``field_angle`` is checked but does not
+    change them.
+
+    Parameters
+    ----------
+    system : System
+    wavelength : float
+        Vacuum wavelength in the system's unit.
+    field_angle : float
+        Degrees, within ±90.
+    pupil_radius : float, optional
+        Entrance pupil radius for the F-number; by default the first
+        element's radius.
+
+    Returns
+    -------
+    Paraxial
+
+    Raises
+    ------
+    ValueError
+        For a bad argument; the message names it.
+    lumivex.Error
+        When a near-axis ray fails or the system has no optical power.
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.SphericalLens(0, 1, 0, 50),
+    ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
+    >>> p = la.paraxial(s, wavelength=5.876e-4)
+    >>> round(p.bfl, 2), round(p.f_number, 2)
+    (47.54, 4.1)
+    """
+    system, wavelength, pupil_radius, _ = _common(system, wavelength, pupil_radius, 0)
+    _angle(field_angle)
+    return Paraxial(_core.paraxial(system, wavelength, pupil_radius), wavelength)
+
+
+def spots(system, *, wavelength, field_angles=(0.0,), rays=None, pattern="hexapolar", pupil_radius=None,
+          image_z=None, seed=0, threads=0):
+    """Spot diagrams at several field angles, all in one image plane.
+
+    Parameters
+    ----------
+    system : System
+    wavelength : float
+    field_angles : sequence of float
+        Degrees, each within ±90.
+    rays : int, optional
+        The size of the pupil pattern, in the pattern's own terms:
+
+        ============  =========================================  =======
+        pattern       rays                                       default
+        ============  =========================================  =======
+        "hexapolar"   rings; 1 + 3 rays (rays + 1) rays in all     6 (127)
+        "grid"        rays across; those on the disk are traced   13 (~137)
+        "random"      the number of rays                          127
+        ============  =========================================  =======
+    pattern : {"hexapolar", "grid", "random"}
+    pupil_radius : float, optional
+        Entrance pupil radius; by default the first element's radius.
+    image_z : float, optional
+        The image plane; by default the real paraxial focus of the axis.
+    seed : int
+        Seed of the "random" pattern (the same points on every platform).
+    threads : int
+        Worker threads; 0 uses every core.
+
+    Returns
+    -------
+    list of Spot
+
+    Raises
+    ------
+    ValueError
+        For a bad argument; the message names it.
+    lumivex.Error
+        When the chief ray fails or there is no real paraxial focus and no
+        ``image_z``.
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.SphericalLens(0, 1, 0, 50),
+    ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
+    >>> [round(d.rms_radius, 4) for d in la.spots(s, wavelength=5.876e-4, field_angles=[0, 3])]
+    [0.0881, 0.1051]
+    """
+    system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
+    if isinstance(field_angles, numbers.Real):
+        raise ValueError("field_angles must be a sequence of angles (use spot for one)")
+    angles = [_angle(a, "field_angles") for a in field_angles]
+    if not angles:
+        raise ValueError("field_angles must hold at least one angle")
+    pattern, rays, seed = _pattern(pattern, rays, seed)
+    image_z = _optional(image_z, _real, "image_z")
+    found = _core.spots(system, wavelength, [a * _RADIANS for a in angles], pattern, rays, seed,
+                        pupil_radius, image_z, threads)
+    return [Spot(values, angle) for values, angle in zip(found, angles)]
+
+
+def spot(system, *, wavelength, field_angle=0.0, rays=None, pattern="hexapolar", pupil_radius=None,
+         image_z=None, seed=0, threads=0):
+    """The spot diagram at one field angle.
+
+    Parameters
+    ----------
+    field_angle : float
+        Degrees, within ±90.
+    system, wavelength, rays, pattern, pupil_radius, image_z, seed, threads
+        As in `spots`.
+
+    Returns
+    -------
+    Spot
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.SphericalLens(0, 1, 0, 50),
+    ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
+    >>> d = la.spot(s, wavelength=5.876e-4, pattern="random", rays=500, seed=3)
+    >>> d.points.shape, d.rms_radius > d.airy_radius
+    ((500, 2), True)
+    """
+    return spots(system, wavelength=wavelength, field_angles=[_angle(field_angle)], rays=rays, pattern=pattern,
+                 pupil_radius=pupil_radius, image_z=image_z, seed=seed, threads=threads)[0]
+
+
+def through_focus(system, *, wavelength, field_angle=0.0, z_range=None, steps=21, rays=None,
+                  pattern="hexapolar", pupil_radius=None, seed=0, threads=0):
+    """The RMS spot radius in planes about the focus, and the best plane.
+
+    Parameters
+    ----------
+    z_range : (float, float), optional
+        The first and last plane, both behind the last element. By default
+        the paraxial image ± the larger of 4 N times the geometric spot
+        radius there and 4 λ N² (N the F-number), as ``lumivex spot
+        --through-focus``.
+    steps : int
+        Planes from the first to the last, at least 2.
+    system, wavelength, field_angle, rays, pattern, pupil_radius, seed, threads
+        As in `spot`.
+
+    Returns
+    -------
+    ThroughFocus
+        Unpacks as ``z, rms``; ``best_z`` and ``best_rms`` the plane of
+        least RMS radius.
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.SphericalLens(0, 1, 0, 50),
+    ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
+    >>> z, rms = curve = la.through_focus(s, wavelength=5.876e-4)
+    >>> bool(curve.best_rms <= rms.min()), bool(curve.best_z < la.paraxial(s, wavelength=5.876e-4).focus_z)
+    (True, True)
+    """
+    system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
+    field_angle = _angle(field_angle)
+    steps = _integer(steps, "steps", 2)
+    pattern, rays, seed = _pattern(pattern, rays, seed)
+    z_from = z_to = None
+    if z_range is not None:
+        try:
+            z_from, z_to = (_real(z, "z_range") for z in z_range)
+        except TypeError:
+            raise ValueError(f"z_range must be a pair of planes, not {z_range!r}") from None
+        last = system[len(system) - 1].z
+        if min(z_from, z_to) < last:
+            raise ValueError(f"z_range must lie behind the last element at z = {last:g}")
+    values = _core.through_focus(system, wavelength, field_angle * _RADIANS, pattern, rays, seed, pupil_radius,
+                                 z_from, z_to, steps, threads)
+    return ThroughFocus(values, field_angle)
+
+
+def _fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads):
+    system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
+    field_angle = _angle(field_angle)
+    rays = _integer(rays, "rays", 2)
+    image_z = _optional(image_z, _real, "image_z")
+    return _core.ray_fan(system, wavelength, field_angle * _RADIANS, rays, pupil_radius, image_z,
+                         threads), field_angle, wavelength
+
+
+def ray_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, image_z=None, threads=0):
+    """Transverse ray errors of a tangential and a sagittal fan.
+
+    Parameters
+    ----------
+    system : System
+    wavelength : float
+    field_angle : float
+        Degrees, within ±90.
+    rays : int
+        Rays across the pupil in each fan, at least 2.
+    pupil_radius, image_z, threads
+        As in `spot`.
+
+    Returns
+    -------
+    RayFan
+        Unpacks as ``rho, tangential, sagittal``.
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.SphericalLens(0, 1, 0, 50),
+    ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
+    >>> rho, ey, ex = la.ray_fan(s, wavelength=5.876e-4, rays=5)
+    >>> rho.tolist()
+    [-1.0, -0.5, 0.0, 0.5, 1.0]
+    """
+    return RayFan(*_fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads))
+
+
+def opd_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, image_z=None, threads=0):
+    """Optical path difference, in waves, along a tangential and a sagittal fan.
+
+    Parameters are those of `ray_fan`; the rays are the same.
+
+    Returns
+    -------
+    OpdFan
+        Unpacks as ``rho, tangential, sagittal`` (waves).
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.SphericalLens(0, 1, 0, 50),
+    ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
+    >>> rho, wt, ws = la.opd_fan(s, wavelength=5.876e-4, rays=3)
+    >>> float(wt[1])
+    0.0
+    """
+    return OpdFan(*_fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads))
+
+
+# -- ray sets and positions -----------------------------------------------------
+
+def _radius(r):
+    r = _real(r, "r")
+    if r < 0.0:
+        raise ValueError(f"r must not be negative, not {r!r}")
+    return r
+
+
+def hexapolar(r, rings):
+    """The centre and ``rings`` rings of a disk of radius r.
+
+    Ring k lies at radius r k / rings and holds 6 k points from the +x axis
+    on: 1 + 3 rings (rings + 1) points.
+
+    Returns
+    -------
+    ndarray, shape (M, 2)
+
+    Examples
+    --------
+    >>> import lumivex.analysis as la
+    >>> la.hexapolar(1.0, 2).shape
+    (19, 2)
+    """
+    return _core.pupil("hexapolar", _radius(r), _integer(rings, "rings", 0), 0)
+
+
+def square_grid(r, n):
+    """The points of an n × n grid over [-r, r]² that lie on the disk of radius r.
+
+    Returns
+    -------
+    ndarray, shape (M, 2)
+
+    Examples
+    --------
+    >>> import lumivex.analysis as la
+    >>> la.square_grid(1.0, 3).tolist()
+    [[0.0, -1.0], [-1.0, 0.0], [0.0, 0.0], [1.0, 0.0], [0.0, 1.0]]
+    """
+    return _core.pupil("grid", _radius(r), _integer(n, "n", 1), 0)
+
+
+def random_pupil(r, n, seed=0):
+    """n points spread uniformly over the disk of radius r at random.
+
+    The same points for the same seed on every platform.
+
+    Returns
+    -------
+    ndarray, shape (n, 2)
+
+    Examples
+    --------
+    >>> import numpy as np, lumivex.analysis as la
+    >>> bool(np.all(np.hypot(*la.random_pupil(2.0, 100, seed=1).T) <= 2.0))
+    True
+    """
+    seed = _integer(seed, "seed", 0)
+    if seed >= 2**64:
+        raise ValueError(f"seed must be below 2**64, not {seed!r}")
+    return _core.pupil("random", _radius(r), _integer(n, "n", 0), seed)
+
+
+def meridional_fan(r, n):
+    """n points from (-r, 0) to (r, 0) evenly spaced; the one point of n = 1 on the axis.
+
+    Returns
+    -------
+    ndarray, shape (n, 2)
+
+    Examples
+    --------
+    >>> import lumivex.analysis as la
+    >>> la.meridional_fan(2.0, 3)[:, 0].tolist()
+    [-2.0, 0.0, 2.0]
+    """
+    return _core.pupil("fan", _radius(r), _integer(n, "n", 0), 0)
+
+
+def collimated_rays(system, points, *, field_angle=0.0):
+    """The start rays of the analyses' collimated beam through pupil points.
+
+    Parameters
+    ----------
+    system : System
+    points : array_like, shape (M, 2)
+        Entrance-pupil points: where the rays cross the first element's
+        vertex plane (for a beam at a field angle, relative to where the
+        beam's centre crosses it, which is the axis).
+    field_angle : float
+        Degrees, within ±90.
+
+    Returns
+    -------
+    positions, directions, polarizations : ndarray, shape (M, 3)
+        For ``System.trace``: the rays start in front of the first element,
+        the field in the x-z plane.
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.SphericalLens(0, 1, 0, 50),
+    ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
+    >>> p, k, e = la.collimated_rays(s, la.hexapolar(6.0, 3))
+    >>> r = s.trace(p, k, wavelength=5.876e-4, polarizations=e)
+    >>> bool(r.ok.all())
+    True
+    """
+    system = _system(system)
+    field_angle = _angle(field_angle)
+    a = np.asarray(points, dtype=float)
+    if a.ndim != 2 or a.shape[1] != 2:
+        raise ValueError(f"points must have shape (M, 2), not {a.shape}")
+    if not np.all(np.isfinite(a)):
+        raise ValueError("points contain a value that is not finite")
+    return _core.collimated_rays(system, np.ascontiguousarray(a), field_angle * _RADIANS)
+
+
+def position_at_z(rays, z):
+    """Where traced rays cross the plane z.
+
+    Parameters
+    ----------
+    rays : TraceResult, Beam or (positions, directions)
+        A TraceResult traced with ``keep_nodes=True`` and a Beam are followed
+        along their recorded nodes: the point on the segment that crosses
+        the plane, or on the straight continuation of the first or last
+        segment. Otherwise each ray is its last node (or the given position
+        and direction, (N, 3) each) continued in a straight line. Rays
+        parallel to the plane stay where they are; failed rays of a
+        TraceResult give NaN.
+    z : float
+
+    Returns
+    -------
+    ndarray, shape (N, 3), or (3,) for a Beam
+
+    Examples
+    --------
+    >>> import lumivex.analysis as la
+    >>> la.position_at_z(([[1.0, 0, 0]], [[0.6, 0, 0.8]]), 4.0).tolist()
+    [[4.0, 0.0, 4.0]]
+    """
+    z = _real(z, "z")
+    if isinstance(rays, _Beam):
+        if len(rays) == 0:
+            raise ValueError("rays is a beam without nodes")
+        return _core.beam_at_z(rays, z)
+    if hasattr(rays, "ok") and hasattr(rays, "position"):
+        if rays.nodes_kept:
+            out = np.array([_core.beam_at_z(rays.beam(i), z) if ok else np.full(3, np.nan)
+                            for i, ok in enumerate(rays.ok)]).reshape(-1, 3)
+        else:
+            out = _core.lines_at_z(np.ascontiguousarray(rays.position), np.ascontiguousarray(rays.direction), z)
+            out[~np.asarray(rays.ok)] = np.nan
+        return out
+    try:
+        positions, directions = rays
+    except (TypeError, ValueError):
+        raise ValueError("rays must be a TraceResult, a Beam or a pair (positions, directions)") from None
+    p = np.ascontiguousarray(positions, dtype=float)
+    k = np.ascontiguousarray(directions, dtype=float)
+    if p.ndim != 2 or p.shape[1] != 3:
+        raise ValueError(f"positions must have shape (N, 3), not {p.shape}")
+    if k.shape != p.shape:
+        raise ValueError(f"directions must have the shape of positions {p.shape}, not {k.shape}")
+    return _core.lines_at_z(p, k, z)

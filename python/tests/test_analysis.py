@@ -1,0 +1,211 @@
+import json
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import lumivex
+import lumivex.analysis as la
+
+WAVELENGTH = 5.876e-4
+
+
+def test_paraxial_data_of_a_thick_singlet_follow_the_lensmaker_formula(singlet):
+    n, r1, r2, d = 1.5168, 50.0, -50.0, 5.0
+    power = (n - 1) * (1 / r1 - 1 / r2 + (n - 1) * d / (n * r1 * r2))
+    f = 1 / power
+    bfl = f * (1 - (n - 1) * d / (n * r1))
+    p = la.paraxial(singlet, wavelength=WAVELENGTH)
+    # Rays 6e-3 off the axis: the paraxial limit to (h/f)² ~ 1e-8.
+    assert p.efl == pytest.approx(f, rel=1e-7)
+    assert p.bfl == pytest.approx(bfl, rel=1e-7)
+    assert p.focus_z == pytest.approx(d + bfl, rel=1e-7)
+    assert p.f_number == pytest.approx(f / 12.0, rel=1e-7) and p.pupil_radius == 6.0
+    assert la.paraxial(singlet, wavelength=WAVELENGTH, pupil_radius=3.0).f_number == pytest.approx(f / 6.0)
+    assert "efl=" in repr(p)
+
+
+def test_pupil_sets():
+    r, rings = 2.0, 3
+    expected = [[0.0, 0.0]]
+    for k in range(1, rings + 1):
+        phi = 2 * np.pi * np.arange(6 * k) / (6 * k)
+        expected += list(np.c_[r * k / rings * np.cos(phi), r * k / rings * np.sin(phi)])
+    assert np.allclose(la.hexapolar(r, rings), expected, rtol=0, atol=1e-15)
+    grid = la.square_grid(1.0, 5)
+    assert len(grid) == 13 and np.all(np.hypot(*grid.T) <= 1.0 + 1e-12)
+    assert np.array_equal(la.random_pupil(1.0, 50, seed=7), la.random_pupil(1.0, 50, seed=7))
+    assert la.meridional_fan(1.0, 5)[:, 0].tolist() == [-1.0, -0.5, 0.0, 0.5, 1.0]
+
+
+def image_points(system, pupil, z, angle_deg=0.0):
+    """Independently: rays parallel at the angle, through the pupil points at
+    the first vertex, traced by System.trace and carried to z by numpy."""
+    t = np.radians(angle_deg)
+    k = np.tile([np.sin(t), 0.0, np.cos(t)], (len(pupil), 1))
+    start = np.c_[pupil[:, 0] - np.tan(t) * 2.0, pupil[:, 1], np.full(len(pupil), -2.0)]
+    r = system.trace(start, k, wavelength=WAVELENGTH)
+    p, d = r.position, r.direction
+    return (p + d * ((z - p[:, 2]) / d[:, 2])[:, None])[:, :2], r.ok
+
+
+def test_spot_equals_a_trace_measured_with_numpy(singlet):
+    # A trace before leaves traced radii on the elements; the analyses take
+    # the nominal radius all the same, and leave the traced ones alone.
+    singlet.trace([[1.0, 0, -1]], [[0, 0, 1.0]], wavelength=WAVELENGTH)
+    p = la.paraxial(singlet, wavelength=WAVELENGTH)
+    la.spot(singlet, wavelength=WAVELENGTH, field_angle=4.0)
+    assert singlet[0].opt_radius == 1.0
+    for angle in (0.0, 4.0):
+        s = la.spot(singlet, wavelength=WAVELENGTH, field_angle=angle, rays=5)
+        pupil = la.hexapolar(6.0, 5)
+        points, ok = image_points(singlet, pupil, s.image_z, angle)
+        chief = points[0]
+        points = points[ok] - chief
+        assert s.field_angle == angle and s.rays == ok.sum() == len(s.points) == 91 and s.failed == 0
+        assert s.image_z == p.focus_z
+        assert np.allclose(s.points, points, rtol=0, atol=1e-10)
+        assert np.allclose(s.chief, chief, rtol=0, atol=1e-10)
+        centroid = points.mean(axis=0)
+        spread = np.hypot(*(points - centroid).T)
+        assert np.allclose(s.centroid, centroid, rtol=0, atol=1e-10)
+        assert s.rms_radius == pytest.approx(np.sqrt(np.mean(spread**2)), rel=1e-9)
+        assert s.geo_radius == pytest.approx(spread.max(), rel=1e-9)
+        assert s.airy_radius == pytest.approx(1.22 * WAVELENGTH * p.f_number, rel=1e-15)
+        assert not s.points.flags.writeable
+    assert s.pupil_radius == 6.0
+
+
+def test_spots_share_the_axis_image_plane_and_equal_the_tool(singlet, tmp_path):
+    several = la.spots(singlet, wavelength=WAVELENGTH, field_angles=[0.0, 3.0], rays=4)
+    assert [s.field_angle for s in several] == [0.0, 3.0]
+    assert several[1].image_z == several[0].image_z
+    one = la.spot(singlet, wavelength=WAVELENGTH, field_angle=3.0, rays=4)
+    assert np.array_equal(one.points, several[1].points) and one.rms_radius == several[1].rms_radius
+
+    # The command-line tool runs the same C++ on the same system: equal bits.
+    build = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(lumivex.__file__))))
+    tool = os.path.join(build, "tools", "lumivex")
+    if not os.path.exists(tool):
+        pytest.skip("the lumivex tool is not built")
+    # A plano-convex lens, which the description format can hold.
+    text = "OpticalSystem 6\nSlab 0 1\nLens 5 1.5 1 50 0\n"
+    path = tmp_path / "lens.txt"
+    path.write_text(text)
+    lens = lumivex.System.from_text(text)
+    several = la.spots(lens, wavelength=WAVELENGTH, field_angles=[0.0, 3.0], rays=4)
+    out = subprocess.run([tool, "spot", str(path), "--fields", "0,3", "--rings", "4", "-w", repr(WAVELENGTH),
+                          "-o", "", "--json"], check=True, capture_output=True, text=True).stdout
+    j = json.loads(out)
+    p = la.paraxial(lens, wavelength=WAVELENGTH)
+    assert [j["paraxial"][k] for k in ("efl", "bfl", "focusZ", "fNumber")] == [p.efl, p.bfl, p.focus_z,
+                                                                              p.f_number]
+    for row, s in zip(j["spots"], several):
+        assert [row["rmsRadius"], row["geoRadius"], row["airyRadius"], row["z"]] == [
+            s.rms_radius, s.geo_radius, s.airy_radius, s.image_z]
+        assert [row["centroid"]["x"], row["centroid"]["y"]] == s.centroid.tolist()
+    out = subprocess.run([tool, "fan", str(path), "--fields", "3", "--rays", "7", "-w", repr(WAVELENGTH),
+                          "-o", "", "--json"], check=True, capture_output=True, text=True).stdout
+    row = json.loads(out)["fans"][0]
+    fan = la.ray_fan(lens, wavelength=WAVELENGTH, field_angle=3.0, rays=7)
+    opd = la.opd_fan(lens, wavelength=WAVELENGTH, field_angle=3.0, rays=7)
+    assert row["tangential"] == fan.tangential.tolist() and row["sagittal"] == fan.sagittal.tolist()
+    assert row["tangentialOpdWaves"] == opd.tangential.tolist()
+    assert row["sagittalOpdWaves"] == opd.sagittal.tolist()
+
+
+def test_through_focus_is_the_least_squares_parabola_of_the_spot(singlet):
+    curve = la.through_focus(singlet, wavelength=WAVELENGTH, z_range=(50.0, 53.0), steps=7, rays=5)
+    z, rms = curve
+    assert z.tolist() == pytest.approx(np.linspace(50.0, 53.0, 7).tolist(), abs=1e-12)
+    pupil = la.hexapolar(6.0, 5)
+    ms = []
+    for plane in z:
+        points, _ = image_points(singlet, pupil, plane)
+        ms.append(np.mean(np.sum((points - points.mean(axis=0)) ** 2, axis=1)))
+    assert rms == pytest.approx(np.sqrt(ms), rel=1e-9)
+    a, b, _ = np.polyfit(z, ms, 2)
+    assert curve.best_z == pytest.approx(-b / (2 * a), rel=1e-9)
+    # Spherical aberration of a positive lens: the best plane lies inside the paraxial focus.
+    assert curve.best_z < la.paraxial(singlet, wavelength=WAVELENGTH).focus_z
+    default = la.through_focus(singlet, wavelength=WAVELENGTH, rays=5)
+    assert default.best_z == pytest.approx(curve.best_z, rel=1e-12) and len(default.z) == 21
+
+
+def test_ray_fan_is_the_transverse_error_of_traced_rays(singlet):
+    rho, tangential, sagittal = fan = la.ray_fan(singlet, wavelength=WAVELENGTH, rays=9)
+    points, _ = image_points(singlet, np.c_[np.r_[rho * 6.0, 0.0], np.zeros(10)], fan.image_z)
+    assert tangential == pytest.approx(points[:-1, 0] - points[-1, 0], abs=1e-10)
+    # On the axis a lens of revolution makes the sagittal fan the tangential one.
+    assert sagittal == pytest.approx(tangential, abs=1e-12)
+    rho, w_t, w_s = la.opd_fan(singlet, wavelength=WAVELENGTH, rays=9)
+    assert w_t[4] == 0.0 and w_t == pytest.approx(w_t[::-1], abs=1e-9) and w_s == pytest.approx(w_t, abs=1e-9)
+
+
+def test_position_at_z(singlet):
+    r = singlet.trace([[1.0, 0, -1], [60.0, 0, -1]], [[0, 0, 1.0]] * 2, wavelength=WAVELENGTH, keep_nodes=True)
+    lines = la.position_at_z((r.position, r.direction), 60.0)
+    kept = la.position_at_z(r, 60.0)
+    assert np.array_equal(kept[0], lines[0]) and np.isnan(kept[1]).all()
+    # Inside the glass a kept beam gives the point on the segment there.
+    beam = r.beam(0)
+    inside = la.position_at_z(beam, 2.0)
+    a, b = beam.nodes["position"][1:3]
+    assert inside == pytest.approx(a + (b - a) * (2.0 - a[2]) / (b[2] - a[2]))
+
+
+def test_plots_return_their_axes(singlet):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    import lumivex.plot
+
+    several = la.spots(singlet, wavelength=WAVELENGTH, field_angles=[0, 2, 4], rays=3)
+    axes = lumivex.plot.spot_diagram(several)
+    assert len(axes) == 3 and all(a.get_aspect() == 1.0 for a in axes)
+    ax = lumivex.plot.spot_diagram(several[0])
+    assert "RMS" in ax.get_title() and "GEO" in ax.get_title()
+    ax = lumivex.plot.ray_fan(la.opd_fan(singlet, wavelength=WAVELENGTH, rays=5))
+    assert ax.get_ylabel() == "OPD (waves)" and len(ax.lines) >= 2
+    with pytest.raises(ValueError, match="fan"):
+        lumivex.plot.ray_fan(several[0])
+    plt.close("all")
+
+
+def test_submodules_load_as_attributes_and_imports():
+    code = ("import lumivex; lumivex.analysis.hexapolar(1.0, 1); lumivex.plot.spot_diagram; "
+            "import lumivex.analysis, lumivex.plot; from lumivex import analysis, plot")
+    subprocess.run([__import__("sys").executable, "-c", code], check=True, env=dict(os.environ))
+
+
+@pytest.mark.parametrize("call, name", [
+    (lambda s: la.spot(s, wavelength=-1.0), "wavelength"),
+    (lambda s: la.spot(s, wavelength=WAVELENGTH, field_angle=95.0), "field_angle"),
+    (lambda s: la.spot(s, wavelength=WAVELENGTH, pattern="spiral"), "pattern"),
+    (lambda s: la.spot(s, wavelength=WAVELENGTH, rays=0), "rays"),
+    (lambda s: la.spot(s, wavelength=WAVELENGTH, pupil_radius=float("nan")), "pupil_radius"),
+    (lambda s: la.spot(s, wavelength=WAVELENGTH, image_z=float("inf")), "image_z"),
+    (lambda s: la.spot(s, wavelength=WAVELENGTH, threads=-1), "threads"),
+    (lambda s: la.spots(s, wavelength=WAVELENGTH, field_angles=[]), "field_angles"),
+    (lambda s: la.through_focus(s, wavelength=WAVELENGTH, z_range=(1.0, 60.0)), "z_range"),
+    (lambda s: la.through_focus(s, wavelength=WAVELENGTH, steps=1), "steps"),
+    (lambda s: la.ray_fan(s, wavelength=WAVELENGTH, rays=1), "rays"),
+    (lambda s: la.paraxial(lumivex.System(), wavelength=WAVELENGTH), "system"),
+    (lambda s: la.collimated_rays(s, [1.0, 2.0]), "points"),
+    (lambda s: la.position_at_z(([[0, 0, 0]], [[0, 0]]), 1.0), "directions"),
+    (lambda s: la.hexapolar(-1.0, 2), "r"),
+])
+def test_bad_arguments_raise_value_error_naming_them(singlet, call, name):
+    with pytest.raises(ValueError, match=f"^{name} "):
+        call(singlet)
+
+
+def test_library_failures_are_lumivex_errors():
+    flat = lumivex.System(5.0, [lumivex.Slab(0.0, 1.0), lumivex.Slab(5.0, 1.5)])
+    with pytest.raises(lumivex.Error, match="no optical power"):
+        la.paraxial(flat, wavelength=WAVELENGTH)
+    with pytest.raises(lumivex.Error, match="infinity"):
+        la.spot(flat, wavelength=WAVELENGTH)
