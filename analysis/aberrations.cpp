@@ -44,10 +44,8 @@ TRayBatch traced(TOpticalSystem& system, const TCollimatedBeam& beam,
 }  // namespace
 
 TCollimatedBeam resolveFilledBeam(const TOpticalSystem& system, TCollimatedBeam beam) {
-    if (system.getSize() > 0 && std::isnan(beam.pupilRadius)) {
-        const double radius = system[0]->getRadius();
-        beam.pupilRadius = radius > 0.0 ? radius : 1.0;
-    }
+    if (system.getSize() > 0 && std::isnan(beam.pupilRadius))
+        beam.pupilRadius = entranceRadius(system);
     return resolveBeam(system, beam);
 }
 

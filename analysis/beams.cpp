@@ -11,6 +11,13 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 }  // namespace
 
+double entranceRadius(const TOpticalSystem& system) {
+    if (system.getSize() == 0) throw xmsg("entranceRadius: the system holds no element");
+    const TElement& first = *system[0];
+    if (first.radius > 0.0) return first.radius;
+    return first.getRadius() > 0.0 ? first.getRadius() : 1.0;
+}
+
 TCollimatedBeam resolveBeam(const TOpticalSystem& system, TCollimatedBeam beam) {
     if (system.getSize() == 0) throw xmsg("resolveBeam: the system holds no element");
     if (!(beam.wavelength > 0.0) || !std::isfinite(beam.wavelength))
@@ -21,7 +28,7 @@ TCollimatedBeam resolveBeam(const TOpticalSystem& system, TCollimatedBeam beam) 
         throw xmsg("resolveBeam: the polarization must be 'x' or 'y'");
     const TElement* first = system[0];
     const TElement* last = system.getLast();
-    const double radius = first->getRadius() > 0.0 ? first->getRadius() : 1.0;
+    const double radius = entranceRadius(system);
     if (std::isnan(beam.pupilRadius)) beam.pupilRadius = 0.8 * radius;
     if (!std::isfinite(beam.pupilRadius) || beam.pupilRadius < 0.0)
         throw xmsg("resolveBeam: the pupil radius must be a finite number of at least 0");

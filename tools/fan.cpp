@@ -34,11 +34,6 @@ void addFanOptions(CLI::App& command, FanOptions& options) {
         ->check(CLI::IsMember({"x", "y"}));
 }
 
-double entranceRadius(const TOpticalSystem& system) {
-    const TElement* first = system[0];
-    return first->getRadius() > 0.0 ? first->getRadius() : 1.0;
-}
-
 double defaultStartZ(const TOpticalSystem& system) {
     const double firstZ = system[0]->zPosition;
     const double span = system.getLast()->zPosition - firstZ;

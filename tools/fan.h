@@ -27,9 +27,6 @@ struct FanOptions {
 };
 void addFanOptions(CLI::App& command, FanOptions& options);
 
-// The radius light entering the system is measured against: the first
-// element's traced radius, or 1 when it has none.
-double entranceRadius(const TOpticalSystem& system);
 // Where light starts by default: in front of the first element by a margin
 // in proportion to the system's length or its entrance diameter.
 double defaultStartZ(const TOpticalSystem& system);

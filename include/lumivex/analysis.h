@@ -43,6 +43,12 @@ struct TCollimatedBeam {
 // not finite, or a polarization other than 'x' or 'y'.
 LUMIVEX_API TCollimatedBeam resolveBeam(const TOpticalSystem& system, TCollimatedBeam beam);
 
+// The radius of the first element's aperture, which the beams fill by
+// default: its nominal radius, else its traced radius, else 1. The nominal
+// radius comes first so that an analysis does not depend on what was traced
+// through the system before it.
+LUMIVEX_API double entranceRadius(const TOpticalSystem& system);
+
 // A point of the entrance pupil: where a ray crosses the first element's
 // vertex plane (for a beam at a field angle, relative to where the beam's
 // centre crosses it, which is the axis).
