@@ -3,6 +3,7 @@
 // of the two holds on a noisy machine.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -13,10 +14,12 @@
 
 #include "bench/floor.h"
 #include "bench/report.h"
+#include "bench/soa_floor.h"
 #include "lumivex/grin.h"
 #include "lumivex/surfaces.h"
 #include "lumivex/system.h"
 #include "lumivex/trace.h"
+#include "trace/kernels.h"
 
 using namespace lumivex;
 
@@ -611,12 +614,36 @@ double processSeconds() {
 // sharing, while the processor time per ray shows what the second thread
 // costs, so 2 × (time on one) / (time on two) is the speed-up two free cores
 // give.
+//
+// With floor surfaces, each iteration also traces the rays through the
+// structure-of-arrays floor on the calling thread, and the figure is set
+// beside it.
 void measureBatch(benchmark::State& state, TOpticalSystem& system, const TRayBatch& rays,
                   int surfacesPerRay, const std::string& scenario, double targetNs,
-                  bool perRayMicroseconds) {
-    double one = 0.0, twoWall = 0.0, twoProcessor = 0.0;
+                  bool perRayMicroseconds, const std::vector<bench::SoaSurface>& floorSurfaces = {},
+                  double targetRatio = 0.0, double targetFloorNs = 0.0) {
+    double one = 0.0, twoWall = 0.0, twoProcessor = 0.0, floor = 0.0;
+    double bestOne = 1e300, bestFloor = 1e300;
     std::int64_t traced = 0, allocations = 0, failures = 0;
+    bench::SoaRays soa(rays.size());
+    std::vector<double> floorRadius(floorSurfaces.size());
     for (auto _ : state) {
+        if (!floorSurfaces.empty()) {
+            for (std::size_t i = 0; i < rays.size(); ++i) {
+                const TBeamNode& s = rays.last(i);
+                soa.px[i] = s.position.x, soa.py[i] = s.position.y, soa.pz[i] = s.position.z;
+                soa.kx[i] = s.kVector.x, soa.ky[i] = s.kVector.y, soa.kz[i] = s.kVector.z;
+                soa.ex[i] = s.polarization.x, soa.ey[i] = s.polarization.y;
+                soa.ez[i] = s.polarization.z;
+                soa.intensity[i] = s.intensity, soa.phase[i] = s.opticalPath;
+            }
+            const auto f0 = Clock::now();
+            bench::traceSoa(soa, floorSurfaces, kWavelength, floorRadius.data());
+            const double f = bench::seconds(f0, Clock::now());
+            floor += f;
+            bestFloor = std::min(bestFloor, f);
+            benchmark::DoNotOptimize(soa.px.data());
+        }
         TRayBatch batch = rays;
         TTraceOptions options;
         options.threads = 1;
@@ -627,6 +654,7 @@ void measureBatch(benchmark::State& state, TOpticalSystem& system, const TRayBat
         allocations += bench::heapCount().allocations - before;
         for (std::size_t i = 0; i < batch.size(); ++i) failures += !batch.ok(i);
         one += bench::seconds(t0, t1);
+        bestOne = std::min(bestOne, bench::seconds(t0, t1));
         state.SetIterationTime(bench::seconds(t0, t1));
 
         batch = rays;
@@ -654,9 +682,31 @@ void measureBatch(benchmark::State& state, TOpticalSystem& system, const TRayBat
         met = us <= targetNs / 1000.0;
     } else {
         const double ns = one / surfaces * 1e9;
-        figure = bench::format("%.0f ns/ray-surface", ns);
+        figure = bench::format("%.1f ns/ray-surface", ns);
         target = bench::format("<= %.0f ns", targetNs);
         met = ns <= targetNs;
+    }
+    if (!floorSurfaces.empty()) {
+        // The best of the repetitions, each against the floor's best.
+        const double perSurface = static_cast<double>(rays.size()) * surfacesPerRay;
+        const double bestNs = bestOne / perSurface * 1e9;
+        const double floorNs = bestFloor / perSurface * 1e9;
+        state.counters["floor_ns"] = floorNs;
+        std::string vsFloor = bench::format("best %.1f ns/ray-surface", bestNs) +
+                              bench::format(", SoA floor %.1f, ratio %.2f", floorNs, bestNs / floorNs);
+        std::string vsTarget;
+        bool floorMet = true;
+        if (targetFloorNs > 0) {
+            vsTarget = bench::format("<= %.0f ns", targetFloorNs);
+            floorMet = bestNs <= targetFloorNs;
+        }
+        if (targetRatio > 0) {
+            vsTarget += (vsTarget.empty() ? "" : ", ") + bench::format("ratio <= %.0f", targetRatio);
+            floorMet = floorMet && bestNs / floorNs <= targetRatio;
+        }
+        bench::summarize("batch " + scenario + " vs SoA floor (kernels " +
+                             detail::kernelTarget() + ", floor " + bench::soaFloorTarget() + ")",
+                         vsFloor, vsTarget, floorMet);
     }
     figure += bench::format(", %.3g rays/s", perSecondOne) +
               bench::format(", %.2f allocs/ray", static_cast<double>(allocations) / traced);
@@ -683,7 +733,10 @@ void BM_BatchSinglet(benchmark::State& state) {
     fillSinglet(system, kImagePlane);
     std::vector<TVector> starts(n);
     for (int i = 0; i < n; ++i) starts[i] = bench::vogelPoint(i, n, 9.99, -10.0);
-    measureBatch(state, system, collimated(starts, {}), 3, "singlet", 150.0, false);
+    const std::vector<bench::SoaSurface> floor = {
+        {0.0, 50.0, 1.0, 1.5168}, {5.0, -50.0, 1.5168, 1.0}, {kImagePlane, 0.0, 1.0, 1.0}};
+    measureBatch(state, system, collimated(starts, {}), 3, "singlet", 150.0, false, floor, 3.0,
+                 15.0);
 }
 BENCHMARK(BM_BatchSinglet)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -697,7 +750,11 @@ void BM_BatchTenSlabs(benchmark::State& state) {
         starts[i] = bench::vogelPoint(i, n, 5.0, 0.0);
         directions[i] = TVector(-starts[i].x / 20.0, -starts[i].y / 20.0, 1.0).unit();
     }
-    measureBatch(state, system, collimated(starts, directions), 10, "ten slabs", 100.0, false);
+    std::vector<bench::SoaSurface> floor;
+    for (int i = 0; i < 10; ++i)
+        floor.push_back({1.0 + i, 0.0, i % 2 == 0 ? 1.0 : 1.5, i + 1 < 10 && i % 2 == 0 ? 1.5 : 1.0});
+    measureBatch(state, system, collimated(starts, directions), 10, "ten slabs", 100.0, false, floor,
+                 0.0, 10.0);
 }
 BENCHMARK(BM_BatchTenSlabs)->UseManualTime()->Unit(benchmark::kMillisecond);
 

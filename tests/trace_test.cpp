@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <thread>
+
+#include <hwy/targets.h>
 
 #include "lumivex/trace.h"
 #include "tests/element_systems.h"
+#include "trace/kernels.h"
 
 using namespace lumivex;
 using lumivex::test_systems::elementRays;
@@ -191,5 +195,82 @@ TEST(TraceRays, ProgressReturningFalseStopsTheTrace) {
             EXPECT_NE(e.message().find("stopped by the host"), std::string::npos) << e.message();
         }
         EXPECT_EQ(calls, 1u);
+    }
+}
+
+namespace {
+
+// Every kind that has a vector kernel, one after the other, some of them
+// steep enough to fail rays: the conics and the sphere from the element
+// systems, a slab met at normal incidence by the axial rays, and the glass
+// ends at a slab into air.
+std::unique_ptr<TOpticalSystem> kernelSystem() {
+    auto system = std::make_unique<TOpticalSystem>(12.0);
+    system->addElement(new TSlab(0.0, complex(1.0, 0.0)));
+    system->addElement(new TSphericalLens(1.0, complex(1.5, 0.0), 0.0, -8.0));
+    system->addElement(new TLens(3.0, complex(1.0, 0.0), 0.0, 1.0, 20.0));
+    system->addElement(new TGeneralLens(6.0, complex(1.6, 0.0), 0.0, -12.0, -0.5));
+    system->addElement(new TEllipticalLens(8.0, complex(1.0, 0.0), 0.0, 6.0, 7.0));
+    system->addElement(new THyperbolicLens(12.0, complex(1.5, 0.0), 0.0, 5.0, 4.0));
+    system->addElement(new TSphericalLens(14.0, complex(1.0, 0.0), 0.0, 30.0));
+    system->addElement(new TSlab(20.0, complex(1.5, 0.0)));
+    return system;
+}
+
+// Random rays over and beyond the apertures, a fifth of them along the axis
+// direction (normal incidence on the slabs), a few backwards, a few exactly
+// on the axis, a few with no polarization.
+std::vector<TBeamNode> randomRays(int count) {
+    std::mt19937_64 random(20240611);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::vector<TBeamNode> rays;
+    for (int i = 0; i < count; ++i) {
+        const double x = i % 97 == 0 ? 0.0 : 10.0 * u(random);
+        const double y = i % 97 == 0 ? 0.0 : 10.0 * u(random);
+        TVector k(0.0, 0.0, 1.0);
+        if (i % 5 != 0) k = TVector(0.6 * u(random), 0.6 * u(random), i % 41 == 3 ? -1.0 : 1.0).unit();
+        TVector e = TVector(u(random), u(random), 0.0).cross(k).unit();
+        if (i % 89 == 7) e = TVector();
+        rays.emplace_back(TVector(x, y, -1.0), k, 1.0, e, 0.0);
+    }
+    return rays;
+}
+
+}  // namespace
+
+TEST(TraceRays, VectorKernelsGiveTraceBeamsBitsOnEveryInstructionSet) {
+    // The kernel kinds among the element systems do have kernels.
+    for (int kind = 0; kind <= 5; ++kind) {
+        std::string name;
+        auto system = elementSystem(kind, name);
+        detail::SurfaceKernel kernel;
+        EXPECT_TRUE(detail::surfaceKernel(*(*system)[1], *(*system)[2], kWavelength, kernel)) << name;
+    }
+    std::vector<std::pair<std::unique_ptr<TOpticalSystem>, std::vector<TBeamNode>>> cases;
+    cases.emplace_back(kernelSystem(), randomRays(3000));
+    for (int kind = 0; kind <= 5; ++kind) {
+        std::string name;
+        cases.emplace_back(elementSystem(kind, name), elementRays(600));
+    }
+    for (auto& c : cases) {
+        const Reference ref = traceOneByOne(*c.first, c.second);
+        int failures = 0;
+        for (const std::string& m : ref.messages) failures += !m.empty();
+        EXPECT_GT(failures, 0);
+        for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+            hwy::SetSupportedTargetsForTest(target);
+            const std::string name = hwy::TargetName(target);
+            EXPECT_EQ(detail::kernelTarget(), name);
+            for (int threads : {1, 2}) {
+                TRayBatch batch = batchOf(c.second);
+                TTraceOptions options;
+                options.threads = threads;
+                traceRays(*c.first, batch, options);
+                expectSameRays(ref, batch, name);
+                for (int i = 0; i < c.first->getSize(); ++i)
+                    EXPECT_EQ((*c.first)[i]->optRadius, ref.radii[i]) << name << ", element " << i;
+            }
+        }
+        hwy::SetSupportedTargetsForTest(0);
     }
 }

@@ -20,6 +20,7 @@
 
 #include "lumivex/description.h"
 #include "lumivex/trace.h"
+#include "trace/kernels.h"
 
 namespace lumivex {
 
@@ -44,6 +45,11 @@ struct Job {
     std::atomic<std::size_t> nextChunk{0};
     std::atomic<std::size_t> done{0};
     std::atomic<bool> stop{false};
+    // The vector kernel of each element, where it has one (and none when
+    // the trace keeps whole beams).
+    std::vector<detail::SurfaceKernel> kernels;
+    std::vector<char> hasKernel;
+    bool anyKernel = false;
 };
 
 // One thread's elements and what it gathers.
@@ -52,14 +58,18 @@ struct Lane {
     std::vector<TElement*> elements;
     std::vector<std::pair<std::size_t, std::string>> messages;
     std::string error;  // a failure that is not a ray's (memory, ...)
+    std::unique_ptr<detail::RayBlock> block;  // the rays the kernels carry
 };
 
-// Traces the beam through the elements as TOpticalSystem::traceBeam does;
-// on a failure records the element and the message that would throw.
-void traceOne(const std::vector<TElement*>& elements, const TElement& behind, TBeam& beam,
-              std::size_t ray, int& failed, Lane& lane) {
+// Traces the beam through the elements from element `first` on as
+// TOpticalSystem::traceBeam does; on a failure records the element and the
+// message that would throw. An element's tracing depends only on the beam's
+// last node and the element behind, so a ray resumed at element i ends as
+// the ray traced from its start.
+void traceFrom(const std::vector<TElement*>& elements, int first, const TElement& behind,
+               TBeam& beam, std::size_t ray, int& failed, Lane& lane) {
     const int n = static_cast<int>(elements.size());
-    int i = 0;
+    int i = first;
     try {
         for (; i + 1 < n; ++i) elements[i]->traceBeam(beam, *elements[i + 1]);
         elements[n - 1]->traceBeam(beam, behind);
@@ -67,6 +77,99 @@ void traceOne(const std::vector<TElement*>& elements, const TElement& behind, TB
     } catch (const xmsg& e) {
         failed = i;
         lane.messages.emplace_back(ray, kDriverContext + e.message());
+    }
+}
+
+// Element i alone; false (and the failure recorded) when the ray fails there.
+bool traceElement(const std::vector<TElement*>& elements, int i, const TElement& behind,
+                  TBeam& beam, std::size_t ray, int& failed, Lane& lane) {
+    const int n = static_cast<int>(elements.size());
+    try {
+        elements[i]->traceBeam(beam, i + 1 < n ? *elements[i + 1] : behind);
+        return true;
+    } catch (const xmsg& e) {
+        failed = i;
+        lane.messages.emplace_back(ray, kDriverContext + e.message());
+        return false;
+    }
+}
+
+TBeamNode blockNode(const detail::RayBlock& b, std::size_t j) {
+    return TBeamNode(TVector(b.px[j], b.py[j], b.pz[j]), TVector(b.kx[j], b.ky[j], b.kz[j]),
+                     b.intensity[j], TVector(b.ex[j], b.ey[j], b.ez[j]), b.phase[j]);
+}
+
+void setBlockNode(detail::RayBlock& b, std::size_t j, const TBeamNode& node) {
+    b.px[j] = node.position.x;
+    b.py[j] = node.position.y;
+    b.pz[j] = node.position.z;
+    b.kx[j] = node.kVector.x;
+    b.ky[j] = node.kVector.y;
+    b.kz[j] = node.kVector.z;
+    b.ex[j] = node.polarization.x;
+    b.ey[j] = node.polarization.y;
+    b.ez[j] = node.polarization.z;
+    b.intensity[j] = node.intensity;
+    b.phase[j] = node.opticalPath;
+}
+
+// Traces the rays begin … end − 1 element by element: an element with a
+// kernel takes all the block's rays at once, any other element takes them
+// one by one. A ray a kernel hands back goes on alone through the scalar
+// code from that element on.
+void traceBlock(Job& job, std::size_t begin, std::size_t end, Lane& lane, TBeam& beam,
+                const TElement& behind) {
+    detail::RayBlock& b = *lane.block;
+    const std::size_t count = end - begin;
+    // Whole vectors of the widest kind: the lanes past the rays are not live.
+    const std::size_t padded = (count + 7) / 8 * 8;
+    for (std::size_t j = 0; j < padded; ++j) {
+        if (j < count) {
+            setBlockNode(b, j, job.nodes[begin + j]);
+            b.live[j] = 1.0;
+        } else {
+            setBlockNode(b, j, TBeamNode());
+            b.live[j] = 0.0;
+        }
+        b.handedBack[j] = 0.0;
+    }
+    const std::vector<TElement*>& elements = lane.elements;
+    const int n = static_cast<int>(elements.size());
+    for (int i = 0; i < n; ++i) {
+        if (job.hasKernel[i]) {
+            detail::traceSurfaceBlock(job.kernels[i], b, padded);
+            double& radius = elements[i]->optRadius;
+            for (std::size_t j = 0; j < count; ++j) {
+                if (b.live[j] != 0.0) {
+                    if (b.rho[j] > radius) radius = b.rho[j];
+                } else if (b.handedBack[j] != 0.0) {
+                    b.handedBack[j] = 0.0;
+                    const std::size_t r = begin + j;
+                    beam.clear();
+                    beam.addNode(blockNode(b, j));
+                    traceFrom(elements, i, behind, beam, r, job.failed[r], lane);
+                    job.nodes[r] = beam.getLast();
+                }
+            }
+        } else {
+            for (std::size_t j = 0; j < count; ++j) {
+                if (b.live[j] == 0.0) continue;
+                const std::size_t r = begin + j;
+                beam.clear();
+                beam.addNode(blockNode(b, j));
+                if (traceElement(elements, i, behind, beam, r, job.failed[r], lane)) {
+                    setBlockNode(b, j, beam.getLast());
+                } else {
+                    b.live[j] = 0.0;
+                    job.nodes[r] = beam.getLast();
+                }
+            }
+        }
+    }
+    for (std::size_t j = 0; j < count; ++j) {
+        if (b.live[j] == 0.0) continue;
+        job.nodes[begin + j] = blockNode(b, j);
+        job.failed[begin + j] = -1;
     }
 }
 
@@ -78,13 +181,24 @@ void traceChunk(Job& job, std::size_t chunk, Lane& lane, TBeam& scratch) {
     const std::size_t begin = chunk * job.chunkSize;
     const std::size_t end = std::min(job.rays, begin + job.chunkSize);
     std::size_t r = begin;
+    if (job.anyKernel) {
+        // A stopped trace ends after the block at hand.
+        if (!lane.block) lane.block.reset(new detail::RayBlock);
+        for (; r < end && !job.stop.load(std::memory_order_relaxed);) {
+            const std::size_t blockEnd = std::min(end, r + detail::kBlockRays);
+            traceBlock(job, r, blockEnd, lane, scratch, behind);
+            r = blockEnd;
+        }
+        job.done.fetch_add(r - begin, std::memory_order_relaxed);
+        return;
+    }
     // A stopped trace ends after the ray at hand, not after the chunk: rays
     // through a long rod take milliseconds each.
     for (; r < end && !job.stop.load(std::memory_order_relaxed); ++r) {
         TBeam& beam = job.beams ? job.beams[r] : scratch;
         beam.clear();
         beam.addNode(job.nodes[r]);
-        traceOne(lane.elements, behind, beam, r, job.failed[r], lane);
+        traceFrom(lane.elements, 0, behind, beam, r, job.failed[r], lane);
         job.nodes[r] = beam.getLast();
     }
     job.done.fetch_add(r - begin, std::memory_order_relaxed);
@@ -205,6 +319,18 @@ void traceRays(TOpticalSystem& system, TRayBatch& batch, const TTraceOptions& op
     job.chunkSize = std::max<std::size_t>(1, std::min<std::size_t>(1024, total / (16 * threads)));
     job.chunks = (total + job.chunkSize - 1) / job.chunkSize;
     if (threads > job.chunks) threads = static_cast<unsigned>(job.chunks);
+    // The vector kernels carry only last nodes, so a trace that keeps whole
+    // beams goes ray by ray.
+    job.kernels.resize(static_cast<std::size_t>(n));
+    job.hasKernel.assign(static_cast<std::size_t>(n), 0);
+    if (!options.keepNodes) {
+        const TElement behind(0.0);
+        for (int i = 0; i < n; ++i) {
+            const TElement& next = i + 1 < n ? *system[i + 1] : behind;
+            job.hasKernel[i] = detail::surfaceKernel(*system[i], next, batch.lambda, job.kernels[i]);
+            job.anyKernel = job.anyKernel || job.hasKernel[i];
+        }
+    }
 
     // Every lane traces through its own copies of the elements; a host's own
     // element class cannot be copied, so then the calling thread traces
@@ -242,6 +368,9 @@ void traceRays(TOpticalSystem& system, TRayBatch& batch, const TTraceOptions& op
                 if (!options.progress(done, total)) throw stoppedByHost(done, total);
             }
         }
+        // Rays fail in element order within a block; kept in ray order.
+        std::sort(lane.messages.begin(), lane.messages.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
         batch.messages = std::move(lane.messages);
         return;
     }

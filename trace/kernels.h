@@ -1,0 +1,67 @@
+// Vector kernels of the batch trace: many rays through one refracting
+// surface at a time, in the lanes of the widest vector unit the processor
+// has (chosen when the library runs, not when it is built).
+//
+// A kernel repeats the scalar tracing of the surface operation for operation
+// (the same sums in the same order, IEEE division and square root, nothing
+// fused), so every ray it carries ends with the bits TSurface::traceBeam
+// gives. A ray on which the scalar code would fail, or would take one of its
+// rare branches (a grazing or degenerate refraction, a search that does not
+// converge, a surface met from behind, a rim), is handed back untouched: the
+// batch then traces it through the element itself.
+#ifndef LUMIVEX_TRACE_KERNELS_H
+#define LUMIVEX_TRACE_KERNELS_H
+
+#include <cstddef>
+
+#include "lumivex/system.h"
+
+namespace lumivex {
+namespace detail {
+
+constexpr std::size_t kBlockRays = 256;
+
+// The rays of one block as structure of arrays. `live` is 1 for a ray the
+// kernels still carry, 0 otherwise; a kernel sets `handedBack` to 1 for a
+// ray it leaves (and clears its `live`), and `rho` to the ray's distance
+// from the axis at the surface for every ray it carried through.
+struct alignas(64) RayBlock {
+    double px[kBlockRays], py[kBlockRays], pz[kBlockRays];
+    double kx[kBlockRays], ky[kBlockRays], kz[kBlockRays];
+    double ex[kBlockRays], ey[kBlockRays], ez[kBlockRays];
+    double intensity[kBlockRays], phase[kBlockRays];
+    double live[kBlockRays], handedBack[kBlockRays], rho[kBlockRays];
+};
+
+enum class SurfaceShape { kPlane, kSphere, kConic, kEllipse, kHyperbola };
+
+// One surface as its kernel needs it: the shape's constants worked out once,
+// each as the scalar code computes it.
+struct SurfaceKernel {
+    SurfaceShape shape = SurfaceShape::kPlane;
+    double z0 = 0.0;
+    double n1 = 1.0, n2 = 1.0;   // the indices in front of and behind the surface
+    double ratio = 1.0;          // n1/n2
+    double normalT = 1.0;        // the transmittance at normal incidence
+    double phaseFactor = 0.0;    // 2π·n1
+    double wavelength = 1.0;
+    // Sphere: R, R². Conic: C, (1 + κ)·C·C, C·C·C, κ + 1, 2·C. Ellipse and
+    // hyperbola: a, b², a/b, −(a/b).
+    double c[5] = {0.0, 0.0, 0.0, 0.0, 0.0};
+};
+
+// Whether `element`, followed by `next`, has a kernel, and its constants.
+bool surfaceKernel(const TElement& element, const TElement& next, double wavelength,
+                   SurfaceKernel& kernel);
+
+// Carries the live rays among the first `count` (a multiple of 8, the rest
+// not live) through the surface.
+void traceSurfaceBlock(const SurfaceKernel& kernel, RayBlock& block, std::size_t count);
+
+// The instruction set the kernels run on ("AVX2", "SSE4", ...).
+const char* kernelTarget();
+
+}  // namespace detail
+}  // namespace lumivex
+
+#endif
