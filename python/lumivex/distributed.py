@@ -19,8 +19,9 @@ trace_to_dask
     ``trace(..., as_dask=True)``: the result stays on the workers as Dask
     arrays, for batches larger than the client's memory.
 
-A worker that dies costs only the chunks it held: the scheduler keeps every
-chunk's rays in its task and traces them again elsewhere.
+A worker that dies costs only the chunks it held: numpy rays are sent again
+from the client's arrays, the blocks of Dask array inputs are recomputed by
+the scheduler.
 """
 
 import hashlib
@@ -40,9 +41,12 @@ __all__ = ["trace", "trace_to_dask", "DistributedTraceResult", "DaskTraceResult"
 # large enough that the few milliseconds a task costs the scheduler and the
 # worker vanish, small enough that a batch of 10^7 rays is ~80 tasks, which
 # balance over workers of unequal speed and lose little when a worker dies.
-# Measured (bench/dask_bench.py --chunks, 10^6 rays, two workers on a
-# loaded 2-core machine): 0.60, 0.90 and 0.43 M rays/s at 2^16, 2^17 and
-# 2^18 rays per chunk, 0.6 or less elsewhere from 2^15 to 2^20.
+# It also keeps each result frame (11.5 MB) under the 32 MB up to which
+# glibc learns to keep freed blocks for reuse; larger frames are fresh
+# pages from the kernel every time, zeroed, and that zeroing, not moving
+# the bytes, was most of what distribution cost. Measured on 10^7 rays, two
+# workers on a 2-core machine with glibc keeping its blocks: 3.8 s at both
+# 2^17 and 2^19 rays per chunk.
 DEFAULT_CHUNK_SIZE = 1 << 17
 
 # How many chunks of a numpy batch are in flight per worker thread: one
@@ -336,10 +340,9 @@ def trace(system, positions, directions, *, wavelength, polarizations=None, inte
     client : distributed.Client, optional
         By default the current client (``distributed.get_client()``).
     chunk_size : int, optional
-        Rays per task; by default ``DEFAULT_CHUNK_SIZE`` (2^17, the fastest
-        measured on two workers: large enough that the cost per task
-        vanishes, small enough to balance and to lose little to a dead
-        worker). With Dask
+        Rays per task; by default ``DEFAULT_CHUNK_SIZE`` (2^17: large
+        enough that the cost per task vanishes, small enough to balance and
+        to lose little to a dead worker). With Dask
         array inputs and no chunk_size, their own row chunks are kept.
     as_dask : bool
         Return a ``DaskTraceResult`` (nothing is traced until it is
@@ -362,10 +365,12 @@ def trace(system, positions, directions, *, wavelength, polarizations=None, inte
 
     Notes
     -----
-    Numpy inputs are sent chunk by chunk, a few chunks per worker thread in
-    flight, each inside its task so that the scheduler can trace it again
-    elsewhere if its worker dies. Dask array inputs are never gathered on
-    the client: each chunk's task reads their blocks where they are.
+    Numpy inputs are sent chunk by chunk straight to the worker that traces
+    them, a few chunks per worker thread in flight, and the results come
+    straight back into the arrays returned; a chunk whose worker dies is
+    sent again from the client's arrays. Dask array inputs are never
+    gathered on the client: each chunk's task reads their blocks where they
+    are.
     """
     key, text = _description(system)
     if not (wavelength > 0.0 and np.isfinite(wavelength)):
