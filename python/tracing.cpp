@@ -107,7 +107,7 @@ std::vector<double> defaultPolarizations(const double* k, py::ssize_t n) {
 // each keeping the batch alive through a capsule.
 struct TraceResult {
     std::shared_ptr<TRayBatch> batch;
-    py::array position, direction, polarization, intensity, phase, ok, failed_element;
+    py::array nodes, position, direction, polarization, intensity, phase, ok, failed_element;
 
     std::size_t index(py::ssize_t i) const {
         const auto n = static_cast<py::ssize_t>(batch->size());
@@ -140,6 +140,10 @@ TraceResult makeResult(std::shared_ptr<TRayBatch> batch) {
         readOnly(a);
         return a;
     };
+    // All eleven doubles of each last node in one contiguous buffer: what a
+    // host that ships results elsewhere sends without repacking them.
+    r.nodes = py::array_t<double>({n, py::ssize_t(11)}, {stride, py::ssize_t(sizeof(double))}, nodes, owner);
+    readOnly(r.nodes);
     r.position = columns(offsetof(TBeamNode, position));
     r.direction = columns(offsetof(TBeamNode, kVector));
     r.polarization = columns(offsetof(TBeamNode, polarization));
@@ -368,9 +372,13 @@ ok : ndarray of bool, shape (N,)
 failed_element : ndarray of int32, shape (N,)
     The element a ray failed at; -1 when it did not fail.
 wavelength : float
+nodes : ndarray, shape (N, 11)
+    The last nodes whole, one contiguous array: position, direction,
+    polarization, intensity, phase; the arrays above are its columns.
 
 The arrays are read-only views of the traced nodes, not copies.
 )")
+        .def_readonly("nodes", &TraceResult::nodes)
         .def_readonly("position", &TraceResult::position)
         .def_readonly("direction", &TraceResult::direction)
         .def_readonly("polarization", &TraceResult::polarization)

@@ -19,8 +19,9 @@ trace_to_dask
     ``trace(..., as_dask=True)``: the result stays on the workers as Dask
     arrays, for batches larger than the client's memory.
 
-A worker that dies costs only the chunks it held: the scheduler keeps every
-chunk's rays in its task and traces them again elsewhere.
+A worker that dies costs only the chunks it held: numpy rays are sent again
+from the client's arrays, the blocks of Dask array inputs are recomputed by
+the scheduler.
 """
 
 import hashlib
@@ -40,9 +41,12 @@ __all__ = ["trace", "trace_to_dask", "DistributedTraceResult", "DaskTraceResult"
 # large enough that the few milliseconds a task costs the scheduler and the
 # worker vanish, small enough that a batch of 10^7 rays is ~80 tasks, which
 # balance over workers of unequal speed and lose little when a worker dies.
-# Measured (bench/dask_bench.py --chunks, 10^6 rays, two workers on a
-# loaded 2-core machine): 0.60, 0.90 and 0.43 M rays/s at 2^16, 2^17 and
-# 2^18 rays per chunk, 0.6 or less elsewhere from 2^15 to 2^20.
+# It also keeps each result frame (11.5 MB) under the 32 MB up to which
+# glibc learns to keep freed blocks for reuse; larger frames are fresh
+# pages from the kernel every time, zeroed, and that zeroing, not moving
+# the bytes, was most of what distribution cost. Measured on 10^7 rays, two
+# workers on a 2-core machine with glibc keeping its blocks: 3.8 s at both
+# 2^17 and 2^19 rays per chunk.
 DEFAULT_CHUNK_SIZE = 1 << 17
 
 # How many chunks of a numpy batch are in flight per worker thread: one
@@ -82,7 +86,11 @@ def _system(key, text):
 
 
 def _trace_chunk(key, text, wavelength, start, positions, directions, polarizations, intensities, phases):
-    """Traces one chunk on a worker: (records, {row in chunk: message})."""
+    """Traces one chunk on a worker: (nodes (n, 11), failed elements, {row in chunk: message}).
+
+    The nodes go back as the traced batch's own buffer, not repacked: a
+    contiguous array travels as one out-of-band frame.
+    """
     system = _system(key, text)
     try:
         r = system.trace(positions, directions, wavelength=wavelength, polarizations=polarizations,
@@ -90,15 +98,21 @@ def _trace_chunk(key, text, wavelength, start, positions, directions, polarizati
     except ValueError as e:
         # Row numbers in the message count from the chunk's first ray.
         raise ValueError(f"{e} (in the chunk of rays from {start})") from None
-    out = np.empty(len(r), RECORD)
-    out["position"] = r.position
-    out["direction"] = r.direction
-    out["polarization"] = r.polarization
-    out["intensity"] = r.intensity
-    out["phase"] = r.phase
-    out["failed_element"] = r.failed_element
-    messages = {int(i): r.message(int(i)) for i in np.flatnonzero(r.failed_element >= 0)}
-    return out, messages
+    failed = r.failed_element
+    messages = {int(i): r.message(int(i)) for i in np.flatnonzero(failed >= 0)}
+    return r.nodes, failed, messages
+
+
+def _records(nodes, failed):
+    """The RECORD array of these nodes and failed elements (a copy)."""
+    out = np.empty(len(failed), RECORD)
+    out["position"] = nodes[:, 0:3]
+    out["direction"] = nodes[:, 3:6]
+    out["polarization"] = nodes[:, 6:9]
+    out["intensity"] = nodes[:, 9]
+    out["phase"] = nodes[:, 10]
+    out["failed_element"] = failed
+    return out
 
 
 # ------------------------------------------------------------------ results
@@ -107,12 +121,15 @@ class DistributedTraceResult:
     """The rays of one distributed trace, gathered on the client.
 
     It reads like ``lumivex.TraceResult``: the same attributes and
-    ``message(i)``, but the arrays are views of one record array assembled
-    here rather than of the traced nodes, and ``beam(i)`` is not available
-    (a distributed trace keeps only each ray's last node).
+    ``message(i)``, the arrays read-only views of one (N, 11) array of last
+    nodes assembled here, but ``beam(i)`` is not available (a distributed
+    trace keeps only each ray's last node).
 
     Attributes
     ----------
+    nodes : ndarray, shape (N, 11)
+        Each ray's last node: position, direction, polarization, intensity,
+        phase.
     position, direction, polarization : ndarray, shape (N, 3)
     intensity, phase : ndarray, shape (N,)
     ok : ndarray of bool, shape (N,)
@@ -120,28 +137,36 @@ class DistributedTraceResult:
         -1 when the ray did not fail.
     wavelength : float
     records : ndarray of RECORD, shape (N,)
-        All of the above in one array.
+        All of the above in one record array, made (copied) when asked for.
     """
 
-    def __init__(self, records, messages, wavelength):
-        self.records = records
+    def __init__(self, nodes, failed, messages, wavelength):
+        self.nodes = nodes
         self._messages = messages
         self.wavelength = float(wavelength)
-        for name in ("position", "direction", "polarization", "intensity", "phase", "failed_element"):
-            column = records[name]
-            column.flags.writeable = False
-            setattr(self, name, column)
-        self.ok = self.failed_element < 0
+        for a in (nodes, failed):
+            a.flags.writeable = False
+        self.position = nodes[:, 0:3]
+        self.direction = nodes[:, 3:6]
+        self.polarization = nodes[:, 6:9]
+        self.intensity = nodes[:, 9]
+        self.phase = nodes[:, 10]
+        self.failed_element = failed
+        self.ok = failed < 0
         self.ok.flags.writeable = False
 
     nodes_kept = False
 
+    @property
+    def records(self):
+        return _records(self.nodes, self.failed_element)
+
     def __len__(self):
-        return len(self.records)
+        return len(self.failed_element)
 
     def message(self, i):
         """Why ray i failed; '' when it did not."""
-        n = len(self.records)
+        n = len(self)
         if not -n <= i < n:
             raise IndexError("ray index out of range")
         return self._messages.get(int(i) % n, "")
@@ -159,26 +184,32 @@ class DaskTraceResult:
 
     Attributes
     ----------
+    nodes : dask.array.Array, shape (N, 11)
     position, direction, polarization : dask.array.Array, shape (N, 3)
     intensity, phase, ok, failed_element : dask.array.Array, shape (N,)
     records : dask.array.Array of RECORD, shape (N,)
     wavelength : float
     """
 
-    def __init__(self, records, messages, wavelength):
-        self.records = records
+    def __init__(self, nodes, failed, messages, wavelength):
+        self.nodes = nodes
         self._messages = messages  # one Delayed per chunk
         self.wavelength = float(wavelength)
-        self.position = records["position"]
-        self.direction = records["direction"]
-        self.polarization = records["polarization"]
-        self.intensity = records["intensity"]
-        self.phase = records["phase"]
-        self.failed_element = records["failed_element"]
-        self.ok = self.failed_element < 0
+        self.position = nodes[:, 0:3]
+        self.direction = nodes[:, 3:6]
+        self.polarization = nodes[:, 6:9]
+        self.intensity = nodes[:, 9]
+        self.phase = nodes[:, 10]
+        self.failed_element = failed
+        self.ok = failed < 0
+
+    @property
+    def records(self):
+        import dask.array as da
+        return da.map_blocks(_records, self.nodes, self.failed_element, dtype=RECORD, drop_axis=1)
 
     def __len__(self):
-        return int(self.records.shape[0])
+        return int(self.failed_element.shape[0])
 
     def message(self, i):
         """Why ray i failed; '' when it did not.
@@ -190,21 +221,22 @@ class DaskTraceResult:
         if not -n <= i < n:
             raise IndexError("ray index out of range")
         i = int(i) % n
-        starts = np.cumsum((0,) + self.records.chunks[0])
+        starts = np.cumsum((0,) + self.failed_element.chunks[0])
         chunk = int(np.searchsorted(starts, i, side="right")) - 1
         return self._messages[chunk].compute().get(i - int(starts[chunk]), "")
 
     def persist(self, **kwargs):
         """Traces now and keeps the chunks (and their messages) on the workers."""
         import dask
-        records, *messages = dask.persist(self.records, *self._messages, **kwargs)
-        return DaskTraceResult(records, messages, self.wavelength)
+        nodes, failed, *messages = dask.persist(self.nodes, self.failed_element, *self._messages, **kwargs)
+        return DaskTraceResult(nodes, failed, messages, self.wavelength)
 
     def compute(self, **kwargs):
         """Traces and gathers the whole result on the client."""
         import dask
-        records, *messages = dask.compute(self.records, *self._messages, **kwargs)
-        return DistributedTraceResult(records, _merge(messages, self.records.chunks[0]), self.wavelength)
+        nodes, failed, *messages = dask.compute(self.nodes, self.failed_element, *self._messages, **kwargs)
+        return DistributedTraceResult(nodes, failed, _merge(messages, self.failed_element.chunks[0]),
+                                      self.wavelength)
 
     def __repr__(self):
         return f"DaskTraceResult({len(self)} rays in {len(self._messages)} chunks)"
@@ -308,10 +340,9 @@ def trace(system, positions, directions, *, wavelength, polarizations=None, inte
     client : distributed.Client, optional
         By default the current client (``distributed.get_client()``).
     chunk_size : int, optional
-        Rays per task; by default ``DEFAULT_CHUNK_SIZE`` (2^17, the fastest
-        measured on two workers: large enough that the cost per task
-        vanishes, small enough to balance and to lose little to a dead
-        worker). With Dask
+        Rays per task; by default ``DEFAULT_CHUNK_SIZE`` (2^17: large
+        enough that the cost per task vanishes, small enough to balance and
+        to lose little to a dead worker). With Dask
         array inputs and no chunk_size, their own row chunks are kept.
     as_dask : bool
         Return a ``DaskTraceResult`` (nothing is traced until it is
@@ -334,10 +365,12 @@ def trace(system, positions, directions, *, wavelength, polarizations=None, inte
 
     Notes
     -----
-    Numpy inputs are sent chunk by chunk, a few chunks per worker thread in
-    flight, each inside its task so that the scheduler can trace it again
-    elsewhere if its worker dies. Dask array inputs are never gathered on
-    the client: each chunk's task reads their blocks where they are.
+    Numpy inputs are sent chunk by chunk straight to the worker that traces
+    them, a few chunks per worker thread in flight, and the results come
+    straight back into the arrays returned; a chunk whose worker dies is
+    sent again from the client's arrays. Dask array inputs are never
+    gathered on the client: each chunk's task reads their blocks where they
+    are.
     """
     key, text = _description(system)
     if not (wavelength > 0.0 and np.isfinite(wavelength)):
@@ -349,24 +382,23 @@ def trace(system, positions, directions, *, wavelength, polarizations=None, inte
         if not lazy:
             arrays[0] = da.from_array(arrays[0], chunks=(_chunk_size(chunk_size), 3))
         if n == 0:
-            empty = da.from_array(np.empty(0, RECORD))
-            return DaskTraceResult(empty, [], wavelength)
+            return DaskTraceResult(da.from_array(np.empty((0, 11))), da.from_array(np.empty(0, np.int32)), [],
+                                   wavelength)
         rows, chunks = _lazy_chunks(arrays, n, chunk_size if chunk_size is None else _chunk_size(chunk_size))
         return _as_dask(key, text, wavelength, rows, chunks)
     if client is None:
         client = _current_client()
     if n == 0:
-        return DistributedTraceResult(np.empty(0, RECORD), {}, wavelength)
+        return DistributedTraceResult(np.empty((0, 11)), np.empty(0, np.int32), {}, wavelength)
+    gathered = _Gathered(n)
     if lazy:
+        import dask
         rows, chunks = _lazy_chunks(arrays, n, chunk_size if chunk_size is None else _chunk_size(chunk_size))
-        tasks = _delayed_tasks(client, key, text, wavelength, chunks)
-        window = None
+        gathered.from_graph(client, [(start, client.compute(dask.delayed(_trace_chunk, pure=False)(
+            key, text, wavelength, start, *blocks))) for start, blocks in chunks])
     else:
-        size = _chunk_size(chunk_size)
-        tasks = ((s, [None if a is None else a[s:s + size] for a in arrays]) for s in range(0, n, size))
-        threads = sum(client.nthreads().values()) or 1
-        window = _IN_FLIGHT_PER_THREAD * threads
-    return _gather(client, key, text, wavelength, n, tasks, window)
+        _Sender(client, key, text, wavelength, arrays, _chunk_size(chunk_size)).run(gathered)
+    return DistributedTraceResult(gathered.nodes, gathered.failed, gathered.messages, wavelength)
 
 
 def trace_to_dask(system, positions, directions, *, wavelength, polarizations=None, intensities=None,
@@ -379,61 +411,130 @@ def trace_to_dask(system, positions, directions, *, wavelength, polarizations=No
 def _as_dask(key, text, wavelength, rows, chunks):
     import dask
     import dask.array as da
-    records, messages = [], []
+    nodes, failed, messages = [], [], []
     for (start, blocks), size in zip(chunks, rows):
         name = f"lumivex-trace-{key[:12]}-{dask.base.tokenize(key, wavelength, start, *blocks)}"
         traced = dask.delayed(_trace_chunk, pure=True)(key, text, wavelength, start, *blocks,
                                                        dask_key_name=name)
-        records.append(da.from_delayed(dask.delayed(operator.getitem)(traced, 0), (size,), RECORD))
-        messages.append(dask.delayed(operator.getitem)(traced, 1))
-    return DaskTraceResult(da.concatenate(records), messages, wavelength)
+        nodes.append(da.from_delayed(dask.delayed(operator.getitem)(traced, 0), (size, 11), np.float64))
+        failed.append(da.from_delayed(dask.delayed(operator.getitem)(traced, 1), (size,), np.int32))
+        messages.append(dask.delayed(operator.getitem)(traced, 2))
+    return DaskTraceResult(da.concatenate(nodes), da.concatenate(failed), messages, wavelength)
 
 
-def _delayed_tasks(client, key, text, wavelength, chunks):
-    import dask
-    for start, blocks in chunks:
-        yield start, client.compute(dask.delayed(_trace_chunk, pure=False)(key, text, wavelength, start, *blocks))
+class _Gathered:
+    """The traced chunks, written in place into one result as they come back."""
+
+    def __init__(self, n):
+        self.nodes = np.empty((n, 11))
+        self.failed = np.empty(n, np.int32)
+        self.messages = {}
+
+    def put(self, start, traced):
+        nodes, failed, found = traced
+        m = len(failed)
+        self.nodes[start:start + m] = nodes
+        self.failed[start:start + m] = failed
+        self.messages.update((start + i, text) for i, text in found.items())
+
+    def from_graph(self, client, futures):
+        """Gathers the chunks of a Dask graph (the scheduler traces lost ones again)."""
+        from distributed import as_completed
+        starts = {future.key: start for start, future in futures}
+        for future in as_completed([future for _, future in futures]):
+            # Straight from the worker that holds it, not through the scheduler.
+            self.put(starts[future.key], client.gather(future, direct=True))
+            future.release()
 
 
-def _gather(client, key, text, wavelength, n, tasks, window):
-    """Assembles the chunks in one record array as they come back."""
-    from distributed import as_completed
-    out = np.empty(n, RECORD)
-    messages = {}
-    starts = {}
-    pending = iter(tasks)
+class _Sender:
+    """Numpy chunks sent straight from the client to the workers.
 
-    def submit():
+    Each chunk's rays are scattered to the least loaded worker and traced
+    there by a task that depends on them, so they cross the network once
+    rather than through the scheduler, and its result is fetched from that
+    worker. A few chunks per worker thread are in flight, each its own
+    coroutine on the client's event loop, so that sending, tracing and
+    fetching overlap instead of taking turns. A worker that dies loses the
+    rays it held, and the task that needed them is cancelled; the client
+    sends them again from its own arrays.
+    """
+
+    def __init__(self, client, key, text, wavelength, arrays, size):
+        self.client = client
+        self.key, self.text, self.wavelength = key, text, wavelength
+        self.arrays, self.size = arrays, size
+        self.threads = {}
+        self.load = {}  # chunks in flight, by worker
+
+    def run(self, gathered):
+        self.client.sync(self._run, gathered)
+
+    async def _refresh(self):
+        threads = await self.client.nthreads(asynchronous=True)
+        self.threads = {w: max(int(t), 1) for w, t in threads.items()}
+        self.load = {w: self.load.get(w, 0) for w in self.threads}
+
+    async def _run(self, gathered):
+        import asyncio
+        await self._refresh()
+        pending = list(range(0, len(gathered.failed), self.size))[::-1]
+        window = _IN_FLIGHT_PER_THREAD * max(sum(self.threads.values()), 1)
+
+        async def slot():
+            while pending:
+                start = pending.pop()
+                gathered.put(start, await self._trace(start))
+
+        slots = [asyncio.ensure_future(slot()) for _ in range(min(window, len(pending)))]
         try:
-            start, chunk = next(pending)
-        except StopIteration:
-            return None
-        if window is None:
-            future = chunk  # already a future of the Dask graph
-        else:
-            # The chunk rides in its task on purpose (the scheduler can trace it
-            # again if its worker dies), so Dask's advice to scatter it is moot.
-            with warnings.catch_warnings():
-                warnings.filterwarnings("ignore", message="Large object")
-                future = client.submit(_trace_chunk, key, text, wavelength, start, *chunk, pure=False)
-        starts[future.key] = start
-        return future
+            done, _ = await asyncio.wait(slots, return_when=asyncio.FIRST_EXCEPTION)
+            for s in done:
+                s.result()  # raises what a chunk raised
+        finally:
+            for s in slots:
+                s.cancel()
 
-    first = []
-    while window is None or len(first) < window:
-        future = submit()
-        if future is None:
-            break
-        first.append(future)
-    running = as_completed(first)
-    for future in running:
-        records, found = future.result()
-        start = starts.pop(future.key)
-        out[start:start + len(records)] = records
-        messages.update((start + i, m) for i, m in found.items())
-        future.release()
-        del records, found
-        following = submit()
-        if following is not None:
-            running.add(following)
-    return DistributedTraceResult(out, messages, wavelength)
+    async def _trace(self, start):
+        """One chunk's traced (nodes, failed, messages), sent again as often as its worker dies."""
+        from distributed import CancelledError
+        chunk = [None if a is None else a[start:start + self.size] for a in self.arrays]
+        while True:
+            future, worker = await self._submit(start, chunk)
+            try:
+                return await self.client.gather(future, direct=True, asynchronous=True)
+            except CancelledError:
+                # Scattered rays die with their worker, and so does the task
+                # that needed them: only the client still has them.
+                await self._refresh()
+            finally:
+                future.release()
+                if worker in self.load:
+                    self.load[worker] -= 1
+
+    async def _submit(self, start, chunk):
+        for _ in range(3):
+            if not self.threads:
+                await self._refresh()
+            if not self.threads:
+                break
+            worker = min(self.threads, key=lambda w: self.load[w] / self.threads[w])
+            try:
+                rays = await self.client.scatter([a for a in chunk if a is not None], workers=[worker],
+                                                 direct=True, hash=False, timeout=5, asynchronous=True)
+            except Exception:
+                # Gone or paused since the client last asked: choose again.
+                self.threads.pop(worker, None)
+                await self._refresh()
+                continue
+            it = iter(rays)
+            args = [None if a is None else next(it) for a in chunk]
+            self.load[worker] += 1
+            return self.client.submit(_trace_chunk, self.key, self.text, self.wavelength, start, *args,
+                                      pure=False, workers=[worker]), worker
+        # No worker to send the rays to (yet, with an adaptive cluster): they
+        # ride in the task, for the scheduler to hand to the first worker.
+        with warnings.catch_warnings():
+            warnings.filterwarnings("ignore", message="Large object")
+            return self.client.submit(_trace_chunk, self.key, self.text, self.wavelength, start, *chunk,
+                                      pure=False), None

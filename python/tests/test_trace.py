@@ -55,6 +55,9 @@ def test_results_view_the_traced_nodes(singlet):
     r = singlet.trace(p.astype(np.float32).tolist(), k[::1], wavelength=5e-4)
     assert r.position.base is not None and r.position.strides == (88, 8)
     assert r.intensity.strides == (88,) and not r.position.flags.writeable
+    # The whole nodes in one C-contiguous buffer, the columns views into it.
+    assert r.nodes.shape == (1000, 11) and r.nodes.flags.c_contiguous and not r.nodes.flags.writeable
+    assert np.shares_memory(r.nodes, r.phase) and np.array_equal(r.nodes[:, 3:6], r.direction)
     position = r.position
     del r
     assert np.all(np.isfinite(position))  # the view keeps the batch alive
