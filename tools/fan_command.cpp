@@ -20,17 +20,9 @@ namespace {
 
 constexpr double kRadians = 3.141592653589793 / 180.0;
 
-struct FanCommandOptions {
-    std::string file;
-    std::string output = "fan.svg";
-    std::vector<double> fields{0.0};
+struct FanCommandOptions : AnalysisOptions {
+    FanCommandOptions() : AnalysisOptions("fan.svg") {}
     int rays = 21;
-    double imageZ = std::numeric_limits<double>::quiet_NaN();
-    double wavelength = std::numeric_limits<double>::quiet_NaN();  // the loader decides
-    int threads = 0;
-    std::string csvFile;
-    bool json = false;
-    std::string unit = "mm";
 };
 
 // NaN (a failed ray) is JSON's null.
@@ -117,25 +109,8 @@ void addFanCommand(CLI::App& app) {
     auto options = std::make_shared<FanCommandOptions>();
     CLI::App* command = app.add_subcommand(
         "fan", "Transverse ray fans and OPD fans at field angles, as a table and an SVG");
-    addFileArgument(*command, options->file);
-    command->add_option("-o,--output", options->output, "SVG file to write ('-': standard output)")
-        ->capture_default_str();
-    allow(command->add_option("--fields", options->fields, "Field angles in degrees: 0,2.5,5")
-              ->delimiter(',')
-              ->capture_default_str(),
-          Allowed::between(-89.0, 89.0));
+    addAnalysisOptions(*command, *options, "Also write the fans as CSV");
     addRaysOption(*command, options->rays, 2, "Rays across the pupil in each fan");
-    allow(command->add_option("--image-z", options->imageZ,
-                              "z of the image plane (default: the paraxial focus)"),
-          Allowed::finite());
-    addWavelengthOption(*command, options->wavelength,
-                        "Wavelength in the description's length unit (default: 5.5e-4, 550 nm in mm; for "
-                        "a .zmx file its primary wavelength)");
-    addThreadsOption(*command, options->threads);
-    command->add_option("--csv", options->csvFile, "Also write the fans as CSV");
-    command->add_flag("--json", options->json, "Print the numbers as JSON instead");
-    command->add_option("--unit", options->unit, "Length unit named on the figure's axes")
-        ->capture_default_str();
     command->callback([options] { runFan(*options); });
 }
 

@@ -123,4 +123,25 @@ CLI::Option* addThreadsOption(CLI::App& command, int& threads) {
                  Allowed::whole(0, 4096));
 }
 
+void addAnalysisOptions(CLI::App& command, AnalysisOptions& options, const std::string& csvHelp) {
+    addFileArgument(command, options.file);
+    command.add_option("-o,--output", options.output, "SVG file to write ('-': standard output)")
+        ->capture_default_str();
+    allow(command.add_option("--fields", options.fields, "Field angles in degrees: 0,2.5,5")
+              ->delimiter(',')
+              ->capture_default_str(),
+          Allowed::between(-89.0, 89.0));
+    allow(command.add_option("--image-z", options.imageZ,
+                             "z of the image plane (default: the paraxial focus)"),
+          Allowed::finite());
+    addWavelengthOption(command, options.wavelength,
+                        "Wavelength in the description's length unit (default: 5.5e-4, 550 nm in "
+                        "mm; for a .zmx file its primary wavelength)");
+    addThreadsOption(command, options.threads);
+    command.add_option("--csv", options.csvFile, csvHelp);
+    command.add_flag("--json", options.json, "Print the numbers as JSON instead");
+    command.add_option("--unit", options.unit, "Length unit named on the figure's axes")
+        ->capture_default_str();
+}
+
 }  // namespace lumivex::cli

@@ -4,7 +4,10 @@
 #ifndef LUMIVEX_TOOLS_OPTIONS_H
 #define LUMIVEX_TOOLS_OPTIONS_H
 
+#include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -47,6 +50,23 @@ CLI::Option* addWavelengthOption(CLI::App& command, double& wavelength, const st
 CLI::Option* addStartZOption(CLI::App& command, double& startZ, const std::string& help);
 // --threads, the threads a command traces on (0: every core).
 CLI::Option* addThreadsOption(CLI::App& command, int& threads);
+
+// What the analysis commands (spot, fan) share: the description, the figure,
+// the fields, the image plane, the wavelength, the threads and the outputs.
+struct AnalysisOptions {
+    explicit AnalysisOptions(std::string figure) : output(std::move(figure)) {}
+    std::string file;
+    std::string output;
+    std::vector<double> fields{0.0};
+    double imageZ = std::numeric_limits<double>::quiet_NaN();
+    double wavelength = std::numeric_limits<double>::quiet_NaN();  // the loader decides
+    int threads = 0;
+    std::string csvFile;
+    bool json = false;
+    std::string unit = "mm";
+};
+// Adds those options; `csvHelp` says what the CSV holds.
+void addAnalysisOptions(CLI::App& command, AnalysisOptions& options, const std::string& csvHelp);
 
 }  // namespace lumivex::cli
 

@@ -20,18 +20,10 @@ namespace {
 
 constexpr double kRadians = 3.141592653589793 / 180.0;
 
-struct SpotOptions {
-    std::string file;
-    std::string output = "spot.svg";
-    std::vector<double> fields{0.0};
+struct SpotOptions : AnalysisOptions {
+    SpotOptions() : AnalysisOptions("spot.svg") {}
     int rings = 6;
-    double imageZ = std::numeric_limits<double>::quiet_NaN();
     bool throughFocus = false;
-    double wavelength = std::numeric_limits<double>::quiet_NaN();  // the loader decides
-    int threads = 0;
-    std::string csvFile;
-    bool json = false;
-    std::string unit = "mm";
 };
 
 // A failure of the analysis itself (no focus, a chief ray that fails).
@@ -151,29 +143,12 @@ void addSpotCommand(CLI::App& app) {
     auto options = std::make_shared<SpotOptions>();
     CLI::App* command = app.add_subcommand(
         "spot", "Spot diagrams at field angles, with paraxial data, as a table and an SVG");
-    addFileArgument(*command, options->file);
-    command->add_option("-o,--output", options->output, "SVG file to write ('-': standard output)")
-        ->capture_default_str();
-    allow(command->add_option("--fields", options->fields, "Field angles in degrees: 0,2.5,5")
-              ->delimiter(',')
-              ->capture_default_str(),
-          Allowed::between(-89.0, 89.0));
+    addAnalysisOptions(*command, *options, "Also write every ray's point as CSV");
     allow(command->add_option("--rings", options->rings, "Rings of the hexapolar pupil")
               ->capture_default_str(),
           Allowed::whole(1, 1000));
-    allow(command->add_option("--image-z", options->imageZ,
-                              "z of the image plane (default: the paraxial focus)"),
-          Allowed::finite());
     command->add_flag("--through-focus", options->throughFocus,
                       "Also the RMS radius on the axis through focus, and its least");
-    addWavelengthOption(*command, options->wavelength,
-                        "Wavelength in the description's length unit (default: 5.5e-4, 550 nm in mm; for "
-                        "a .zmx file its primary wavelength)");
-    addThreadsOption(*command, options->threads);
-    command->add_option("--csv", options->csvFile, "Also write every ray's point as CSV");
-    command->add_flag("--json", options->json, "Print the numbers as JSON instead");
-    command->add_option("--unit", options->unit, "Length unit named on the figure's axes")
-        ->capture_default_str();
     command->callback([options] { runSpot(*options); });
 }
 
