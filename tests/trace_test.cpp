@@ -201,8 +201,8 @@ TEST(TraceRays, ProgressReturningFalseStopsTheTrace) {
 namespace {
 
 // Every kind that has a vector kernel, one after the other, some of them
-// steep enough to fail rays: the conics and the sphere from the element
-// systems, a slab met at normal incidence by the axial rays, and the glass
+// steep enough to fail rays: the conics, the sphere and two even aspheres
+// (one with a conic part, one on a plane), a slab met at normal incidence by the axial rays, and the glass
 // ends at a slab into air.
 std::unique_ptr<TOpticalSystem> kernelSystem() {
     auto system = std::make_unique<TOpticalSystem>(12.0);
@@ -210,7 +210,10 @@ std::unique_ptr<TOpticalSystem> kernelSystem() {
     system->addElement(new TSphericalLens(1.0, complex(1.5, 0.0), 0.0, -8.0));
     system->addElement(new TLens(3.0, complex(1.0, 0.0), 0.0, 1.0, 20.0));
     system->addElement(new TGeneralLens(6.0, complex(1.6, 0.0), 0.0, -12.0, -0.5));
+    system->addElement(new TEvenAsphere(7.0, complex(1.55, 0.0), 0.0, -15.0, -0.8,
+                                        {2e-4, -3e-6, 1e-8}));
     system->addElement(new TEllipticalLens(8.0, complex(1.0, 0.0), 0.0, 6.0, 7.0));
+    system->addElement(new TEvenAsphere(10.0, complex(1.45, 0.0), 0.0, 0.0, 0.0, {-1e-3, 5e-6}));
     system->addElement(new THyperbolicLens(12.0, complex(1.5, 0.0), 0.0, 5.0, 4.0));
     system->addElement(new TSphericalLens(14.0, complex(1.0, 0.0), 0.0, 30.0));
     system->addElement(new TSlab(20.0, complex(1.5, 0.0)));
@@ -248,6 +251,12 @@ TEST(TraceRays, VectorKernelsGiveTraceBeamsBitsOnEveryInstructionSet) {
     }
     std::vector<std::pair<std::unique_ptr<TOpticalSystem>, std::vector<TBeamNode>>> cases;
     cases.emplace_back(kernelSystem(), randomRays(3000));
+    for (int i = 0; i + 1 < cases[0].first->getSize(); ++i) {
+        detail::SurfaceKernel kernel;
+        EXPECT_TRUE(detail::surfaceKernel(*(*cases[0].first)[i], *(*cases[0].first)[i + 1],
+                                          kWavelength, kernel))
+            << "element " << i;
+    }
     for (int kind = 0; kind <= 5; ++kind) {
         std::string name;
         cases.emplace_back(elementSystem(kind, name), elementRays(600));

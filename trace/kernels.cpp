@@ -50,6 +50,7 @@ struct Shape {
                 arg = hn::Sub(hn::Set(d, s.c[1]), hn::Mul(rho, rho));
                 break;
             case SurfaceShape::kConic:  // 1 − (1 + κ)·C·C·ρ·ρ
+            case SurfaceShape::kEvenAsphere:
                 arg = hn::Sub(hn::Set(d, 1.0), hn::Mul(hn::Mul(hn::Set(d, s.c[1]), rho), rho));
                 break;
             case SurfaceShape::kEllipse:  // b² − ρ²
@@ -63,7 +64,53 @@ struct Shape {
         return hn::Sqrt(arg);
     }
 
+    // Horner in ρ² = s over the coefficients, from the last: α1 + s·(α2 + …).
+    static V horner(D d, const double* a, V s2) {
+        V sum = hn::Zero(d);
+        for (int i = 7; i >= 0; --i) sum = hn::Add(hn::Mul(sum, s2), hn::Set(d, a[i]));
+        return sum;
+    }
+
+    // The even asphere's sag, as TEvenAsphere::heightFunction: the conic of
+    // ρ = sqrt(s) plus s·(α1 + s·(α2 + …)).
+    V asphereHeight(D d, V x, V y, M& bad) const {
+        const V s2 = hn::Add(hn::Mul(x, x), hn::Mul(y, y));
+        V conic = hn::Zero(d);
+        bad = hn::FirstN(d, 0);
+        if (s.conicPart) {
+            const V rho = hn::Sqrt(s2);
+            const V q = root(d, rho, bad);
+            const V C = hn::Set(d, s.c[0]);
+            conic = hn::Div(hn::Mul(hn::Mul(C, rho), rho), hn::Add(hn::Set(d, 1.0), q));
+        }
+        return hn::Add(conic, hn::Mul(horner(d, s.alpha, s2), s2));
+    }
+
+    // Its slopes, as TEvenAsphere::heightDerivative: the conic part from s
+    // itself, then 2i·αᵢ·s^(i−1) summed by Horner.
+    void asphereSlopes(D d, V x, V y, V& sx, V& sy, M& bad) const {
+        const V s2 = hn::Add(hn::Mul(x, x), hn::Mul(y, y));
+        V S = hn::Zero(d);
+        bad = hn::FirstN(d, 0);
+        if (s.conicPart) {
+            const V one = hn::Set(d, 1.0);
+            const V arg = hn::Sub(one, hn::Mul(hn::Set(d, s.c[1]), s2));
+            bad = hn::Lt(arg, hn::Zero(d));
+            const V w = hn::Sqrt(arg);
+            const V onePlusW = hn::Add(one, w);
+            const V num = hn::Mul(hn::Mul(hn::Set(d, s.c[2]), s2), hn::Set(d, s.c[3]));
+            const V den = hn::Mul(hn::Mul(w, onePlusW), onePlusW);
+            S = hn::Add(hn::Div(num, den), hn::Div(hn::Set(d, s.c[4]), onePlusW));
+        }
+        V dpoly = hn::Zero(d);
+        for (int i = 7; i >= 0; --i) dpoly = hn::Add(hn::Mul(dpoly, s2), hn::Set(d, s.slopeAlpha[i]));
+        S = hn::Add(S, dpoly);
+        sx = hn::Mul(S, x);
+        sy = hn::Mul(S, y);
+    }
+
     V height(D d, V x, V y, M& bad) const {
+        if (s.shape == SurfaceShape::kEvenAsphere) return asphereHeight(d, x, y, bad);
         const V rho = radial(d, x, y);
         const V q = root(d, rho, bad);
         switch (s.shape) {
@@ -82,6 +129,7 @@ struct Shape {
 
     // The slopes; `bad` also where the scalar code takes its rim branch.
     void slopes(D d, V x, V y, V& sx, V& sy, M& bad) const {
+        if (s.shape == SurfaceShape::kEvenAsphere) return asphereSlopes(d, x, y, sx, sy, bad);
         const V rho = radial(d, x, y);
         const V q = root(d, rho, bad);
         switch (s.shape) {
@@ -397,6 +445,25 @@ bool surfaceKernel(const TElement& element, const TElement& next, double wavelen
         s.c[2] = C * C * C;
         s.c[3] = kappa + 1.0;
         s.c[4] = 2.0 * C;
+    } else if (t == typeid(TEvenAsphere)) {
+        const auto& e = dynamic_cast<const TEvenAsphere&>(element);
+        if (e.heightModulus != 0.0 || !std::isfinite(e.conicConstant)) return false;
+        s.shape = SurfaceShape::kEvenAsphere;
+        s.conicPart = e.curvatureRadius != 0.0;
+        if (s.conicPart) {
+            const double C = 1.0 / e.curvatureRadius;
+            const double kappa = e.conicConstant;
+            s.c[0] = C;
+            s.c[1] = (1.0 + kappa) * C * C;
+            s.c[2] = C * C * C;
+            s.c[3] = kappa + 1.0;
+            s.c[4] = 2.0 * C;
+        }
+        for (int i = 1; i <= TEvenAsphere::kMaxCoefficients; ++i) {
+            const double a = e.getCoefficients()[static_cast<std::size_t>(i - 1)];
+            s.alpha[i - 1] = a;
+            s.slopeAlpha[i - 1] = 2.0 * i * a;
+        }
     } else if (t == typeid(TEllipticalLens) || t == typeid(THyperbolicLens)) {
         const bool ellipse = t == typeid(TEllipticalLens);
         const double a = ellipse ? dynamic_cast<const TEllipticalLens&>(element).axialSemiAxis

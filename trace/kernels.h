@@ -33,7 +33,7 @@ struct alignas(64) RayBlock {
     double live[kBlockRays], handedBack[kBlockRays], rho[kBlockRays];
 };
 
-enum class SurfaceShape { kPlane, kSphere, kConic, kEllipse, kHyperbola };
+enum class SurfaceShape { kPlane, kSphere, kConic, kEllipse, kHyperbola, kEvenAsphere };
 
 // One surface as its kernel needs it: the shape's constants worked out once,
 // each as the scalar code computes it.
@@ -45,9 +45,14 @@ struct SurfaceKernel {
     double normalT = 1.0;        // the transmittance at normal incidence
     double phaseFactor = 0.0;    // 2π·n1
     double wavelength = 1.0;
-    // Sphere: R, R². Conic: C, (1 + κ)·C·C, C·C·C, κ + 1, 2·C. Ellipse and
-    // hyperbola: a, b², a/b, −(a/b).
+    // Sphere: R, R². Conic and even asphere: C, (1 + κ)·C·C, C·C·C, κ + 1,
+    // 2·C. Ellipse and hyperbola: a, b², a/b, −(a/b).
     double c[5] = {0.0, 0.0, 0.0, 0.0, 0.0};
+    // Even asphere: whether it has a conic part (a radius that is not 0),
+    // α1 … α8, and 2i·αᵢ for the slopes.
+    bool conicPart = false;
+    double alpha[8] = {};
+    double slopeAlpha[8] = {};
 };
 
 // Whether `element`, followed by `next`, has a kernel, and its constants.
