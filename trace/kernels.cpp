@@ -417,6 +417,17 @@ bool constantIndex(const TElement& next, double& n) {
     return false;
 }
 
+// The conic's constants, each as TGeneralLens computes it: C, (1 + κ)·C·C,
+// C·C·C, κ + 1 and 2·C.
+void setConic(SurfaceKernel& s, double curvatureRadius, double kappa) {
+    const double C = 1.0 / curvatureRadius;
+    s.c[0] = C;
+    s.c[1] = (1.0 + kappa) * C * C;
+    s.c[2] = C * C * C;
+    s.c[3] = kappa + 1.0;
+    s.c[4] = 2.0 * C;
+}
+
 }  // namespace
 
 bool surfaceKernel(const TElement& element, const TElement& next, double wavelength,
@@ -438,27 +449,13 @@ bool surfaceKernel(const TElement& element, const TElement& next, double wavelen
         if (e.heightModulus != 0.0 || e.curvatureRadius == 0.0 || !std::isfinite(e.conicConstant))
             return false;
         s.shape = SurfaceShape::kConic;
-        const double C = 1.0 / e.curvatureRadius;
-        const double kappa = e.conicConstant;
-        s.c[0] = C;
-        s.c[1] = (1.0 + kappa) * C * C;
-        s.c[2] = C * C * C;
-        s.c[3] = kappa + 1.0;
-        s.c[4] = 2.0 * C;
+        setConic(s, e.curvatureRadius, e.conicConstant);
     } else if (t == typeid(TEvenAsphere)) {
         const auto& e = dynamic_cast<const TEvenAsphere&>(element);
         if (e.heightModulus != 0.0 || !std::isfinite(e.conicConstant)) return false;
         s.shape = SurfaceShape::kEvenAsphere;
         s.conicPart = e.curvatureRadius != 0.0;
-        if (s.conicPart) {
-            const double C = 1.0 / e.curvatureRadius;
-            const double kappa = e.conicConstant;
-            s.c[0] = C;
-            s.c[1] = (1.0 + kappa) * C * C;
-            s.c[2] = C * C * C;
-            s.c[3] = kappa + 1.0;
-            s.c[4] = 2.0 * C;
-        }
+        if (s.conicPart) setConic(s, e.curvatureRadius, e.conicConstant);
         for (int i = 1; i <= TEvenAsphere::kMaxCoefficients; ++i) {
             const double a = e.getCoefficients()[static_cast<std::size_t>(i - 1)];
             s.alpha[i - 1] = a;
