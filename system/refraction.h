@@ -77,12 +77,17 @@ inline TVector rotateAboutUnitAxis(const TVector& v, const TVector& u, double C,
 
 // The transmittance at normal incidence, 4m/(m + 1)² with m = n2/n1. An
 // index of 0 in front (a description record cut short leaves one) makes m
-// infinite and the quotient NaN: that is a failure, not a value.
+// infinite and the quotient NaN, and m = −1 divides by 0: those are
+// failures, not values.
 inline double normalTransmittance(double n1, double n2) {
     const double m = n2 / n1;
     if (std::isinf(m))
         throw xmsg("normal-incidence transmittance: n2/n1 is infinite (index 0 in front)");
-    return 4.0 * m / ((m + 1.0) * (m + 1.0));
+    // Indices of opposite sign and equal size (m = −1) divide by 0: no value.
+    const double T = 4.0 * m / ((m + 1.0) * (m + 1.0));
+    if (!std::isfinite(T))
+        throw xmsg("normal-incidence transmittance: not finite for n2/n1 = " + std::to_string(m));
+    return T;
 }
 
 // Fails exactly where acosUnit(d) fails: beyond ±1 by more than rounding.

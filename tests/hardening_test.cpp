@@ -62,6 +62,15 @@ TEST(Hardening, SlabRecordCutShortLeavesIndexZeroAndNormalIncidenceFails) {
     EXPECT_EQ(trace(system, oblique), "");
     EXPECT_EQ(oblique.getLast().kVector, TVector(0, 0, 1));
     EXPECT_EQ(oblique.getLast().intensity, 0.0);
+
+    // Found by fuzzing: that ray then meets a slab of index −1 in front of
+    // air at normal incidence, where 4m/(m + 1)² divides by 0; 0 × ∞ was a
+    // NaN intensity. It is a failure too.
+    system.addElement(new TSlab(4.0, complex(-1.0, 0.0)));
+    TBeam across(5e-4);
+    across.addNode(TBeamNode(TVector(0, 0, -1), TVector(0.6, 0, 0.8), 1.0, TVector(0, 1, 0), 0.0));
+    EXPECT_NE(trace(system, across), "");
+    for (int i = 0; i < across.getSize(); ++i) EXPECT_FALSE(std::isnan(across[i].intensity));
 }
 
 TEST(Hardening, FieldWithZeroSpacingGivesNoNaNDirections) {
