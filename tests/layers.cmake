@@ -6,7 +6,7 @@
 #   geometry ← system ← surfaces, grin        (surfaces use TMatrix from field)
 #   numeric ← glass
 #   surfaces, grin ← description ← lensfile    (lensfile also on glass)
-#   description ← trace ← analysis ← tools, python
+#   description ← trace ← analysis ← optimize ← tools, python
 #
 # The tools and the Python bindings are hosts: public headers only.
 # Run as: cmake -DSOURCE_DIR=<root> -P layers.cmake
@@ -22,7 +22,8 @@ set(below_description surfaces grin system field geometry numeric)
 set(below_lensfile description glass surfaces grin system field geometry numeric)
 set(below_trace description surfaces grin system field geometry numeric)
 set(below_analysis trace description surfaces grin system field geometry numeric)
-set(layers numeric geometry field system surfaces grin glass description lensfile trace analysis)
+set(below_optimize analysis trace description surfaces grin system field geometry numeric)
+set(layers numeric geometry field system surfaces grin glass description lensfile trace analysis optimize)
 
 # The layer of each public header; export.h and numeric.h are the bottom.
 set(public_export numeric)
@@ -37,6 +38,7 @@ set(public_description description)
 set(public_lensfile lensfile)
 set(public_trace trace)
 set(public_analysis analysis)
+set(public_optimize optimize)
 
 set(problems "")
 

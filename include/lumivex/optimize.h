@@ -1,0 +1,185 @@
+// Lens optimization: design variables on the elements of a system, operands
+// measured on traced rays and first-order data, the merit function (the
+// weighted sum of squares of the operands' residuals) and its Jacobian.
+//
+// The Jacobian comes from the trace itself. Each ray carries, beside its
+// position P and direction k, their tangents dP/dθ and dk/dθ for every
+// variable θ. At a surface the intersection is the one the library's search
+// converged to, and its tangent follows from the implicit-function theorem
+// applied to F(t, θ) = z0 + h(P + t·k) − (P + t·k).z = 0 at that point,
+// dt/dθ = −(∂F/∂θ)/(∂F/∂t), never from differentiating the iteration; the
+// normal's tangent comes from the sag's second derivative and the refracted
+// direction's from Snell's law in vector form. This holds for the plane and
+// the closed-form conic and even-asphere surfaces (TSlab, TSphericalLens,
+// TGeneralLens, TLens, TEvenAsphere, none of them zoned). A variable whose
+// rays pass an element of another kind (a height table, a gradient-index
+// rod, a zoned or polynomial surface) gets its column by central
+// differences instead; TEvaluation says which, per variable.
+//
+// Conventions: the last element of each system is the image surface (a
+// TSlab at the image plane, usually), and spots are measured where the rays
+// meet it. Lengths are in the system's unit, field angles in radians, the
+// wavelengths those of TBeam (the system's length unit).
+#ifndef LUMIVEX_OPTIMIZE_H
+#define LUMIVEX_OPTIMIZE_H
+
+#include <cstddef>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "lumivex/analysis.h"
+#include "lumivex/export.h"
+#include "lumivex/system.h"
+
+namespace lumivex {
+
+enum class TVariableKind {
+    curvature,  // 1/R of a conic or spherical surface (0: flat)
+    thickness,  // z of the next element minus z of this one; all later elements move with it
+    conic,      // the conic constant of a TGeneralLens, TLens or TEvenAsphere
+    asphere     // the even asphere's coefficient of ρ^(2·term), term 1…8
+};
+
+struct LUMIVEX_API TDesignVariable {
+    TVariableKind kind = TVariableKind::curvature;
+    int element = 0;
+    int term = 1;  // asphere only
+    double lower = -std::numeric_limits<double>::infinity();
+    double upper = std::numeric_limits<double>::infinity();
+};
+
+// "curvature 2", "thickness 3", "asphere 4 term 2".
+LUMIVEX_API std::string variableName(const TDesignVariable& variable);
+// The variable's value in the system; an xmsg when the element has no such
+// parameter (a curvature of a slab, an asphere term of a conic, a thickness
+// of the last element) or the index is out of range.
+LUMIVEX_API double variableValue(const TOpticalSystem& system, const TDesignVariable& variable);
+
+enum class TOperandKind {
+    rmsSpot,        // RMS radius at the image surface about the centroid, or the chief ray
+    rayError,       // transverse ray error of one pupil point against the chief ray
+    efl,            // effective focal length from a near-axis ray, −h/u′
+    bfl,            // the near-axis focus minus the z of the last element before the image
+    fNumber,        // |efl| / (2 · pupil radius)
+    totalTrack,     // z of the image surface minus z of the first element
+    imageHeight,    // paraxial image height efl · tan(field angle)
+    minThickness,   // a lower bound on z(element + 1) − z(element): contributes only below target
+    maxThickness,   // an upper bound on the same
+    minEdgeThickness  // a lower bound on the gap at height `height` (sags included)
+};
+
+// One operand: what is measured, where, its target and weight. Its
+// contribution to the merit is weight · (value − target)², except for the
+// bounds, which contribute only on the wrong side of their target.
+struct LUMIVEX_API TOperand {
+    TOperandKind kind = TOperandKind::rmsSpot;
+    double target = 0.0;
+    double weight = 1.0;
+    int configuration = 0;    // which system (wavelength) the rays go through
+    double fieldAngle = 0.0;  // radians, in the x–z plane
+    // rmsSpot: at least this many rays, on hexapolar rings filling the pupil.
+    int rays = 100;
+    bool aboutChief = false;  // rmsSpot: about the chief ray instead of the centroid
+    TPupilPoint pupil;        // rayError: normalised pupil point (−1 … 1)
+    int element = 0;          // thickness operands: the gap behind this element
+    double height = 0.0;      // minEdgeThickness: the height; 0: the smaller radius of the two
+};
+
+LUMIVEX_API std::string operandName(const TOperand& operand);
+
+// How each Jacobian column was found.
+enum class TDerivativeMethod { exact, centralDifferences };
+
+// The merit function at one set of variable values.
+struct LUMIVEX_API TEvaluation {
+    std::vector<double> residuals;  // the solver's view: merit = Σ residuals²
+    // d residual / d variable, rows × columns, row-major; empty unless asked.
+    std::vector<double> jacobian;
+    std::size_t rows = 0, columns = 0;
+    double merit = 0.0;
+    // Per operand: its rows [rowBegin[j], rowBegin[j + 1]), its value, its
+    // contribution to the merit (the sum of squares of its rows), and, with
+    // the Jacobian, d value / d variable (columns values per operand).
+    std::vector<std::size_t> rowBegin;
+    std::vector<double> values;
+    std::vector<double> contributions;
+    std::vector<double> valueGradients;
+    std::vector<TDerivativeMethod> methods;  // per variable
+    std::vector<std::string> methodReasons;  // per variable: why not exact ("" when exact)
+    int failedRays = 0;                      // rays that failed or were vignetted
+};
+
+// The merit function of one design traced through one or more systems (one
+// per wavelength: the same geometry with the indices at that wavelength).
+// The systems are the host's; setting variables changes them all alike.
+//
+// RMS-spot operands with target 0 give the solver one row per ray and
+// coordinate, sqrt(weight / N)·(x − x_ref), whose squares add up to
+// weight · rms²; other operands give one row (two for rayError). A ray that
+// fails or is vignetted counts as a point `penalty` from its reference (its
+// rows are the penalty and 0, with zero derivatives), so a merit is never
+// NaN; when the reference ray itself fails, every ray of the operand does.
+class LUMIVEX_API TMeritFunction {
+public:
+    // The beams of the operands fill the entrance disk of radius
+    // `pupilRadius` (NaN: the first element's radius, as resolveFilledBeam)
+    // and start from the plane resolveBeam chooses for the system as given,
+    // kept while the variables change so that only the lens moves.
+    explicit TMeritFunction(TOpticalSystem& system, double wavelength,
+                            double pupilRadius = std::numeric_limits<double>::quiet_NaN());
+    // Another system of the same geometry (element kinds and positions) at
+    // another wavelength; returns its configuration index.
+    int addConfiguration(TOpticalSystem& system, double wavelength);
+
+    std::vector<TDesignVariable> variables;
+    std::vector<TOperand> operands;
+    double penalty = std::numeric_limits<double>::quiet_NaN();  // NaN: the pupil radius
+    int threads = 0;                                            // 0: every hardware thread
+
+    double pupilRadius() const { return beamRadius; }
+    int configurations() const { return static_cast<int>(systems.size()); }
+    TOpticalSystem& system(int configuration) const;
+
+    // The variables' current values, read from the first system.
+    std::vector<double> values() const;
+    // Sets the variables in every system. Each value is applied to the
+    // design as first seen, so setting the first values back restores every
+    // element to the bit. An xmsg for a value the element cannot take (a
+    // sphere of curvature 0) or a count that is not variables.size().
+    void setValues(const std::vector<double>& values);
+
+    // Residuals, per-operand values and contributions, and with
+    // `withJacobian` the Jacobian and each operand's gradient. An xmsg for
+    // an operand or variable that does not fit the system.
+    TEvaluation evaluate(bool withJacobian = false);
+    // The same Jacobian with every column by central differences, for
+    // comparison; `relativeStep` scales each variable's step.
+    TEvaluation evaluateByDifferences(double relativeStep = 1e-6);
+
+private:
+    TEvaluation evaluateAt(bool withJacobian, bool allByDifferences, double relativeStep);
+    std::vector<TOpticalSystem*> systems;
+    std::vector<double> wavelengths;
+    TCollimatedBeam beam;  // resolved against the first system (its wavelength unused)
+    double beamRadius = 0.0;
+    // Each system's elements as first seen (z, radius, conic, asphere
+    // terms, a Lens record's fields), which setValues applies values to.
+    std::vector<std::vector<std::vector<double>>> base;
+};
+
+// How the merit and each operand change per unit of each variable, from one
+// Jacobian: rows are operands, columns variables.
+struct LUMIVEX_API TSensitivities {
+    std::vector<std::string> variables;
+    std::vector<std::string> operands;
+    std::vector<double> merit;          // d merit / d variable
+    std::vector<double> operandValues;  // d value / d variable, operands × variables, row-major
+    std::vector<TDerivativeMethod> methods;
+};
+LUMIVEX_API TSensitivities sensitivities(TMeritFunction& merit);
+
+}  // namespace lumivex
+
+#endif
