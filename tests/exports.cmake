@@ -31,6 +31,8 @@ set(expected
   "lumivex::beamFanToField"
   "lumivex::traceRays"
   "lumivex::spotAt"
+  "lumivex::TMeritFunction::evaluate"
+  "lumivex::optimize"
   "lumivex::rotateAboutAxis"
   "lumivex::mathErrorHook"
   "lumivex::xmsg::message"

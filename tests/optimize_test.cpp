@@ -220,3 +220,58 @@ TEST(Optimize, OperandsAgreeWithTheAnalysesAndStayFinite) {
     bad.operands = {far};
     EXPECT_THROW(bad.evaluate(), xmsg);
 }
+
+TEST(Optimize, DampedLeastSquaresRecoversAPerturbedDesign) {
+    // Curvatures 5 % off and the image plane out of focus; spots at two
+    // fields and the focal length held. The solver must get back below the
+    // design's own merit, inside the bounds, each accepted step lowering it.
+    TOpticalSystem system = triplet();
+    TMeritFunction merit(system, kLambda, 5.0);
+    for (int i = 0; i < 6; ++i) merit.variables.push_back({TVariableKind::curvature, i});
+    TDesignVariable focus{TVariableKind::thickness, 5};
+    focus.lower = 30.0;
+    focus.upper = 41.0;
+    merit.variables.push_back(focus);
+    TOperand op;
+    op.rays = 40;
+    for (double field : {0.0, 0.15}) {
+        op.fieldAngle = field;
+        merit.operands.push_back(op);
+    }
+    TOperand efl;
+    efl.kind = TOperandKind::efl;
+    efl.target = 50.0;
+    efl.weight = 1e-2;
+    merit.operands.push_back(efl);
+    const double design = merit.evaluate().merit;
+
+    std::vector<double> x = merit.values();
+    for (int i = 0; i < 6; ++i) x[static_cast<std::size_t>(i)] *= i % 2 == 0 ? 1.05 : 0.95;
+    x[6] = 45.0;  // outside its bounds: clamped to 41
+    merit.setValues(x);
+    int reports = 0;
+    TOptimizeOptions options;
+    options.progress = [&](const TIterationReport& r) {
+        ++reports;
+        EXPECT_TRUE(std::isfinite(r.merit));
+        return true;
+    };
+    const TOptimizeResult result = optimize(merit, options);
+    EXPECT_GT(result.before.merit, 10.0 * design);
+    EXPECT_LT(result.after.merit, design);
+    EXPECT_EQ(result.after.merit, merit.evaluate().merit);  // the systems hold the result
+    const std::vector<double> held = merit.values();  // 1/(1/c) may differ in the last bit
+    for (std::size_t i = 0; i < held.size(); ++i)
+        EXPECT_NEAR(result.values[i], held[i], 1e-14 * std::fabs(held[i]));
+    EXPECT_GE(result.values[6], 30.0);
+    EXPECT_LE(result.values[6], 41.0);
+    EXPECT_EQ(reports, static_cast<int>(result.history.size()));
+    for (std::size_t i = 1; i < result.history.size(); ++i)
+        EXPECT_LE(result.history[i], result.history[i - 1]);
+    EXPECT_EQ(result.before.contributions.size(), 3u);
+
+    // A callback that says stop ends the run after the starting point.
+    merit.setValues(x);
+    options.progress = [](const TIterationReport&) { return false; };
+    EXPECT_EQ(optimize(merit, options).iterations, 0);
+}

@@ -180,6 +180,43 @@ struct LUMIVEX_API TSensitivities {
 };
 LUMIVEX_API TSensitivities sensitivities(TMeritFunction& merit);
 
+// One iteration of the solver, as the progress callback sees it.
+struct LUMIVEX_API TIterationReport {
+    int iteration = 0;  // 0: the starting point
+    double merit = 0.0;
+    double stepNorm = 0.0;  // the length of the step in the variables
+    bool stepAccepted = false;
+    double seconds = 0.0;  // since the start
+};
+
+struct LUMIVEX_API TOptimizeOptions {
+    int maxIterations = 50;
+    // Stop when an iteration changes the merit by less than this share of it.
+    double relativeMeritChange = 1e-9;
+    double maxSeconds = 60.0;
+    // Called after every iteration; returning false stops the solver there,
+    // keeping the best values found.
+    std::function<bool(const TIterationReport&)> progress;
+};
+
+struct LUMIVEX_API TOptimizeResult {
+    std::vector<double> values;   // the optimized values, also set in the systems
+    std::vector<double> history;  // the merit at the start and after each iteration
+    TEvaluation before, after;    // operand values and contributions at both ends
+    int iterations = 0;
+    bool converged = false;  // a stopping rule on the merit or the step was met
+    std::string stopReason;  // the solver's own words
+    double seconds = 0.0;
+};
+
+// Damped least squares (Levenberg–Marquardt, with the variables' bounds, by
+// Ceres) on the merit function's residuals and exact Jacobian, from the
+// variables' current values (clamped into their bounds). A trial point the
+// merit cannot be evaluated at (an element that cannot take a value) is a
+// rejected step, not an error.
+LUMIVEX_API TOptimizeResult optimize(TMeritFunction& merit,
+                                     const TOptimizeOptions& options = TOptimizeOptions());
+
 }  // namespace lumivex
 
 #endif
