@@ -63,7 +63,7 @@ public:
     Interruptible(const Interruptible&) = delete;
     Interruptible& operator=(const Interruptible&) = delete;
 
-    const TTraceOptions& options() const { return opts; }
+    TTraceOptions& options() { return opts; }
     // Raises what stopped the trace, if Python did; otherwise returns.
     void rethrow() const;
 

@@ -176,7 +176,9 @@ void Leave(const RodKernel& rod, RayBlock& b, const Lanes& s, std::size_t l) {
         b.ez[j] = node.polarization.z;
         b.intensity[j] = node.intensity;
         b.phase[j] = node.opticalPath;
-        b.rho[j] = s.rho[l];
+        // As the batch measures a ray against a clear aperture.
+        b.rho[j] = std::sqrt(P.x * P.x + P.y * P.y);
+        b.reach[j] = s.rho[l];
     } catch (const xmsg&) {
         HandBack(b, j);
     }
@@ -191,7 +193,6 @@ void TraceRodBlock(const RodKernel& rod, RayBlock& b, std::size_t count) {
     auto fill = [&](std::size_t l) {
         for (; next < count; ++next) {
             if (b.live[next] != 1.0) continue;
-            b.rho[next] = -std::numeric_limits<double>::infinity();
             if (StartRay(rod, b, next, s, l)) {
                 ++next;
                 return;

@@ -31,6 +31,9 @@ struct alignas(64) RayBlock {
     double ex[kBlockRays], ey[kBlockRays], ez[kBlockRays];
     double intensity[kBlockRays], phase[kBlockRays];
     double live[kBlockRays], handedBack[kBlockRays], rho[kBlockRays];
+    // For a gradient-index rod: the largest distance from the axis among the
+    // ray's interior nodes, which widens the rod's traced radius (−∞ for none).
+    double reach[kBlockRays];
 };
 
 enum class SurfaceShape { kPlane, kSphere, kConic, kEllipse, kHyperbola, kEvenAsphere };
@@ -97,8 +100,8 @@ bool rodKernel(const TElement& element, const TElement& next, double wavelength,
 // Integrates the live rays among the first `count` through the rod and out
 // of its exit face, each in its own lane with its own step, a finished lane
 // taking the block's next ray. A ray the scalar code would fail (or that
-// might) is handed back untouched; `rho` is the largest distance from the
-// axis among a ray's interior nodes (−∞ when it has none).
+// might) is handed back untouched; `rho` is the distance from the axis where
+// the ray leaves, `reach` the largest among its interior nodes.
 void traceRodBlock(const RodKernel& kernel, RayBlock& block, std::size_t count);
 
 // The instruction set the kernels run on ("AVX2", "SSE4", ...).
