@@ -108,6 +108,7 @@ void TIrradianceMap::addRay(const TBeamNode& last, bool ok, Sums& sums) {
         ++lost;
         return;
     }
+    // Only rays that went through reach here.
     const double I = last.intensity;
     if (!(I >= 0.0 && I <= 4.0 * largest))
         throw xmsg("irradiance: a ray's intensity " + std::to_string(I) +
@@ -301,6 +302,7 @@ void traceChunks(TOpticalSystem& system, double wavelength, std::uint64_t count,
         TOpticalSystem& s = lane.copy ? *lane.copy : system;
         TTraceOptions one;
         one.threads = 1;
+        one.clipRadii = options.clipRadii;
         const std::uint64_t begin = c * kChunkRays;
         const std::uint64_t end = std::min(count, begin + kChunkRays);
         batch = TRayBatch(wavelength);

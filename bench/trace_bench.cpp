@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <hwy/targets.h>
+
 #include "bench/floor.h"
 #include "bench/report.h"
 #include "bench/soa_floor.h"
@@ -758,7 +760,16 @@ void BM_BatchTenSlabs(benchmark::State& state) {
 }
 BENCHMARK(BM_BatchTenSlabs)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// Arg 1: on AVX2 (its four lanes), whatever the processor has beyond it.
 void BM_BatchGrinRod(benchmark::State& state) {
+    const bool avx2 = state.range(0) == 1;
+    if (avx2) {
+        if (!(hwy::SupportedTargets() & HWY_AVX2)) {
+            state.SkipWithError("no AVX2 on this processor");
+            return;
+        }
+        hwy::SetSupportedTargetsForTest(HWY_AVX2);
+    }
     const int n = 2048;
     const double g = 0.2;
     TOpticalSystem system(2.0);
@@ -771,8 +782,9 @@ void BM_BatchGrinRod(benchmark::State& state) {
     const double targetNs = target.rfind("AVX3", 0) == 0 ? 10000.0 : 15000.0;
     measureBatch(state, system, collimated(starts, {}), 2,
                  "quarter-pitch TGrinRod (kernels " + target + ")", targetNs, true);
+    if (avx2) hwy::SetSupportedTargetsForTest(0);
 }
-BENCHMARK(BM_BatchGrinRod)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BatchGrinRod)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace batch
 
