@@ -127,7 +127,7 @@ Parameters grinParameters(const TGRIN& rod) {
 }
 
 const TRecordField kZ{"z", "z position", false};
-const TRecordField kIndex{"n", "refractive index", true};
+const TRecordField kIndex{"n", "refractive index", true, true};
 const TRecordField kHeightModulus{"heightModulus", "height modulus", false};
 const TRecordField kRadius{"R", "curvature radius", false};
 const TRecordField kConic{"conic", "conic constant", false};
@@ -242,7 +242,7 @@ TElementKind grinRodKind() {
     TElementKind k = concreteKind<TGrinRod>("GrinRod");
     k.keyword = "GrinRod";
     k.fields = {kZ,
-                {"n0", "n0", false},
+                {"n0", "n0", false, true},
                 {"g", "g", false},
                 {"h4", "h4", false},
                 {"h6", "h6", false}};

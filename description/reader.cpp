@@ -30,7 +30,8 @@ public:
 
     int line = 1;
     int column = 1;
-    std::string lineSoFar;  // what was consumed of the current line
+    std::string lineSoFar;     // what was consumed of the current line
+    std::string previousLine;  // the whole line before it
     int lastWordLine = 1;   // the line of the last non-blank character consumed
     int lastWordColumn = 1;
 
@@ -58,6 +59,7 @@ private:
         if (c == '\n') {
             ++line;
             column = 1;
+            previousLine.swap(lineSoFar);
             lineSoFar.clear();
             return;
         }
@@ -77,6 +79,22 @@ std::string wordStartBefore(const std::string& line, std::size_t at) {
     std::size_t first = at;
     while (first > 0 && !isSpace(line[first - 1])) --first;
     return line.substr(first, at - first);
+}
+
+// A word as a report quotes it: a long one (a megabyte of digits) is cut, as
+// the tool cuts the options it refuses.
+constexpr std::size_t kQuotedWord = 40;
+
+std::string quoted(const std::string& word) {
+    if (word.size() <= kQuotedWord) return word;
+    return word.substr(0, kQuotedWord - 4) + "...";
+}
+
+// The word from offset `at` of the line: up to the next white space.
+std::string wordFrom(const std::string& line, std::size_t at) {
+    std::size_t last = at;
+    while (last < line.size() && !isSpace(line[last])) ++last;
+    return line.substr(at, last - at);
 }
 
 // Notes where each extraction begins and what it consumed; without a
@@ -123,13 +141,23 @@ public:
         // The extraction may have stopped in the middle of a word ("1.5x"):
         // name the whole word, and the part it began at.
         const bool sameLine = buffer->line == startLine;
-        const std::string before =
-            sameLine ? wordStartBefore(buffer->lineSoFar, startInLine) : std::string();
-        std::string fromHere = sameLine ? buffer->lineSoFar.substr(startInLine) : std::string();
-        for (int c = in.peek(); c != std::char_traits<char>::eof() && !isSpace(c); c = in.peek())
-            fromHere += static_cast<char>(in.get());
-        report.word = before + fromHere;
-        report.fromHere = fromHere;
+        std::string before;
+        std::string fromHere;
+        if (sameLine) {
+            before = wordStartBefore(buffer->lineSoFar, startInLine);
+            fromHere = buffer->lineSoFar.substr(startInLine);
+            for (int c = in.peek(); c != std::char_traits<char>::eof() && !isSpace(c); c = in.peek()) {
+                in.get();
+                if (fromHere.size() <= kQuotedWord) fromHere += static_cast<char>(c);
+            }
+        } else if (buffer->line == startLine + 1) {
+            // An index's extraction looks past the end of its line for the
+            // rest of "(1.5,0.01": name the word it began with.
+            before = wordStartBefore(buffer->previousLine, startInLine);
+            fromHere = wordFrom(buffer->previousLine, startInLine);
+        }
+        report.word = quoted(before + fromHere);
+        report.fromHere = quoted(fromHere);
         report.line = startLine;
         report.column = startColumn - static_cast<int>(before.size());
         in.clear();
@@ -160,6 +188,18 @@ bool readRecord(std::istream& in, Tracker& tracker, const TElementKind& kind,
             double v;
             ok = static_cast<bool>(in >> v);
             if (ok) values[f] = v;
+        }
+        if (ok && kind.fields[f].positive && !(values[f].real() > 0.0)) {
+            // A medium of index 0 or less: the record is refused at this
+            // word, as a value that is not a number is, so the report names
+            // it; the field keeps the 0 of a value not read.
+            values[f] = complex(0.0, 0.0);
+            in.setstate(std::ios_base::failbit);
+            if (report)
+                tracker.stop(*report, "the " + kind.fields[f].description + " of the " +
+                                          kind.keyword +
+                                          " record (a number with a positive real part)");
+            return false;
         }
         if (!ok) {
             if (report)

@@ -27,6 +27,9 @@ struct TRecordField {
     std::string key;          // short name, as the tool prints it: "z", "n", "secondIndex"
     std::string description;  // in words: "z position", "refractive index"
     bool isIndex = false;     // read as a complex index ("1.5", "(1.5)" or "(1.5,0.01)")
+    // The index of a medium: the reader refuses a value whose real part is
+    // not positive, since the transmittance formulas hold only for such media.
+    bool positive = false;
 };
 
 // A named value of an element; complex only for a refractive index.
