@@ -669,3 +669,36 @@ TEST_F(CliTest, RefusedLensFileIsOneLineNamingSurfaceAndKeyword) {
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     }
 }
+
+TEST_F(CliTest, HostileInputEndsInOneLineAndANonZeroStatus) {
+    const std::string singlet = kExamples + "/singlet.txt";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string said;
+    } cases[] = {
+        // Each of these once exited 0: writing nothing, dropping a field,
+        // printing radii of inf, reading a negative index.
+        {{"spot", singlet, "-o", ""}, 2, "lumivex: --output must name a file ('-' for standard output), not ''"},
+        {{"fan", singlet, "-o", ""}, 2, "lumivex: --output must name a file ('-' for standard output), not ''"},
+        {{"spot", singlet, "--csv", ""}, 2, "lumivex: --csv must name a file"},
+        {{"spot", singlet, "--fields", "0,,5"}, 2,
+         "lumivex: --fields has an empty entry in '0,,5'; give the angles as 0,2.5,5"},
+        {{"fan", singlet, "--fields", "0,5,"}, 2, "lumivex: --fields has an empty entry in '0,5,'"},
+        {{"spot", singlet, "-o", "-", "--image-z", "1e300"}, 1, "lumivex: the spot at z = 1e+300 has no finite size"},
+        {{"field", path("negative.txt")}, 2, "lumivex: " + path("negative.txt") + ":3: reading stopped at word \"-1.5\""},
+        {{"import", path("flat.zmx")}, 2, "lumivex: " + path("flat.zmx") + ", line 28, surface 1: CURV needs a finite number"},
+        {{"check", "/dev/zero"}, 2, "lumivex: cannot read '/dev/zero': more than 64 MiB"},
+    };
+    std::ofstream(path("negative.txt")) << "OpticalSystem 5\nSlab 0 1\nSlab 5 -1.5\nSlab 10 1\n";
+    std::string zmx = readText(kData + "/singlet.zmx");
+    zmx.replace(zmx.find("CURV 2.0E-2"), 11, "CURV inf");
+    std::ofstream(path("flat.zmx")) << zmx;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.err.rfind(c.said, 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+}
