@@ -27,7 +27,8 @@ py::list fieldToFan(const py::object& samples, double dx, double dy, long long n
     const py::ssize_t columns = field.shape(field.ndim() - 1);
     if (rows * columns > kMaxSamples || rows > INT_MAX || columns > INT_MAX) raiseValueError("field has too many samples");
     if (nx < 0 || ny < 0) raiseValueError("nx and ny must not be negative");
-    if (nx * ny > kMaxBeams) raiseValueError("nx * ny is more than " + std::to_string(kMaxBeams) + " beams");
+    // Each bound first: the product of two counts near 2^32 does not fit.
+    if (nx > kMaxBeams || ny > kMaxBeams || nx * ny > kMaxBeams) raiseValueError("nx * ny is more than " + std::to_string(kMaxBeams) + " beams");
     if (!(wavelength > 0.0) || !std::isfinite(wavelength)) raiseValueError("wavelength must be positive and finite");
     TMatrix matrix(static_cast<int>(columns), static_cast<int>(rows));
     const complex* in = field.data();
@@ -49,7 +50,7 @@ py::list fieldToFan(const py::object& samples, double dx, double dy, long long n
 py::array fanToField(const py::iterable& beams, double dx, double dy, double fanWidth, double fanHeight,
                      long long columns, long long rows) {
     if (columns < 1 || rows < 1) raiseValueError("columns and rows must be at least 1");
-    if (columns * rows > kMaxSamples || columns > INT_MAX || rows > INT_MAX)
+    if (columns > kMaxSamples || rows > kMaxSamples || columns * rows > kMaxSamples)
         raiseValueError("columns * rows is more than " + std::to_string(kMaxSamples));
     TBeamFan fan;
     for (py::handle b : beams) {
