@@ -18,7 +18,9 @@ TEvenAsphere::TEvenAsphere(double zPosition_, const complex& refIndex_, double h
       curvatureRadius(curvatureRadius_),
       conicConstant(conicConstant_) {
     detail::requireFinite("TEvenAsphere", "the curvature radius", curvatureRadius);
-    detail::requireFinite("TEvenAsphere", "the conic constant", conicConstant);
+    // An infinite conic constant is a surface without shape, which refuses
+    // to give heights; a NaN is no value at all.
+    detail::requireNumber("TEvenAsphere", "the conic constant", conicConstant);
     setCoefficients(coefficients);
 }
 

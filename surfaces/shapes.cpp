@@ -279,7 +279,9 @@ TGeneralLens::TGeneralLens(double zPosition_, const complex& refIndex_, double h
       curvatureRadius(curvatureRadius_),
       conicConstant(conicConstant_) {
     detail::requireFinite("TGeneralLens", "the curvature radius", curvatureRadius);
-    detail::requireFinite("TGeneralLens", "the conic constant", conicConstant);
+    // An infinite conic constant is a surface without shape, which refuses
+    // to give heights; a NaN is no value at all.
+    detail::requireNumber("TGeneralLens", "the conic constant", conicConstant);
 }
 
 namespace {

@@ -7,8 +7,8 @@
 #ifndef LUMIVEX_SYSTEM_ELEMENT_CHECKS_H
 #define LUMIVEX_SYSTEM_ELEMENT_CHECKS_H
 
+#include <charconv>
 #include <cmath>
-#include <sstream>
 #include <string>
 
 #include "lumivex/numeric.h"
@@ -16,17 +16,22 @@
 namespace lumivex {
 namespace detail {
 
+// The shortest text that reads back to v: "-1.6", "inf", "nan".
 inline std::string valueText(double v) {
-    std::ostringstream os;
-    os.precision(17);
-    os << v;
-    return os.str();
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, v);
+    return std::string(text, result.ptr);
 }
 
 // `who`: the class ("TSlab"); `what`: the parameter ("the z position").
 inline void requireFinite(const char* who, const char* what, double v) {
     if (!std::isfinite(v))
         throw xmsg(std::string(who) + ": " + what + " " + valueText(v) + " is not a finite number");
+}
+
+// Not a NaN; an infinity may mean something (a conic without shape).
+inline void requireNumber(const char* who, const char* what, double v) {
+    if (std::isnan(v)) throw xmsg(std::string(who) + ": " + what + " is not a number (nan)");
 }
 
 // A medium's index: finite, with a real part that is not negative. An index

@@ -49,21 +49,20 @@ def test_tracing_while_another_thread_adds_elements_traces_a_snapshot():
 
     # The same with single beams, traced under the GIL released too.
     s2 = lumivex.System.from_text(SYSTEM)
-    stop = threading.Event()
 
     def grow():
-        while not stop.is_set():
+        for _ in range(300):
             s2.add(lumivex.Slab(20.0, 1.0))
 
     g = threading.Thread(target=grow)
     g.start()
-    try:
-        for _ in range(200):
-            beam = s2.trace_beam([1.0, 0, -1], [0, 0, 1], wavelength=5e-4)
-            assert len(beam) >= 3
-    finally:
-        stop.set()
-        g.join()
+    traced = 0
+    while g.is_alive() or traced == 0:
+        beam = s2.trace_beam([1.0, 0, -1], [0, 0, 1], wavelength=5e-4)
+        assert len(beam) >= 3
+        traced += 1
+    g.join()
+    assert len(s2) == 302
 
 
 def test_values_that_are_not_finite_and_negative_indices_are_refused():
@@ -72,7 +71,7 @@ def test_values_that_are_not_finite_and_negative_indices_are_refused():
                  lambda: lumivex.SphericalLens(0, 1.5, 0, inf),
                  lambda: lumivex.GeneralLens(0, 1.5, 0, 50, nan),
                  lambda: lumivex.GrinRod(0, nan, 0.1)):
-        with pytest.raises(lumivex.Error, match="not a finite number"):
+        with pytest.raises(lumivex.Error, match="not a (finite )?number"):
             make()
     for make in (lambda: lumivex.Slab(0, -1.5), lambda: lumivex.GrinRod(10, -1.6, 0.1)):
         with pytest.raises(lumivex.Error, match="negative"):
@@ -152,7 +151,7 @@ def test_files_paths_and_writes(tmp_path):
             lumivex.System(6, [lumivex.Slab(0, 1)]).write("/dev/full")
     # A long bad word is cut in the message.
     with pytest.raises(ValueError) as caught:
-        lumivex.System.from_text("OpticalSystem 6\nSlab 0 1" + "x" * 1000000 + "\n")
+        lumivex.System.from_text("OpticalSystem 6\nSlab " + "1" * 1000000 + "x 1\n")
     assert len(str(caught.value)) < 300
 
 
