@@ -9,6 +9,7 @@
 // report can say on which line and at which word everything was found.
 #include <cctype>
 #include <fstream>
+#include <iomanip>
 #include <istream>
 #include <streambuf>
 #include <string>
@@ -20,6 +21,10 @@ namespace lumivex {
 namespace {
 
 bool isSpace(int c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// A word longer than this ends the reading: a device such as /dev/zero is
+// one endless word.
+constexpr std::streamsize kLongestWord = 4096;
 
 // Passes characters through from another buffer one at a time, counting the
 // ones taken: its position, line and column, and the text of the current
@@ -146,7 +151,11 @@ public:
         if (sameLine) {
             before = wordStartBefore(buffer->lineSoFar, startInLine);
             fromHere = buffer->lineSoFar.substr(startInLine);
-            for (int c = in.peek(); c != std::char_traits<char>::eof() && !isSpace(c); c = in.peek()) {
+            // The rest of the word, but not an endless one.
+            std::streamsize taken = 0;
+            for (int c = in.peek(); c != std::char_traits<char>::eof() && !isSpace(c) &&
+                                    taken < kLongestWord;
+                 c = in.peek(), ++taken) {
                 in.get();
                 if (fromHere.size() <= kQuotedWord) fromHere += static_cast<char>(c);
             }
@@ -171,6 +180,14 @@ private:
     int startColumn = 1;
     std::size_t startInLine = 0;
 };
+
+// Reads a word; false, with the stream failed, for one that is too long.
+bool readWord(std::istream& in, std::string& word) {
+    in >> std::setw(kLongestWord + 1) >> word;
+    if (static_cast<std::streamsize>(word.size()) <= kLongestWord) return static_cast<bool>(in);
+    in.setstate(std::ios_base::failbit);
+    return false;
+}
 
 // Reads one record body of the kind into its values; returns whether every
 // field was read.
@@ -216,7 +233,7 @@ std::istream& readInto(std::istream& in, TOpticalSystem& system, Tracker& tracke
                        TReadReport* report) {
     std::string word;
     tracker.begin();
-    if (in >> word) {
+    if (readWord(in, word)) {
         if (report) {
             report->hasHeader = true;
             report->header = tracker.word();
@@ -239,8 +256,11 @@ std::istream& readInto(std::istream& in, TOpticalSystem& system, Tracker& tracke
         tracker.stop(*report, "the default radius");
     }
 
-    tracker.begin();
-    in >> word;
+    // The next keyword; a word too long for one stops the reading there.
+    auto nextKeyword = [&] {
+        nextKeyword();
+    };
+    nextKeyword();
     std::vector<complex> values;
     // End of file alone does not end the loop: a last record that ends the
     // text is still added; a failed extraction does.
@@ -262,8 +282,7 @@ std::istream& readInto(std::istream& in, TOpticalSystem& system, Tracker& tracke
         } else if (report) {
             report->skipped.push_back(keyword);
         }
-        tracker.begin();
-        in >> word;
+        nextKeyword();
     }
     return in;
 }

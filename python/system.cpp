@@ -162,8 +162,13 @@ elements : iterable of Element, optional
 Notes
 -----
 The system holds the element objects themselves: an element changed after
-it was added changes the system. Every trace works on copies made when it
-starts, and the traced radii are written back to ``opt_radius``.
+it was added changes the system. Every trace works on a snapshot, copies of
+the elements made when it starts, and writes the traced radii back to the
+``opt_radius`` of the element objects it copied. Another thread may add
+elements or change them while a trace runs: the trace is that of the system
+as it was when it started, never a crash. An element whose values are not
+finite, or whose medium has a negative index, is a ValueError when a trace
+starts.
 
 Examples
 --------

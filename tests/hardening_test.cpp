@@ -247,6 +247,8 @@ TEST(Hardening, TheReaderRefusesMediaOfIndexZeroOrLessAndQuotesWordsItCanShow) {
         // A word of a megabyte is cut as the tool cuts its options.
         {"OpticalSystem 6\nSlab " + std::string(1000000, '1') + "x 1.5\n", 2,
          std::string(36, '1') + "..."},
+        // No keyword is that long; /dev/zero is one endless word.
+        {"OpticalSystem 6\nSlab 0 1\n" + std::string(5000, 'k'), 3, std::string(36, 'k') + "..."},
     };
     for (const auto& c : cases) {
         const TReadReport report = read(c.text);
@@ -265,6 +267,9 @@ TEST(Hardening, TheReaderRefusesMediaOfIndexZeroOrLessAndQuotesWordsItCanShow) {
     EXPECT_TRUE(is.fail());
     ASSERT_EQ(system.getSize(), 2);
     EXPECT_EQ(system[1]->getRefIndex(TVector(), 0.0), complex(0.0, 0.0));
+    TOpticalSystem zeros(1.0);
+    zeros.open("/dev/zero");
+    EXPECT_EQ(zeros.getSize(), 0);
     // An absorbing medium of positive index reads.
     EXPECT_FALSE(read("OpticalSystem 6\nSlab 0 (1.5,0.01)\n").stopped);
 }
