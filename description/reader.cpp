@@ -90,7 +90,7 @@ std::string wordStartBefore(const std::string& line, std::size_t at) {
 // the tool cuts the options it refuses.
 constexpr std::size_t kQuotedWord = 40;
 
-std::string quoted(const std::string& word) {
+std::string quotedWord(const std::string& word) {
     if (word.size() <= kQuotedWord) return word;
     return word.substr(0, kQuotedWord - 4) + "...";
 }
@@ -165,8 +165,8 @@ public:
             before = wordStartBefore(buffer->previousLine, startInLine);
             fromHere = wordFrom(buffer->previousLine, startInLine);
         }
-        report.word = quoted(before + fromHere);
-        report.fromHere = quoted(fromHere);
+        report.word = quotedWord(before + fromHere);
+        report.fromHere = quotedWord(fromHere);
         report.line = startLine;
         report.column = startColumn - static_cast<int>(before.size());
         in.clear();
@@ -258,7 +258,10 @@ std::istream& readInto(std::istream& in, TOpticalSystem& system, Tracker& tracke
 
     // The next keyword; a word too long for one stops the reading there.
     auto nextKeyword = [&] {
-        nextKeyword();
+        tracker.begin();
+        if (!readWord(in, word) && report && word.size() > static_cast<std::size_t>(kLongestWord))
+            tracker.stop(*report, "a record keyword (no word is longer than " +
+                                      std::to_string(kLongestWord) + " characters)");
     };
     nextKeyword();
     std::vector<complex> values;
