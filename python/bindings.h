@@ -9,7 +9,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,27 @@ void takeTracedRadii(const TOpticalSystem& system, const std::vector<py::object>
 // Checks a default radius a script gives.
 double checkedDefaultRadius(double radius);
 
+// Trace options whose progress callback lets Python handle signals now and
+// then (taking the GIL back): a pending KeyboardInterrupt, or whatever a
+// handler raised, stops the trace; rethrow() raises it in place of the
+// library's "stopped by the host".
+class Interruptible {
+public:
+    explicit Interruptible(int threads, bool keepNodes = false);
+    Interruptible(const Interruptible&) = delete;
+    Interruptible& operator=(const Interruptible&) = delete;
+
+    TTraceOptions& options() { return opts; }
+    // Raises what stopped the trace, if Python did; otherwise returns.
+    void rethrow() const;
+
+private:
+    TTraceOptions opts;
+    std::chrono::steady_clock::time_point lastCheck;
+    std::size_t lastDone = 0;
+    std::optional<py::error_already_set> raised;
+};
+
 // A Python system holding copies of the library system's elements.
 System fromSystem(const TOpticalSystem& read);
 // The str of a path: str, bytes or os.PathLike.
@@ -82,6 +105,7 @@ void bindTracing(py::module_& m, py::class_<System>& system);
 void bindField(py::module_& m);
 void bindLensFile(py::module_& m, py::class_<System>& system);
 void bindAnalysis(py::module_& m);
+void bindPrescription(py::module_& m);
 
 }  // namespace lumivex::python
 
