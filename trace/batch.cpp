@@ -122,7 +122,7 @@ void traceBlock(Job& job, std::size_t begin, std::size_t end, Lane& lane, TBeam&
     detail::RayBlock& b = *lane.block;
     const std::size_t count = end - begin;
     // Whole vectors of the widest kind: the lanes past the rays are not live.
-    const std::size_t padded = (count + 7) / 8 * 8;
+    const std::size_t padded = detail::paddedToLanes(count);
     for (std::size_t j = 0; j < padded; ++j) {
         if (j < count) {
             setBlockNode(b, j, job.nodes[begin + j]);
