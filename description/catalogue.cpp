@@ -332,6 +332,11 @@ TElementKind grinRodKind() {
         return {r.zPosition, r.n0, r.g, r.h4, r.h6};
     };
     k.parameters = describedBy<TGRIN>(grinParameters);
+    k.rodProfile = [](const TElement& e, detail::RodProfile& p) {
+        const auto& r = dynamic_cast<const TGrinRod&>(e);
+        p.n0 = r.n0, p.g = r.g, p.h4 = r.h4, p.h6 = r.h6;
+        return true;
+    };
     k.remarks = [](const TElement& e) {
         const auto& r = dynamic_cast<const TGrinRod&>(e);
         std::vector<std::string> notes;

@@ -1,14 +1,17 @@
-// What the batch trace's vector kernels need to know of a surface: the
-// formula its sag follows and that formula's constants, each worked out once
-// as the surface's own scalar code works it out, so that a lane repeats the
-// scalar arithmetic operation for operation.
+// What the batch trace's vector kernels need to know of an element: for a
+// surface, the formula its sag follows and that formula's constants, each
+// worked out once as the surface's own scalar code works it out, so that a
+// lane repeats the scalar arithmetic operation for operation; for a
+// gradient-index rod, its profile.
 //
-// The element catalogue fills it (TElementKind::kernelShape) for the kinds
-// that have a kernel; trace/kernels.cpp evaluates it. A new surface kind
-// with a kernel is its class, its catalogue entry and its formula there.
+// The element catalogue fills them (TElementKind::kernelShape, rodProfile)
+// for the kinds that have a kernel; trace/ evaluates them. A new surface
+// kind with a kernel is its class, its catalogue entry and its formula in
+// trace/kernels.cpp.
 #ifndef LUMIVEX_DESCRIPTION_KERNEL_SHAPE_H
 #define LUMIVEX_DESCRIPTION_KERNEL_SHAPE_H
 
+#include "lumivex/grin.h"
 #include "lumivex/surfaces.h"
 
 namespace lumivex {
@@ -50,6 +53,13 @@ struct AsphereTerms {
     bool conicPart = false;
     double alpha[kCount] = {};
     double slopeAlpha[kCount] = {};
+};
+
+// A gradient-index rod's profile, n(r)² = n0²·(1 − (g·r)² + h4·(g·r)⁴ +
+// h6·(g·r)⁶), as TGrinRod has it: the rod kernel integrates rays through it,
+// and the kernel of a surface in front of the rod refracts into it.
+struct RodProfile {
+    double n0 = 0.0, g = 0.0, h4 = 0.0, h6 = 0.0;
 };
 
 // A shape and the constants of that shape; the others stay unset.

@@ -416,6 +416,18 @@ bool constantIndex(const TElement& next, double& n) {
 
 }  // namespace
 
+bool enteredIndex(const TElement& next, EnteredIndex& index) {
+    const TElementKind* kind = exactKindOf(next);
+    RodProfile profile;
+    if (kind && kind->rodProfile && kind->rodProfile(next, profile)) {
+        index.rod = true;
+        index.n0 = profile.n0, index.g = profile.g, index.h4 = profile.h4, index.h6 = profile.h6;
+        return true;
+    }
+    index.rod = false;
+    return constantIndex(next, index.n);
+}
+
 bool surfaceKernel(const TElement& element, const TElement& next, double wavelength,
                    SurfaceKernel& k) {
     const TElementKind* kind = exactKindOf(element);

@@ -24,6 +24,7 @@ namespace lumivex {
 
 namespace detail {
 struct KernelShape;  // description/kernel_shape.h
+struct RodProfile;
 }
 
 // One field of a description record, in record order.
@@ -73,6 +74,9 @@ struct LUMIVEX_API TElementKind {
     // kernels carry rays through it, and the shape they evaluate. Empty for
     // kinds that are traced ray by ray.
     std::function<bool(const TElement&, detail::KernelShape&)> kernelShape;
+    // For an element of exactly this class: whether it is a rod whose
+    // profile the rod kernel integrates, and the profile.
+    std::function<bool(const TElement&, detail::RodProfile&)> rodProfile;
 };
 
 // Every kind, most derived first: the first entry whose `is` holds is the
