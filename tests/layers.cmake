@@ -37,6 +37,8 @@ set(public_description description)
 set(public_lensfile lensfile)
 set(public_trace trace)
 set(public_analysis analysis)
+set(public_results analysis)
+set(public_layout analysis)
 
 set(problems "")
 
