@@ -31,12 +31,6 @@ std::vector<TracedRay> traceEach(TOpticalSystem& system, TRayBatch& batch, int t
     return traced;
 }
 
-std::vector<TracedRay> traceFan(TOpticalSystem& system, const Fan& fan, int threads,
-                                Progress* progress) {
-    TRayBatch batch = fanBatch(fan, system);
-    return traceEach(system, batch, threads, progress);
-}
-
 Progress::Progress(std::string label_, std::size_t total_)
     : label(std::move(label_)),
       total(total_),

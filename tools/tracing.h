@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "fan.h"
 #include "lumivex/lumivex.h"
 
 namespace lumivex::cli {
@@ -51,8 +50,6 @@ private:
 // as TOpticalSystem::traceBeamFan does.
 std::vector<TracedRay> traceEach(TOpticalSystem& system, TRayBatch& batch, int threads,
                                  Progress* progress);
-std::vector<TracedRay> traceFan(TOpticalSystem& system, const Fan& fan, int threads,
-                                Progress* progress);
 
 }  // namespace lumivex::cli
 
