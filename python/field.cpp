@@ -14,15 +14,20 @@ constexpr long long kMaxSamples = 100000000;
 
 using ComplexRows = py::array_t<complex, py::array::c_style | py::array::forcecast>;
 
-py::list fieldToFan(const py::object& samples, double dx, double dy, long long nx, long long ny,
-                    double wavelength) {
-    ComplexRows field;
+// The samples as a contiguous complex array; a ValueError for what numpy
+// cannot make one of.
+ComplexRows complexSamples(const py::object& samples) {
     try {
-        field = py::module_::import("numpy").attr("ascontiguousarray")(samples, py::arg("dtype") = "complex128")
-                    .cast<ComplexRows>();
+        return py::module_::import("numpy").attr("ascontiguousarray")(samples, py::arg("dtype") = "complex128")
+            .cast<ComplexRows>();
     } catch (py::error_already_set& e) {
         raiseValueError(std::string("field: ") + e.what());
     }
+}
+
+py::list fieldToFan(const py::object& samples, double dx, double dy, long long nx, long long ny,
+                    double wavelength) {
+    const ComplexRows field = complexSamples(samples);
     if (field.ndim() != 1 && field.ndim() != 2) raiseValueError("field must have shape (rows, columns) or (columns,)");
     const py::ssize_t rows = field.ndim() == 2 ? field.shape(0) : 1;
     const py::ssize_t columns = field.shape(field.ndim() - 1);
@@ -72,13 +77,7 @@ py::array fanToField(const py::iterable& beams, double dx, double dy, double fan
 TFieldRoundTrip roundTrip(const System& s, const py::object& samples, double dx, double wavelength, int rays,
                           const py::object& z, const py::object& outZ, int outSamples, const py::object& outDx,
                           int threads) {
-    ComplexRows field;
-    try {
-        field = py::module_::import("numpy").attr("ascontiguousarray")(samples, py::arg("dtype") = "complex128")
-                    .cast<ComplexRows>();
-    } catch (py::error_already_set& e) {
-        raiseValueError(std::string("field: ") + e.what());
-    }
+    const ComplexRows field = complexSamples(samples);
     if (field.ndim() != 1 || field.shape(0) < 2) raiseValueError("field must be one row of at least 2 samples");
     if (field.shape(0) > kMaxSamples) raiseValueError("field has too many samples");
     if (!(dx > 0.0) || !std::isfinite(dx)) raiseValueError("dx must be positive and finite");

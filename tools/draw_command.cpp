@@ -34,13 +34,8 @@ void runDraw(const DrawOptions& options) {
     const Fan fan = resolveFan(options.fan, system, loaded.wavelength);
 
     Progress progress("tracing", static_cast<std::size_t>(fan.rays));
-    TTraceOptions trace;
-    trace.threads = options.threads;
-    trace.progress = [&progress](std::size_t done, std::size_t) {
-        progress.update(done);
-        return true;
-    };
-    const TLayout layout = systemLayout(system, collimatedBeam(fan), fan.rays, options.endZ, trace);
+    const TLayout layout = systemLayout(system, collimatedBeam(fan), fan.rays, options.endZ,
+                                        withProgress(options.threads, progress));
     progress.finish();
     for (const std::string& warning : layout.warnings)
         std::cerr << "lumivex: warning: " << warning << '\n';

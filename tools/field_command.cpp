@@ -181,16 +181,11 @@ void runField(const FieldOptions& options) {
                                         ", the most columns a sampled field holds");
 
     Progress progress("tracing", static_cast<std::size_t>(options.rays));
-    TTraceOptions trace;
-    trace.threads = options.threads;
-    trace.progress = [&progress](std::size_t done, std::size_t) {
-        progress.update(done);
-        return true;
-    };
     TFieldRoundTrip result;
     try {
         result = fieldRoundTrip(system, in, lambda, options.rays, options.outZ,
-                                options.outSamples, options.outDx, trace);
+                                options.outSamples, options.outDx,
+                                withProgress(options.threads, progress));
     } catch (const TFieldRoundTripError& e) {
         throw ToolError(kExitFailure, e.message() + (e.step == TFieldRoundTripError::Crossing
                                                          ? "; choose another --out-z"

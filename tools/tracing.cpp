@@ -6,16 +6,24 @@
 
 namespace lumivex::cli {
 
+TTraceOptions withProgress(int threads, Progress& progress) {
+    TTraceOptions options;
+    options.threads = threads;
+    options.progress = [&progress](std::size_t done, std::size_t) {
+        progress.update(done);
+        return true;
+    };
+    return options;
+}
+
 std::vector<TracedRay> traceEach(TOpticalSystem& system, TRayBatch& batch, int threads,
                                  Progress* progress) {
     TTraceOptions options;
-    options.threads = threads;
-    options.keepNodes = true;
     if (progress)
-        options.progress = [progress](std::size_t done, std::size_t) {
-            progress->update(done);
-            return true;
-        };
+        options = withProgress(threads, *progress);
+    else
+        options.threads = threads;
+    options.keepNodes = true;
     traceRays(system, batch, options);
     if (progress) progress->finish();
 

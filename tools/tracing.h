@@ -45,6 +45,9 @@ private:
     std::chrono::steady_clock::time_point lastDraw;
 };
 
+// Trace options on `threads` threads that move the progress bar.
+TTraceOptions withProgress(int threads, Progress& progress);
+
 // Traces every ray of the batch on `threads` threads (0: every core), each
 // ray on its own, keeping the rays' nodes. The traced radii are reset first,
 // as TOpticalSystem::traceBeamFan does.

@@ -82,6 +82,7 @@ inline void to_json(nlohmann::json& j, const TSpotDiagram& s) {
          {"z", s.z},
          {"rays", s.spot.rays},
          {"failed", s.spot.failed},
+         {"vignetted", s.spot.vignetted},
          {"chief", {{"x", s.chiefX}, {"y", s.chiefY}}},
          {"centroid", {{"x", s.centroidX}, {"y", s.centroidY}}},
          {"rmsRadius", s.spot.rms},
