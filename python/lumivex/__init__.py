@@ -11,6 +11,10 @@ System
     ray, every node), ``from_text``/``read``/``to_text``, ``from_zmx``.
 read_zmx, LensFileReport
     A .zmx lens file as a System, with what the import found.
+Prescription, Material
+    A lens as designers define it: surfaces and materials, stop, aperture,
+    fields, wavelengths (micrometres), object and image; ``system_at``,
+    ``rays`` (aimed at the stop), ``read``/``write`` (.zmx, .json).
 Slab, Lens, GeneralLens, EvenAsphere, SphericalLens, EllipticalLens, HyperbolicLens,
 FresnelLens, PolynomialSurface, PolynomialXYSurface, MatrixSurface,
 MatrixLens, GrinRod
@@ -57,8 +61,10 @@ from ._lumivex import (  # noqa: F401
     Lens,
     LensFileReport,
     MatrixLens,
+    Material,
     MatrixSurface,
     PolynomialSurface,
+    Prescription,
     PolynomialXYSurface,
     Slab,
     SphericalLens,
@@ -79,6 +85,7 @@ __all__ = [
     "FresnelLens", "PolynomialSurface", "PolynomialXYSurface", "MatrixSurface",
     "MatrixLens", "GrinRod", "EvenAsphere", "LensFileReport", "read_zmx",
     "FieldRoundTrip", "field_round_trip",
+    "Prescription", "Material",
 ]
 
 
