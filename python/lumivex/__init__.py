@@ -11,14 +11,19 @@ System
     ray, every node), ``from_text``/``read``/``to_text``, ``from_zmx``.
 read_zmx, LensFileReport
     A .zmx lens file as a System, with what the import found.
+Prescription, Material
+    A lens as designers define it: surfaces and materials, stop, aperture,
+    fields, wavelengths (micrometres), object and image; ``system_at``,
+    ``rays`` (aimed at the stop), ``read``/``write`` (.zmx, .json).
 Slab, Lens, GeneralLens, EvenAsphere, SphericalLens, EllipticalLens, HyperbolicLens,
 FresnelLens, PolynomialSurface, PolynomialXYSurface, MatrixSurface,
 MatrixLens, GrinRod
     The element kinds.
 Beam, TraceResult
     Traced rays.
-field_to_fan, fan_to_field
-    Sampled complex fields to fans of beams and back.
+field_to_fan, fan_to_field, field_round_trip
+    Sampled complex fields to fans of beams and back, and a row of a field
+    through a system (``lumivex field``).
 Error, TraceError
     What the library reports.
 analysis
@@ -56,8 +61,10 @@ from ._lumivex import (  # noqa: F401
     Lens,
     LensFileReport,
     MatrixLens,
+    Material,
     MatrixSurface,
     PolynomialSurface,
+    Prescription,
     PolynomialXYSurface,
     Slab,
     SphericalLens,
@@ -69,6 +76,7 @@ from ._lumivex import (  # noqa: F401
     field_to_fan,
     read_zmx,
 )
+from ._lumivex import FieldRoundTrip, field_round_trip  # noqa: F401
 
 __all__ = [
     "Beam", "Element", "Error", "FunctionalSurface", "GRIN", "Surface", "System",
@@ -76,6 +84,8 @@ __all__ = [
     "Slab", "Lens", "GeneralLens", "SphericalLens", "EllipticalLens", "HyperbolicLens",
     "FresnelLens", "PolynomialSurface", "PolynomialXYSurface", "MatrixSurface",
     "MatrixLens", "GrinRod", "EvenAsphere", "LensFileReport", "read_zmx",
+    "FieldRoundTrip", "field_round_trip",
+    "Prescription", "Material",
 ]
 
 
