@@ -51,12 +51,13 @@ demo: build
 	@echo
 	@echo "The pictures of the built-in example are $(BUILD)/demo/layout.svg, spot.svg and fan.svg"
 
-# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
-# The host-install test and the Python package are left out: a host built
-# without the sanitizers (the interpreter too) cannot load an instrumented
-# library.
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# with the float-to-integer conversions that overflow, which GCC's
+# "undefined" leaves out. The host-install test and the Python package are
+# left out: a host built without the sanitizers (the interpreter too) cannot
+# load an instrumented library.
 SANITIZE_BUILD ?= build-sanitize
-SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+SANITIZE_FLAGS := -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer
 sanitize: configure
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVEX_BUILD_BENCH=OFF \
 	  -DLUMIVEX_BUILD_PYTHON=OFF -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)" \
@@ -79,17 +80,20 @@ bench: configure
 	fi
 
 # libFuzzer targets (clang) under ASan and UBSan, FUZZ_SECONDS each: the
-# description reader, the field conversions, tracing through random systems.
-# The corpora grow in $(FUZZ_BUILD)/corpus, seeded with examples/*.txt;
-# findings are left as crash-*/timeout-* files in $(FUZZ_BUILD).
+# description reader, the field conversions, tracing through random systems,
+# the .zmx import and .agf catalogues. The corpora grow in
+# $(FUZZ_BUILD)/corpus, seeded with examples/*.txt, and the importers' with
+# the lens files and catalogues in tests/data; findings are left as
+# crash-*/timeout-* files in $(FUZZ_BUILD).
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := description field trace
+FUZZ_TARGETS := description field trace zmx agf
 fuzz:
 	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@for t in $(FUZZ_TARGETS); do \
-	  mkdir -p $(FUZZ_BUILD)/corpus/$$t && cp examples/*.txt $(FUZZ_BUILD)/corpus/$$t/ && \
+	  case $$t in zmx) seeds="tests/data/*.zmx";; agf) seeds="tests/data/*.agf";; *) seeds="examples/*.txt";; esac; \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t && cp $$seeds $(FUZZ_BUILD)/corpus/$$t/ && \
 	  (cd $(FUZZ_BUILD) && ./fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=30 -rss_limit_mb=2048 \
 	    -print_final_stats=1 corpus/$$t) || exit 1; \
 	done

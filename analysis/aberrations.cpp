@@ -79,6 +79,7 @@ TParaxialData paraxialData(TOpticalSystem& system, const TCollimatedBeam& beam) 
 
     TParaxialData data;
     data.pupilRadius = beam.pupilRadius;
+    data.wavelength = beam.wavelength;
     data.efl = -h / u;
     data.focusZ = focus.z;
     data.bfl = focus.z - system.getLast()->zPosition;
@@ -117,6 +118,8 @@ TSpotDiagram spotDiagram(TOpticalSystem& system, const TCollimatedBeam& beam,
     d.centroidX = d.spot.centroidX - chief.x;
     d.centroidY = d.spot.centroidY - chief.y;
     d.airyRadius = 1.22 * beam.wavelength * paraxial.fNumber;
+    d.wavelength = beam.wavelength;
+    d.pupilRadius = beam.pupilRadius;
     return d;
 }
 
@@ -182,6 +185,7 @@ TThroughFocus throughFocus(TOpticalSystem& system, const TCollimatedBeam& beam,
     };
 
     TThroughFocus curve;
+    curve.fieldAngle = beam.fieldAngle;
     for (int s = 0; s < steps; ++s) {
         const double z = zFrom + (zTo - zFrom) * s / (steps - 1);
         curve.z.push_back(z);
@@ -192,6 +196,17 @@ TThroughFocus throughFocus(TOpticalSystem& system, const TCollimatedBeam& beam,
     curve.bestZ = z0 + t;
     curve.bestRms = rmsAt(t);
     return curve;
+}
+
+TThroughFocus throughFocusAbout(TOpticalSystem& system, const TCollimatedBeam& beam,
+                                const std::vector<TPupilPoint>& pupil, double imageZ, int steps,
+                                const TTraceOptions& options) {
+    const TParaxialData paraxial = paraxialData(system, beam);
+    const TSpotDiagram spot = spotDiagram(system, beam, pupil, imageZ, options);
+    const double N = paraxial.fNumber;
+    const double half = std::max(4.0 * N * spot.spot.largest, 4.0 * beam.wavelength * N * N);
+    return throughFocus(system, beam, pupil, std::max(spot.z - half, system.getLast()->zPosition),
+                        spot.z + half, steps, options);
 }
 
 TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n, double imageZ,
@@ -224,6 +239,7 @@ TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n, doubl
     fan.fieldAngle = beam.fieldAngle;
     fan.z = z;
     fan.referenceRadius = R;
+    fan.wavelength = lambda;
     std::vector<TPupilPoint> points;
     for (int i = 0; i < n; ++i) {
         const double rho = -1.0 + 2.0 * i / (n - 1);

@@ -1,6 +1,7 @@
 // Where traced rays cross a plane: positions, the paraxial focus and spots.
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 #include "lumivex/analysis.h"
 
@@ -122,6 +123,16 @@ TSpot spotOf(const std::vector<TVector>& points, double z, int failed, int vigne
     }
     spot.rms = std::sqrt(sum / spot.rays);
     spot.largest = std::sqrt(largest2);
+    // A plane so far away that the squared spread overflows has no spot
+    // size to report; an infinite radius is not an answer.
+    if (!std::isfinite(spot.rms) || !std::isfinite(spot.largest) ||
+        !std::isfinite(spot.centroidX) || !std::isfinite(spot.centroidY)) {
+        std::ostringstream os;
+        os << "the spot at z = " << z
+           << " has no finite size: the rays are spread too far (is the image plane that far "
+              "away?)";
+        throw xmsg(os.str());
+    }
     return spot;
 }
 

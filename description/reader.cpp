@@ -9,6 +9,7 @@
 // report can say on which line and at which word everything was found.
 #include <cctype>
 #include <fstream>
+#include <iomanip>
 #include <istream>
 #include <streambuf>
 #include <string>
@@ -21,6 +22,10 @@ namespace {
 
 bool isSpace(int c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
+// A word longer than this ends the reading: a device such as /dev/zero is
+// one endless word.
+constexpr std::streamsize kLongestWord = 4096;
+
 // Passes characters through from another buffer one at a time, counting the
 // ones taken: its position, line and column, and the text of the current
 // line so far.
@@ -30,7 +35,8 @@ public:
 
     int line = 1;
     int column = 1;
-    std::string lineSoFar;  // what was consumed of the current line
+    std::string lineSoFar;     // what was consumed of the current line
+    std::string previousLine;  // the whole line before it
     int lastWordLine = 1;   // the line of the last non-blank character consumed
     int lastWordColumn = 1;
 
@@ -58,6 +64,7 @@ private:
         if (c == '\n') {
             ++line;
             column = 1;
+            previousLine.swap(lineSoFar);
             lineSoFar.clear();
             return;
         }
@@ -77,6 +84,22 @@ std::string wordStartBefore(const std::string& line, std::size_t at) {
     std::size_t first = at;
     while (first > 0 && !isSpace(line[first - 1])) --first;
     return line.substr(first, at - first);
+}
+
+// A word as a report quotes it: a long one (a megabyte of digits) is cut, as
+// the tool cuts the options it refuses.
+constexpr std::size_t kQuotedWord = 40;
+
+std::string quotedWord(const std::string& word) {
+    if (word.size() <= kQuotedWord) return word;
+    return word.substr(0, kQuotedWord - 4) + "...";
+}
+
+// The word from offset `at` of the line: up to the next white space.
+std::string wordFrom(const std::string& line, std::size_t at) {
+    std::size_t last = at;
+    while (last < line.size() && !isSpace(line[last])) ++last;
+    return line.substr(at, last - at);
 }
 
 // Notes where each extraction begins and what it consumed; without a
@@ -123,13 +146,27 @@ public:
         // The extraction may have stopped in the middle of a word ("1.5x"):
         // name the whole word, and the part it began at.
         const bool sameLine = buffer->line == startLine;
-        const std::string before =
-            sameLine ? wordStartBefore(buffer->lineSoFar, startInLine) : std::string();
-        std::string fromHere = sameLine ? buffer->lineSoFar.substr(startInLine) : std::string();
-        for (int c = in.peek(); c != std::char_traits<char>::eof() && !isSpace(c); c = in.peek())
-            fromHere += static_cast<char>(in.get());
-        report.word = before + fromHere;
-        report.fromHere = fromHere;
+        std::string before;
+        std::string fromHere;
+        if (sameLine) {
+            before = wordStartBefore(buffer->lineSoFar, startInLine);
+            fromHere = buffer->lineSoFar.substr(startInLine);
+            // The rest of the word, but not an endless one.
+            std::streamsize taken = 0;
+            for (int c = in.peek(); c != std::char_traits<char>::eof() && !isSpace(c) &&
+                                    taken < kLongestWord;
+                 c = in.peek(), ++taken) {
+                in.get();
+                if (fromHere.size() <= kQuotedWord) fromHere += static_cast<char>(c);
+            }
+        } else if (buffer->line == startLine + 1) {
+            // An index's extraction looks past the end of its line for the
+            // rest of "(1.5,0.01": name the word it began with.
+            before = wordStartBefore(buffer->previousLine, startInLine);
+            fromHere = wordFrom(buffer->previousLine, startInLine);
+        }
+        report.word = quotedWord(before + fromHere);
+        report.fromHere = quotedWord(fromHere);
         report.line = startLine;
         report.column = startColumn - static_cast<int>(before.size());
         in.clear();
@@ -143,6 +180,14 @@ private:
     int startColumn = 1;
     std::size_t startInLine = 0;
 };
+
+// Reads a word; false, with the stream failed, for one that is too long.
+bool readWord(std::istream& in, std::string& word) {
+    in >> std::setw(kLongestWord + 1) >> word;
+    if (static_cast<std::streamsize>(word.size()) <= kLongestWord) return static_cast<bool>(in);
+    in.setstate(std::ios_base::failbit);
+    return false;
+}
 
 // Reads one record body of the kind into its values; returns whether every
 // field was read.
@@ -161,6 +206,18 @@ bool readRecord(std::istream& in, Tracker& tracker, const TElementKind& kind,
             ok = static_cast<bool>(in >> v);
             if (ok) values[f] = v;
         }
+        if (ok && kind.fields[f].positive && !(values[f].real() > 0.0)) {
+            // A medium of index 0 or less: the record is refused at this
+            // word, as a value that is not a number is, so the report names
+            // it; the field keeps the 0 of a value not read.
+            values[f] = complex(0.0, 0.0);
+            in.setstate(std::ios_base::failbit);
+            if (report)
+                tracker.stop(*report, "the " + kind.fields[f].description + " of the " +
+                                          kind.keyword +
+                                          " record (a number with a positive real part)");
+            return false;
+        }
         if (!ok) {
             if (report)
                 tracker.stop(*report, "the " + kind.fields[f].description + " of the " +
@@ -176,7 +233,7 @@ std::istream& readInto(std::istream& in, TOpticalSystem& system, Tracker& tracke
                        TReadReport* report) {
     std::string word;
     tracker.begin();
-    if (in >> word) {
+    if (readWord(in, word)) {
         if (report) {
             report->hasHeader = true;
             report->header = tracker.word();
@@ -199,8 +256,14 @@ std::istream& readInto(std::istream& in, TOpticalSystem& system, Tracker& tracke
         tracker.stop(*report, "the default radius");
     }
 
-    tracker.begin();
-    in >> word;
+    // The next keyword; a word too long for one stops the reading there.
+    auto nextKeyword = [&] {
+        tracker.begin();
+        if (!readWord(in, word) && report && word.size() > static_cast<std::size_t>(kLongestWord))
+            tracker.stop(*report, "a record keyword (no word is longer than " +
+                                      std::to_string(kLongestWord) + " characters)");
+    };
+    nextKeyword();
     std::vector<complex> values;
     // End of file alone does not end the loop: a last record that ends the
     // text is still added; a failed extraction does.
@@ -222,8 +285,7 @@ std::istream& readInto(std::istream& in, TOpticalSystem& system, Tracker& tracke
         } else if (report) {
             report->skipped.push_back(keyword);
         }
-        tracker.begin();
-        in >> word;
+        nextKeyword();
     }
     return in;
 }

@@ -73,6 +73,11 @@ void fieldToBeamFan(const TMatrix& field, const double dx, const double dy, cons
                    std::to_string(W));
     if (H < 1) throw xmsg("fieldToBeamFan: the field has no rows");
     if (!field.data) throw xmsg("fieldToBeamFan: the field has no samples");
+    if (!std::isfinite(dx) || !std::isfinite(dy)) {
+        std::ostringstream os;
+        os << "fieldToBeamFan: the sample spacing must be finite, not dx " << dx << " and dy " << dy;
+        throw xmsg(os.str());
+    }
     if (ny >= 2 && H < 2)
         throw xmsg("fieldToBeamFan: a fan of " + std::to_string(ny) +
                    " beam rows needs a field of at least 2 rows, it has " + std::to_string(H));

@@ -1,6 +1,8 @@
 // Any text through the description reader: it reads what it can, and what it
 // read writes out and reads back to the same text. Systems of tame size are
-// also drawn and traced.
+// also drawn and traced, and every beam that does not fail keeps the physical
+// laws: the reader refuses a medium of index 0 or less that is written out,
+// and the 0 a record cut short leaves passes no power.
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -23,17 +25,6 @@ bool tame(const TOpticalSystem& system) {
                   rod->h6 <= 0.0 && rod->h4 >= -10.0 && rod->h6 >= -10.0))
                 return false;
         }
-    }
-    return true;
-}
-
-// A description may give any index, negative ones too, and the library
-// traces them as written; the laws of a physical beam hold where every
-// medium on the axis has a positive index.
-bool physical(const TOpticalSystem& system) {
-    for (int i = 0; i < system.getSize(); ++i) {
-        const TElement& e = *system[i];
-        if (!(e.getRefIndex(TVector(0, 0, e.zPosition), 0.0).real() > 0.0)) return false;
     }
     return true;
 }
@@ -78,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         beam.addNode(start);
         try {
             system.traceBeam(beam);
-            fuzz::checkNodes(beam, 1, physical(system));
+            fuzz::checkNodes(beam, 1);
         } catch (const xmsg& e) {
             if (e.message().rfind("TOpticalSystem::traceBeam: \n", 0) != 0)
                 fuzz::fail("a trace failed without the optical system's context");

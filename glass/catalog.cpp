@@ -1,6 +1,9 @@
 // Glass catalogues: the built-in table, .agf files, and lookup by name.
 #include <algorithm>
+#include <charconv>
+#include <filesystem>
 #include <fstream>
+#include <cmath>
 #include <limits>
 #include <sstream>
 
@@ -37,11 +40,31 @@ std::string lineRef(const std::string& source, std::size_t line) {
 double number(const std::vector<std::string>& fields, std::size_t i, const std::string& where,
               const char* what) {
     double v = 0.0;
-    if (i >= fields.size() || !detail::parseNumber(fields[i], v))
+    if (i >= fields.size() || !detail::parseNumber(fields[i], v) || !std::isfinite(v))
         throw xmsg(where + ": expected " + what +
                    (i < fields.size() ? ", read \"" + fields[i] + "\"" : ", found nothing"));
     return v;
 }
+
+// A formula number: the whole field an integer, not a number cut to one.
+int integer(const std::vector<std::string>& fields, std::size_t i, const std::string& where,
+            const char* what) {
+    int v = 0;
+    if (i < fields.size()) {
+        const std::string& f = fields[i];
+        const char* first = f.data() + (!f.empty() && f[0] == '+' ? 1 : 0);
+        const char* last = f.data() + f.size();
+        const auto result = std::from_chars(first, last, v);
+        if (result.ec == std::errc() && result.ptr == last && first != last) return v;
+    }
+    throw xmsg(where + ": expected " + what + " (an integer)" +
+               (i < fields.size() ? ", read \"" + fields[i] + "\"" : ", found nothing"));
+}
+
+// The dispersion coefficients the AGF formulas 1 (Schott) and 2 (Sellmeier 1)
+// use; a glass with fewer would take the missing ones as 0 and give a wrong
+// index without a word.
+constexpr std::size_t kAgfCoefficients = 6;
 
 // AGF formula numbers as this library's forms. The Schott series
 // n² = A0 + A1·λ² + A2·λ⁻² + … + A5·λ⁻⁸ is a power series with fixed
@@ -85,7 +108,7 @@ void TGlassCatalog::add(TGlass glass, int layer) {
 }
 
 void TGlassCatalog::loadTable(std::istream& is, const std::string& sourceName) {
-    const std::vector<std::string> lines = detail::splitLines(detail::readAll(is));
+    const std::vector<std::string> lines = detail::splitLines(detail::readAll(is, sourceName));
     const int layer = layers++;
     for (std::size_t n = 0; n < lines.size(); ++n) {
         const std::string& line = lines[n];
@@ -100,7 +123,7 @@ void TGlassCatalog::loadTable(std::istream& is, const std::string& sourceName) {
         TGlass glass;
         glass.catalogue = upperCase(columns[0]);
         glass.name = columns[1];
-        glass.sourceFormula = static_cast<int>(number(columns, 2, where, "the formula number"));
+        glass.sourceFormula = integer(columns, 2, where, "the formula number");
         switch (glass.sourceFormula) {
             case 1: glass.formula = TGlass::sellmeierPoles; break;
             case 2: glass.formula = TGlass::sellmeierSquared; break;
@@ -117,6 +140,9 @@ void TGlassCatalog::loadTable(std::istream& is, const std::string& sourceName) {
 }
 
 void TGlassCatalog::loadAgf(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw xmsg("TGlassCatalog::loadAgf: \"" + path + "\" is a directory, not a catalogue");
     std::ifstream file(path, std::ios::binary);
     if (!file) throw xmsg("TGlassCatalog::loadAgf: cannot open \"" + path + "\"");
     std::string stem = path.substr(path.find_last_of("/\\") == std::string::npos
@@ -128,13 +154,19 @@ void TGlassCatalog::loadAgf(const std::string& path) {
 }
 
 void TGlassCatalog::loadAgf(std::istream& is, const std::string& catalogueName) {
-    const std::string text = detail::decodeText(detail::readAll(is), catalogueName);
+    const std::string text = detail::decodeText(detail::readAll(is, catalogueName), catalogueName);
     const std::vector<std::string> lines = detail::splitLines(text);
-    const int layer = layers++;
     std::vector<TGlass> read;
     std::vector<double> cd;
+    std::string glassWhere;  // the NM line of the glass being read
     auto finish = [&]() {
         if (read.empty()) return;
+        const TGlass& glass = read.back();
+        if ((glass.sourceFormula == 1 || glass.sourceFormula == 2) && cd.size() < kAgfCoefficients)
+            throw xmsg(glassWhere + ": glass " + glass.name + " (formula " +
+                       std::to_string(glass.sourceFormula) + ") has " + std::to_string(cd.size()) +
+                       " dispersion coefficients on its CD line, " +
+                       std::to_string(kAgfCoefficients) + " are needed");
         convertAgf(read.back(), cd);
         cd.clear();
     };
@@ -148,8 +180,9 @@ void TGlassCatalog::loadAgf(std::istream& is, const std::string& catalogueName) 
             TGlass glass;
             glass.catalogue = catalogueName;
             glass.name = f[1];
-            glass.sourceFormula = static_cast<int>(number(f, 2, where, "the formula number"));
+            glass.sourceFormula = integer(f, 2, where, "the formula number");
             if (f.size() > 4) glass.nd = number(f, 4, where, "nd");
+            glassWhere = where;
             glass.minWavelength = 0.0;
             glass.maxWavelength = std::numeric_limits<double>::infinity();
             read.push_back(std::move(glass));
@@ -159,13 +192,21 @@ void TGlassCatalog::loadAgf(std::istream& is, const std::string& catalogueName) 
                 for (std::size_t i = 1; i < f.size(); ++i)
                     cd.push_back(number(f, i, where, "a dispersion coefficient"));
             } else {
-                read.back().minWavelength = number(f, 1, where, "the shortest wavelength (um)");
-                read.back().maxWavelength = number(f, 2, where, "the longest wavelength (um)");
+                const double shortest = number(f, 1, where, "the shortest wavelength (um)");
+                const double longest = number(f, 2, where, "the longest wavelength (um)");
+                if (!(shortest > 0.0 && shortest < longest && std::isfinite(longest)))
+                    throw xmsg(where + ": the wavelength range " + f[1] + " to " + f[2] +
+                               " um is not a range of positive wavelengths");
+                read.back().minWavelength = shortest;
+                read.back().maxWavelength = longest;
             }
         }
         // Other records (CC comment, ED, TD, OD, IT, BP …) carry no index data.
     }
     finish();
+    if (read.empty())
+        throw xmsg(catalogueName + ": no glass (no NM line); not a glass catalogue");
+    const int layer = layers++;
     for (TGlass& glass : read) add(std::move(glass), layer);
 }
 

@@ -34,6 +34,12 @@ double TGlass::index(double wavelengthUm) const { return index(wavelengthUm, TLe
 double TGlass::index(double wavelength, TLengthUnit unit) const {
     const double scale = micrometresPer(unit);
     const double lambda = wavelength * scale;
+    if (!(wavelength > 0.0) || !std::isfinite(wavelength)) {
+        std::ostringstream os;
+        os << "glass " << label() << ": the wavelength " << wavelength << " " << unitSymbol(unit)
+           << " is not a positive number";
+        throw xmsg(os.str());
+    }
     if (formula == unsupported) {
         std::ostringstream os;
         os << "glass " << label() << ": dispersion formula " << sourceFormula

@@ -91,9 +91,7 @@ bool isValidUtf8(const std::string& s) {
     return true;
 }
 
-}  // namespace
-
-std::string decodeText(const std::string& bytes, const std::string& source) {
+std::string decodeBytes(const std::string& bytes, const std::string& source) {
     if (bytes.size() >= 2) {
         const auto b0 = static_cast<unsigned char>(bytes[0]);
         const auto b1 = static_cast<unsigned char>(bytes[1]);
@@ -108,11 +106,20 @@ std::string decodeText(const std::string& bytes, const std::string& source) {
     return out;
 }
 
-std::string readAll(std::istream& is) {
-    std::ostringstream buffer;
-    buffer << is.rdbuf();
-    return buffer.str();
+}  // namespace
+
+std::string decodeText(const std::string& bytes, const std::string& source) {
+    const std::string decoded = decodeBytes(bytes, source);
+    const std::size_t nul = decoded.find('\0');
+    if (nul != std::string::npos)
+        throw xmsg(source + ": the encoding is not recognised (a NUL character at character " +
+                   std::to_string(nul) +
+                   "): text must be UTF-8, ISO-8859-1, or UTF-16 with a byte-order mark; UTF-16 "
+                   "without one, UTF-32 and binary files are not read");
+    return decoded;
 }
+
+std::string readAll(std::istream& is, const std::string& source) { return readInput(is, source); }
 
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;

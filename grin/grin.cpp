@@ -9,6 +9,7 @@
 #include "grin/rod_profile.h"
 #include "grin/runge_kutta.h"
 #include "numeric/checked_math.h"
+#include "system/element_checks.h"
 
 namespace lumivex {
 
@@ -25,7 +26,12 @@ bool isFinite(const TVector& v) {
 }  // namespace
 
 TGRIN::TGRIN(double zPosition_, double n0_, double g_, double h4_, double h6_)
-    : TElement(zPosition_), n0(n0_), g(g_), h4(h4_), h6(h6_), step(0.0) {}
+    : TElement(zPosition_), n0(n0_), g(g_), h4(h4_), h6(h6_), step(0.0) {
+    detail::requireIndex("TGRIN", "the index on the axis n0", complex(n0, 0.0));
+    detail::requireFinite("TGRIN", "the gradient constant g", g);
+    detail::requireFinite("TGRIN", "h4", h4);
+    detail::requireFinite("TGRIN", "h6", h6);
+}
 
 TGRIN::~TGRIN() = default;
 

@@ -6,7 +6,9 @@
 // program's display and bookkeeping settings), or refused: a keyword that is
 // not understood may tilt, decentre or clip the surface, and an import that
 // dropped it would trace a different lens.
+#include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -29,6 +31,13 @@ using detail::upperCase;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+bool parseInteger(const std::string& field, int& value) {
+    const char* first = field.data() + (!field.empty() && field[0] == '+' ? 1 : 0);
+    const char* last = field.data() + field.size();
+    const auto result = std::from_chars(first, last, value);
+    return result.ec == std::errc() && result.ptr == last && first != last;
+}
 
 std::string str(double v) {
     std::ostringstream os;
@@ -158,10 +167,23 @@ private:
     std::string at(const TRawSurface& s, const TRecord& r) const {
         return where(r.line) + ", surface " + std::to_string(s.number);
     }
+    // A finite number: an infinity or a NaN would build a surface that is
+    // not the file's (CURV inf as a plane) or a description that cannot be
+    // read back.
     double number(const TRecord& r, std::size_t i, const std::string& context) const {
         double v = 0.0;
-        if (i >= r.fields.size() || !detail::parseNumber(r.fields[i], v) || std::isnan(v))
-            throw xmsg(context + ": " + r.fields[0] + " needs a number in field " +
+        if (i >= r.fields.size() || !detail::parseNumber(r.fields[i], v) || !std::isfinite(v))
+            throw xmsg(context + ": " + r.fields[0] + " needs a finite number in field " +
+                       std::to_string(i) +
+                       (i < r.fields.size() ? ", read \"" + r.fields[i] + "\"" : ""));
+        return v;
+    }
+    // Counts and positions (surface and wavelength numbers, field types) are
+    // integers in the file; "2.7" is refused rather than cut to 2.
+    int integer(const TRecord& r, std::size_t i, const std::string& context) const {
+        int v = 0;
+        if (i >= r.fields.size() || !parseInteger(r.fields[i], v))
+            throw xmsg(context + ": " + r.fields[0] + " needs an integer in field " +
                        std::to_string(i) +
                        (i < r.fields.size() ? ", read \"" + r.fields[i] + "\"" : ""));
         return v;
@@ -211,7 +233,7 @@ void TZmxReader::readSystemRecord(const TRecord& r) {
         fieldWeights.clear();
         for (std::size_t i = 1; i < r.fields.size(); ++i) fieldWeights.push_back(number(r, i, context));
     } else if (key == "WAVM") {
-        const int i = static_cast<int>(number(r, 1, context));
+        const int i = integer(r, 1, context);
         if (i < 1 || i > 100) throw xmsg(context + ": WAVM number out of range");
         if (file.wavelengths.size() < static_cast<std::size_t>(i))
             file.wavelengths.resize(static_cast<std::size_t>(i), kNaN);
@@ -222,14 +244,14 @@ void TZmxReader::readSystemRecord(const TRecord& r) {
         file.wavelengths.clear();
         for (std::size_t i = 1; i < r.fields.size(); ++i) file.wavelengths.push_back(number(r, i, context));
     } else if (key == "PWAV") {
-        file.primaryWavelength = static_cast<int>(number(r, 1, context));
+        file.primaryWavelength = integer(r, 1, context);
     } else if (key == "FTYP") {
         ftypLine = r.line;
-        file.fieldType = static_cast<int>(number(r, 1, context));
+        file.fieldType = integer(r, 1, context);
         // Then a flag, the number of fields and the number of wavelengths.
         if (r.fields.size() > 4) {
-            fieldCount = static_cast<int>(number(r, 3, context));
-            waveCount = static_cast<int>(number(r, 4, context));
+            fieldCount = integer(r, 3, context);
+            waveCount = integer(r, 4, context);
         }
     } else if (key == "XFLN" || key == "XFLD" || key == "YFLN" || key == "YFLD") {
         std::vector<double>& values = key[0] == 'X' ? file.fieldX : file.fieldY;
@@ -319,7 +341,11 @@ TLensGlass TZmxReader::medium(const TRawSurface& s, const TRecord& glas) {
     double modelFlag = 0.0;
     double nd = 0.0;
     const bool hasModel = glas.fields.size() > 2 && detail::parseNumber(glas.fields[2], modelFlag);
-    const bool hasNd = glas.fields.size() > 4 && detail::parseNumber(glas.fields[4], nd) && nd > 0.0;
+    const bool readNd = glas.fields.size() > 4 && detail::parseNumber(glas.fields[4], nd);
+    if (readNd && !std::isfinite(nd))
+        throw xmsg(context + ": GLAS " + g.name + " gives nd " + glas.fields[4] +
+                   ", not a finite number");
+    const bool hasNd = readNd && nd > 0.0;
     if (hasModel && modelFlag == 1.0) {
         if (!hasNd) throw xmsg(context + ": model glass " + g.name + " without nd");
         g.index = nd;
@@ -410,6 +436,12 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
                     clearOf[s.number] = outer;
             } else if (key == "CURV") {
                 info.curvature = number(r, 1, context);
+                // The element takes the radius 1/CURV; below about 1e-308
+                // it is no longer a number.
+                if (info.curvature != 0.0 && !std::isfinite(1.0 / info.curvature))
+                    throw xmsg(context + ": CURV " + r.fields[1] +
+                               " is too small: its radius of curvature is not a finite number "
+                               "(write 0 for a plane)");
             } else if (key == "CONI") {
                 info.conic = number(r, 1, context);
             } else if (key == "DIAM") {
@@ -419,7 +451,7 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
             } else if (key == "GLAS") {
                 glas = &r;
             } else if (key == "PARM") {
-                parms.emplace_back(static_cast<int>(number(r, 1, context)), number(r, 2, context));
+                parms.emplace_back(integer(r, 1, context), number(r, 2, context));
                 parmLine = r.line;
             } else if (key == "DISZ") {
                 hasDisz = true;
@@ -530,10 +562,11 @@ TLensFile TZmxReader::read(const std::string& text) {
         r.fields[0] = upperCase(r.fields[0]);
         const std::string& key = r.fields[0];
         if (key == "SURF") {
-            double number = 0.0;
-            if (r.fields.size() < 2 || !detail::parseNumber(r.fields[1], number) || number < 0)
-                throw xmsg(where(n) + ": SURF needs a surface number");
-            surfaces.push_back({static_cast<int>(number), n, {}});
+            int number = 0;
+            if (r.fields.size() < 2 || !parseInteger(r.fields[1], number) || number < 0)
+                throw xmsg(where(n) + ": SURF needs a surface number" +
+                           (r.fields.size() < 2 ? std::string() : ", read \"" + r.fields[1] + "\""));
+            surfaces.push_back({number, n, {}});
             inSurface = true;
             continue;
         }
@@ -648,12 +681,15 @@ namespace {
 
 TLensFile importText(std::istream& is, const std::string& sourceName, double wavelength,
                      bool inLensUnit, const TGlassCatalog& glasses) {
-    const std::string text = detail::decodeText(detail::readAll(is), sourceName);
+    const std::string text = detail::decodeText(detail::readAll(is, sourceName), sourceName);
     return TZmxReader(sourceName, wavelength, inLensUnit, glasses).read(text);
 }
 
 TLensFile importPath(const std::string& path, double wavelength, bool inLensUnit,
                      const TGlassCatalog& glasses) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw xmsg("importZmx: \"" + path + "\" is a directory, not a lens file");
     std::ifstream file(path, std::ios::binary);
     if (!file) throw xmsg("importZmx: cannot open \"" + path + "\"");
     return importText(file, path, wavelength, inLensUnit, glasses);

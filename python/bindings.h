@@ -48,10 +48,21 @@ public:
 
     void add(const py::object& element);
     TElement& at(std::size_t i) const;
-    std::unique_ptr<TOpticalSystem> build() const;
-    // The traced radii of the copies, back into the elements.
-    void takeTracedRadii(const TOpticalSystem& traced) const;
+    // Copies of the elements as they are now, after checking that every
+    // value is finite and every medium's index has a real part that is not
+    // negative (a ValueError naming the element otherwise). With `traced`,
+    // also the element objects copied, in order: what the trace worked on,
+    // whatever another thread adds to the system meanwhile.
+    std::unique_ptr<TOpticalSystem> build(std::vector<py::object>* traced = nullptr) const;
 };
+
+// The traced radii of the copies, back into the element objects they were
+// copied from (by identity, not by position in the system, which another
+// thread may have grown while the GIL was released).
+void takeTracedRadii(const TOpticalSystem& system, const std::vector<py::object>& traced);
+
+// Checks a default radius a script gives.
+double checkedDefaultRadius(double radius);
 
 // Trace options whose progress callback lets Python handle signals now and
 // then (taking the GIL back): a pending KeyboardInterrupt, or whatever a
@@ -76,8 +87,11 @@ private:
 
 // A Python system holding copies of the library system's elements.
 System fromSystem(const TOpticalSystem& read);
-// The str of a path or os.PathLike.
+// The str of a path: str, bytes or os.PathLike.
 std::string pathOf(const py::object& path);
+// The whole file, at most kMaxInputBytes: OSError when it cannot be opened
+// (IsADirectoryError for a directory), ValueError when it is larger.
+std::string readFile(const std::string& name);
 
 // The nodes of a beam as a structured array (position, direction,
 // polarization, intensity, phase).

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <fstream>
+#include <sstream>
 #include <memory>
 
 #include "bindings.h"
@@ -18,17 +18,16 @@ std::shared_ptr<TLensFile> importFile(const py::object& path, const py::object& 
     const std::string name = pathOf(path);
     double um = std::numeric_limits<double>::quiet_NaN();
     if (!wavelength.is_none()) {
-        um = wavelength.cast<double>();
+        if (!py::isinstance<py::float_>(wavelength) && !py::isinstance<py::int_>(wavelength) &&
+            !py::hasattr(wavelength, "__float__"))
+            throw py::type_error("wavelength must be a number of micrometres or None, not " +
+                                 std::string(py::str(py::type::of(wavelength).attr("__name__"))));
+        um = py::float_(wavelength).cast<double>();
         if (!(um > 0.0) || !std::isfinite(um))
             raiseValueError("wavelength must be a positive finite number of micrometres, not " +
                             std::string(py::repr(wavelength)));
     }
-    std::ifstream is(name, std::ios::binary);
-    if (!is) {
-        if (errno == 0) errno = ENOENT;
-        PyErr_SetFromErrnoWithFilename(PyExc_OSError, name.c_str());
-        throw py::error_already_set();
-    }
+    std::istringstream is(readFile(name));
     try {
         return std::make_shared<TLensFile>(importZmx(is, name, um));
     } catch (const xmsg& e) {
@@ -159,7 +158,7 @@ notes : list of str
     static const char* const wavelengthDoc = R"(
 Parameters
 ----------
-path : str or os.PathLike
+path : str, bytes or os.PathLike
     A sequential .zmx file (STANDARD and EVENASPH surfaces, object at infinity).
 wavelength : float, optional
     Micrometres (the unit of the file's own wavelengths), at which the glasses'
@@ -169,11 +168,16 @@ wavelength : float, optional
 Raises
 ------
 FileNotFoundError
-    If the file does not exist (OSError for other failures to open it).
+    If the file does not exist (IsADirectoryError for a directory, OSError
+    for other failures to open it).
 ValueError
     If the import refuses the file (a surface type, keyword or glass it cannot
-    represent, a wavelength outside a glass's range); the message names the
-    line, the surface and the keyword. Nothing is dropped silently.
+    represent, a value that is not a finite number, a wavelength outside a
+    glass's range, an encoding it does not know, more than 64 MiB); the
+    message names the line, the surface and the keyword. Nothing is dropped
+    silently.
+TypeError
+    For a wavelength that is not a number.
 )";
 
     static const std::string fromZmxDoc =

@@ -1,6 +1,10 @@
 // The system: an ordered list of element objects, read from and written to
 // the description format.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
@@ -20,18 +24,60 @@ void System::add(const py::object& element) {
 
 TElement& System::at(std::size_t i) const { return elements.at(i).cast<TElement&>(); }
 
-std::unique_ptr<TOpticalSystem> System::build() const {
+double checkedDefaultRadius(double radius) {
+    if (!std::isfinite(radius))
+        raiseValueError("default_radius must be a finite number, not " + std::string(py::repr(py::float_(radius))));
+    return radius;
+}
+
+namespace {
+
+std::string shortText(double v) { return py::repr(py::float_(v)); }
+
+// The constructors refuse such values; an attribute set afterwards is
+// caught here, before any ray meets it.
+void checkElement(const TElement& e, std::size_t i) {
+    const TElementKind* kind = kindOf(e);
+    const std::string name = "element " + std::to_string(i) + " (" + (kind ? kind->name : "Element") + "): ";
+    auto finite = [&](const char* what, double v) {
+        if (!std::isfinite(v)) raiseValueError(name + what + " is " + shortText(v) + ", not a finite number");
+    };
+    finite("z", e.zPosition);
+    finite("radius", e.radius);
+    if (kind && kind->recordValues) {
+        const std::vector<complex> values = kind->recordValues(e);
+        for (std::size_t f = 0; f < values.size() && f < kind->fields.size(); ++f) {
+            finite(kind->fields[f].key.c_str(), values[f].real());
+            finite(kind->fields[f].key.c_str(), values[f].imag());
+        }
+    }
+    const complex n = e.getRefIndex(TVector(0.0, 0.0, e.zPosition), 0.0);
+    finite("the index", n.real());
+    finite("the index", n.imag());
+    if (n.real() < 0.0)
+        raiseValueError(name + "the index " + shortText(n.real()) +
+                        " is negative; the transmittance holds only for media of positive index");
+}
+
+}  // namespace
+
+std::unique_ptr<TOpticalSystem> System::build(std::vector<py::object>* traced) const {
+    checkedDefaultRadius(defaultRadius);
     auto system = std::make_unique<TOpticalSystem>(defaultRadius);
     for (std::size_t i = 0; i < elements.size(); ++i) {
+        checkElement(at(i), i);
         std::unique_ptr<TElement> copy = cloneElement(at(i));
         if (!copy) throw py::type_error("element " + std::to_string(i) + " cannot be copied for tracing");
         system->addElement(copy.release());
     }
+    if (traced) *traced = elements;
     return system;
 }
 
-void System::takeTracedRadii(const TOpticalSystem& traced) const {
-    for (std::size_t i = 0; i < elements.size(); ++i) at(i).optRadius = traced[static_cast<int>(i)]->optRadius;
+void takeTracedRadii(const TOpticalSystem& system, const std::vector<py::object>& traced) {
+    const std::size_t n = std::min(traced.size(), static_cast<std::size_t>(system.getSize()));
+    for (std::size_t i = 0; i < n; ++i)
+        traced[i].cast<TElement&>().optRadius = system[static_cast<int>(i)]->optRadius;
 }
 
 System fromSystem(const TOpticalSystem& read) {
@@ -41,7 +87,29 @@ System fromSystem(const TOpticalSystem& read) {
 }
 
 std::string pathOf(const py::object& path) {
-    return py::str(py::module_::import("os").attr("fspath")(path));
+    // fsdecode takes str, bytes and os.PathLike alike, and raises TypeError
+    // for anything else.
+    return py::str(py::module_::import("os").attr("fsdecode")(path));
+}
+
+std::string readFile(const std::string& name) {
+    struct stat info;
+    if (::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, name.c_str());
+        throw py::error_already_set();
+    }
+    std::ifstream is(name, std::ios::binary);
+    if (!is) {
+        if (errno == 0) errno = ENOENT;
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, name.c_str());
+        throw py::error_already_set();
+    }
+    try {
+        return readInput(is, name);
+    } catch (const xmsg& e) {
+        raiseValueError(e.message());
+    }
 }
 
 namespace {
@@ -64,6 +132,8 @@ std::string toText(const System& system, int precision) {
             raiseValueError("element " + std::to_string(i) + " (" + (kind ? kind->name : "Element") +
                             ") has no description record; only Slab, Lens and GrinRod records exist");
     }
+    // The reader takes finite numbers only: a NaN or an infinity written
+    // would make a description that cannot be read back. build() refuses them.
     std::ostringstream os;
     os << std::setprecision(precision);
     os << *system.build();
@@ -92,8 +162,13 @@ elements : iterable of Element, optional
 Notes
 -----
 The system holds the element objects themselves: an element changed after
-it was added changes the system. Every trace works on copies made when it
-starts, and the traced radii are written back to ``opt_radius``.
+it was added changes the system. Every trace works on a snapshot, copies of
+the elements made when it starts, and writes the traced radii back to the
+``opt_radius`` of the element objects it copied. Another thread may add
+elements or change them while a trace runs: the trace is that of the system
+as it was when it started, never a crash. An element whose values are not
+finite, or whose medium has a negative index, is a ValueError when a trace
+starts.
 
 Examples
 --------
@@ -105,13 +180,16 @@ Examples
 (2, -50.0)
 )");
     cls.def(py::init([](double defaultRadius, const py::object& elements) {
-                System s(defaultRadius);
+                System s(checkedDefaultRadius(defaultRadius));
                 if (!elements.is_none())
                     for (py::handle e : elements) s.add(py::reinterpret_borrow<py::object>(e));
                 return s;
             }),
             py::arg("default_radius") = 0.0, py::arg("elements") = py::none())
-        .def_readwrite("default_radius", &System::defaultRadius)
+        .def_property(
+            "default_radius", [](const System& s) { return s.defaultRadius; },
+            [](System& s, double r) { s.defaultRadius = checkedDefaultRadius(r); },
+            "Given to every added element whose radius is 0; finite.")
         .def("add", &System::add, py::arg("element"), R"(Appends an element.
 
 Parameters
@@ -160,19 +238,14 @@ Examples
         .def_static("read",
                     [](const py::object& path) {
                         const std::string name = pathOf(path);
-                        std::ifstream is(name);
-                        if (!is) {
-                            if (errno == 0) errno = ENOENT;
-                            PyErr_SetFromErrnoWithFilename(PyExc_OSError, name.c_str());
-                            throw py::error_already_set();
-                        }
+                        std::istringstream is(readFile(name));
                         return readText(is, name);
                     },
                     py::arg("path"), R"(Reads a system description from a file.
 
 Parameters
 ----------
-path : str or os.PathLike
+path : str, bytes or os.PathLike
 
 Returns
 -------
@@ -181,9 +254,11 @@ System
 Raises
 ------
 FileNotFoundError
-    If the file does not exist (OSError for other failures to open it).
+    If the file does not exist (IsADirectoryError for a directory, OSError for
+    other failures to open it).
 ValueError
-    If reading stops before the end of the file; the message names the line and word.
+    If reading stops before the end of the file (the message names the line
+    and word), or the file is larger than any description (64 MiB).
 )")
         .def("to_text", &toText, py::arg("precision") = 17, R"(The system's description.
 
@@ -207,7 +282,11 @@ ValueError
                  const std::string text = toText(s, precision);
                  const std::string name = pathOf(path);
                  std::ofstream os(name);
-                 if (!os || !(os << text)) {
+                 // The last buffer is written at close: a full disk shows there.
+                 if (os) os << text;
+                 if (os) os.close();
+                 if (!os) {
+                     if (errno == 0) errno = EIO;
                      PyErr_SetFromErrnoWithFilename(PyExc_OSError, name.c_str());
                      throw py::error_already_set();
                  }

@@ -1,6 +1,7 @@
 // Tracing from Python: rays as (N, 3) arrays through traceRays, with the
 // results read in place from the batch's nodes; one beam at a time through
 // the system's own traceBeam.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstddef>
@@ -91,10 +92,63 @@ void checkWavelength(double wavelength) {
         raiseValueError("wavelength must be positive and finite, not " + std::to_string(wavelength));
 }
 
+// A wavelength as a script passes it: any real number, checked; a string or
+// None is a TypeError that names the argument rather than pybind11's
+// "Unable to cast".
+double wavelengthOf(const py::object& value) {
+    if (!py::isinstance<py::float_>(value) && !py::isinstance<py::int_>(value) &&
+        !py::hasattr(value, "__float__"))
+        throw py::type_error("wavelength must be a positive number, not " +
+                             std::string(py::str(py::type::of(value).attr("__name__"))));
+    const double wavelength = py::float_(value).cast<double>();
+    checkWavelength(wavelength);
+    return wavelength;
+}
+
+// Directions are refused, not normalised, unless they are unit vectors to
+// rounding: the refraction takes them as unit vectors, and a silent
+// normalisation would change the bits of rays a host traces from the same
+// arrays.
 void checkDirections(const double* k, py::ssize_t n, const char* name) {
-    for (py::ssize_t i = 0; i < n; ++i, k += 3)
+    for (py::ssize_t i = 0; i < n; ++i, k += 3) {
         if (k[0] == 0.0 && k[1] == 0.0 && k[2] == 0.0)
             raiseValueError(std::string(name) + " has a zero vector (row " + std::to_string(i) + ")");
+        const double squared = k[0] * k[0] + k[1] * k[1] + k[2] * k[2];
+        if (!(std::fabs(squared - 1.0) <= 1e-12))
+            raiseValueError(std::string(name) + " must be unit vectors; row " + std::to_string(i) +
+                            " has length " + std::string(py::repr(py::float_(std::sqrt(squared)))));
+    }
+}
+
+// Polarizations are directions of the field: their length carries nothing,
+// and the trace scales them to unit length. A vector whose squared length
+// overflows or underflows is scaled by its largest component first (else
+// the trace saw (0, 0, 0) and reported a changed power as success); a zero
+// vector has no direction. Returns the rows, rescaled where needed.
+std::vector<double> checkPolarizations(const double* e, py::ssize_t n, const char* name) {
+    std::vector<double> scaled;
+    for (py::ssize_t i = 0; i < n; ++i) {
+        const double* v = e + 3 * i;
+        const double squared = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+        if (squared >= 1e-150 && squared <= 1e150) continue;
+        const double largest = std::max({std::fabs(v[0]), std::fabs(v[1]), std::fabs(v[2])});
+        if (largest == 0.0)
+            raiseValueError(std::string(name) + " has a zero vector (row " + std::to_string(i) +
+                            "): a polarization needs a direction");
+        if (scaled.empty()) scaled.assign(e, e + 3 * n);
+        const TVector unit = TVector(v[0] / largest, v[1] / largest, v[2] / largest).unit();
+        scaled[3 * i] = unit.x;
+        scaled[3 * i + 1] = unit.y;
+        scaled[3 * i + 2] = unit.z;
+    }
+    return scaled;
+}
+
+void checkIntensities(const double* w, py::ssize_t n, const char* name) {
+    for (py::ssize_t i = 0; i < n; ++i)
+        if (w[i] < 0.0)
+            raiseValueError(std::string(name) + " must not be negative (element " + std::to_string(i) + " is " +
+                            std::string(py::repr(py::float_(w[i]))) + ")");
 }
 
 // The default polarization: x̂ with its component along k removed, so the
@@ -199,10 +253,11 @@ void traceReleased(TOpticalSystem& system, TRayBatch& batch, int threads, bool k
     }
 }
 
-TraceResult trace(System& s, const py::object& positions, const py::object& directions, double wavelength,
-                  const py::object& polarizations, const py::object& intensities, const py::object& phases,
-                  int threads, bool keepNodes, const py::object& clipRadii) {
-    checkWavelength(wavelength);
+TraceResult trace(System& s, const py::object& positions, const py::object& directions,
+                  const py::object& wavelengthArgument, const py::object& polarizations,
+                  const py::object& intensities, const py::object& phases, int threads, bool keepNodes,
+                  const py::object& clipRadii) {
+    const double wavelength = wavelengthOf(wavelengthArgument);
     if (threads < 0) raiseValueError("threads must be 0 (every core) or more");
     std::vector<double> clip;
     if (!clipRadii.is_none()) {
@@ -227,24 +282,29 @@ TraceResult trace(System& s, const py::object& positions, const py::object& dire
         pol = defaults.data();
     } else {
         e = vectors(polarizations, "polarizations", n);
-        pol = e.data();
+        defaults = checkPolarizations(e.data(), n, "polarizations");
+        pol = defaults.empty() ? e.data() : defaults.data();
     }
     std::optional<Rows> w, phi;
-    if (!intensities.is_none()) w = scalars(intensities, "intensities", n);
+    if (!intensities.is_none()) {
+        w = scalars(intensities, "intensities", n);
+        checkIntensities(w->data(), n, "intensities");
+    }
     if (!phases.is_none()) phi = scalars(phases, "phases", n);
 
     auto batch = std::make_shared<TRayBatch>(wavelength);
     batch->add(static_cast<std::size_t>(n), p.data(), k.data(), pol, w ? w->data() : nullptr,
                phi ? phi->data() : nullptr);
-    std::unique_ptr<TOpticalSystem> system = s.build();
+    std::vector<py::object> traced;
+    std::unique_ptr<TOpticalSystem> system = s.build(&traced);
     traceReleased(*system, *batch, threads, keepNodes, std::move(clip));
-    s.takeTracedRadii(*system);
+    takeTracedRadii(*system, traced);
     return makeResult(std::move(batch));
 }
 
-TBeam traceBeam(System& s, const py::object& position, const py::object& direction, double wavelength,
-                const py::object& polarization) {
-    checkWavelength(wavelength);
+TBeam traceBeam(System& s, const py::object& position, const py::object& direction,
+                const py::object& wavelengthArgument, const py::object& polarization) {
+    const double wavelength = wavelengthOf(wavelengthArgument);
     const Rows p = vector3(position, "position");
     const Rows k = vector3(direction, "direction");
     checkDirections(k.data(), 1, "direction");
@@ -252,11 +312,14 @@ TBeam traceBeam(System& s, const py::object& position, const py::object& directi
     TVector ev = defaultPolarization(kv);
     if (!polarization.is_none()) {
         const Rows e = vector3(polarization, "polarization");
-        ev = TVector(e.at(0), e.at(1), e.at(2));
+        const std::vector<double> scaled = checkPolarizations(e.data(), 1, "polarization");
+        const double* v = scaled.empty() ? e.data() : scaled.data();
+        ev = TVector(v[0], v[1], v[2]);
     }
     TBeam beam(wavelength);
     beam.addNode(TBeamNode(TVector(p.at(0), p.at(1), p.at(2)), kv, 1.0, ev, 0.0));
-    std::unique_ptr<TOpticalSystem> system = s.build();
+    std::vector<py::object> traced;
+    std::unique_ptr<TOpticalSystem> system = s.build(&traced);
     std::string failure;
     {
         py::gil_scoped_release nogil;
@@ -267,7 +330,7 @@ TBeam traceBeam(System& s, const py::object& position, const py::object& directi
             if (failure.empty()) failure = "the trace failed";
         }
     }
-    s.takeTracedRadii(*system);
+    takeTracedRadii(*system, traced);
     if (!failure.empty()) raiseTraceError(failure, beam);
     return beam;
 }
@@ -449,11 +512,13 @@ lumivex.Error
 Parameters
 ----------
 positions, directions : array_like, shape (N, 3)
-    Start points and unit directions of the rays.
+    Start points and unit directions of the rays (unit to 1e-12 in the
+    squared length).
 wavelength : float
     Vacuum wavelength in the system's length unit; positive.
 polarizations : array_like, shape (N, 3), optional
-    Unit field directions. By default x with its component along each
+    Field directions, not zero; only the direction counts (a vector too
+    large or too small to square is scaled to unit length). By default x with its component along each
     direction removed, normalised (the field in the plane of the ray and the
     x axis); y instead for a ray along x.
 intensities, phases : array_like, shape (N,), optional
@@ -476,10 +541,20 @@ Raises
 ------
 ValueError
     For a wrong shape, mismatched lengths, a value that is not finite, a
-    zero direction or a wavelength that is not positive; the message names
-    the argument.
+    direction that is not a unit vector (directions are refused, never
+    normalised), a zero polarization, a negative intensity, a wavelength that
+    is not positive, or an element whose values are not finite; the message
+    names the argument or the element.
+TypeError
+    For a wavelength that is not a number.
 KeyboardInterrupt
     When interrupted; the trace stops soon after.
+
+Notes
+-----
+The trace works on copies of the elements made when it starts: elements
+another thread adds while it runs are not traced, and the traced radii go
+back to the element objects that were traced.
 
 Examples
 --------

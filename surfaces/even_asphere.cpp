@@ -6,6 +6,7 @@
 
 #include "lumivex/surfaces.h"
 #include "numeric/checked_math.h"
+#include "system/element_checks.h"
 
 namespace lumivex {
 
@@ -16,6 +17,10 @@ TEvenAsphere::TEvenAsphere(double zPosition_, const complex& refIndex_, double h
       TFunctionalSurface(zPosition_, refIndex_, heightModulus_),
       curvatureRadius(curvatureRadius_),
       conicConstant(conicConstant_) {
+    detail::requireFinite("TEvenAsphere", "the curvature radius", curvatureRadius);
+    // An infinite conic constant is a surface without shape, which refuses
+    // to give heights; a NaN is no value at all.
+    detail::requireNumber("TEvenAsphere", "the conic constant", conicConstant);
     setCoefficients(coefficients);
 }
 
@@ -23,6 +28,7 @@ void TEvenAsphere::setCoefficients(const std::vector<double>& coefficients) {
     if (coefficients.size() > static_cast<std::size_t>(kMaxCoefficients))
         throw xmsg("TEvenAsphere: " + std::to_string(coefficients.size()) +
                    " polynomial coefficients given; at most 8 (rho^2 … rho^16)");
+    for (double v : coefficients) detail::requireFinite("TEvenAsphere", "a coefficient", v);
     alpha.fill(0.0);
     for (std::size_t i = 0; i < coefficients.size(); ++i) alpha[i] = coefficients[i];
 }

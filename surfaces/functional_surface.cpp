@@ -3,12 +3,15 @@
 #include "lumivex/surfaces.h"
 #include "numeric/checked_math.h"
 #include "surfaces/height_search.h"
+#include "system/element_checks.h"
 
 namespace lumivex {
 
 TFunctionalSurface::TFunctionalSurface(double zPosition_, const complex& refIndex_,
                                        double heightModulus_)
-    : TElement(zPosition_), TSurface(zPosition_, refIndex_), heightModulus(heightModulus_) {}
+    : TElement(zPosition_), TSurface(zPosition_, refIndex_), heightModulus(heightModulus_) {
+    detail::requireFinite("TFunctionalSurface", "the height modulus", heightModulus);
+}
 
 double TFunctionalSurface::Height(const TVector& p) const {
     const double h = heightFunction(p);

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "lumivex/surfaces.h"
+#include "system/element_checks.h"
 
 namespace lumivex {
 
@@ -22,9 +23,15 @@ TLens::TLens(double zPosition_, const complex& refIndex_, double heightModulus_,
              double secondIndex_, double vertexLength_)
     : TElement(zPosition_),
       TGeneralLens(zPosition_, complex(refIndex_.real(), 0.0), heightModulus_, -0.5 * vertexLength_,
-                   conicFromIndices(refIndex_.real(), secondIndex_)),
+                   0.0),
       secondIndex(secondIndex_),
-      vertexLength(vertexLength_) {}
+      vertexLength(vertexLength_) {
+    detail::requireFinite("TLens", "the second index", secondIndex);
+    detail::requireFinite("TLens", "the vertex length", vertexLength);
+    // Derived, and not finite for a second index of 0, which a record cut
+    // short leaves: such a lens refuses to give heights.
+    conicConstant = conicFromIndices(refIndex.real(), secondIndex);
+}
 
 std::ostream& TLens::write(std::ostream& os) const {
     return os << "Lens\t" << zPosition << "\t" << refIndex.real() << "\t" << secondIndex << "\t"

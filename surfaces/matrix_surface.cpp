@@ -173,9 +173,14 @@ TMatrixLens::TMatrixLens(double zPosition_, const complex& refIndex_, double cur
             const double x = (i - nx / 2) * dx;
             const double y = (j - ny / 2) * dy;
             const double rho = math::sqrt(x * x + y * y);
-            double h =
-                rho * rho * kappa /
-                (1.0 + math::sqrt(1.0 - (1.0 + conicConstant) * (kappa * kappa) * (rho * rho)));
+            const double root = 1.0 - (1.0 + conicConstant) * (kappa * kappa) * (rho * rho);
+            if (!(root >= 0.0))
+                throw xmsg("TMatrixLens: the conic of curvature radius " + number(curvatureRadius) +
+                           " and conic constant " + number(conicConstant) +
+                           " has no height at x = " + number(x) + ", y = " + number(y) +
+                           " of the grid; its edge lies inside the " + std::to_string(nx) + " x " +
+                           std::to_string(ny) + " samples");
+            double h = rho * rho * kappa / (1.0 + math::sqrt(root));
             // Remainder with the sign of h: the zones fold towards the vertex
             // plane, as the functional surfaces fold.
             if (heightModulus != 0.0) h = math::fmod(h, heightModulus);

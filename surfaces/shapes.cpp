@@ -9,6 +9,7 @@
 
 #include "lumivex/surfaces.h"
 #include "numeric/checked_math.h"
+#include "system/element_checks.h"
 
 namespace lumivex {
 
@@ -27,6 +28,7 @@ TPolynomialSurface::TPolynomialSurface(double zPosition_, const complex& refInde
     : TElement(zPosition_), TFunctionalSurface(zPosition_, refIndex_, heightModulus_) {}
 
 void TPolynomialSurface::setCoefficients(const std::vector<double>& c) {
+    for (double v : c) detail::requireFinite("TPolynomialSurface", "a coefficient", v);
     try {
         coefficients = c;
     } catch (const std::bad_alloc&) {
@@ -99,6 +101,7 @@ void checkTerm(const char* operation, int i, int j, int xTermCount, int yTermCou
 
 void TPolynomialXYSurface::setCoefficient(int i, int j, double value) {
     checkTerm("setCoefficient", i, j, xTermCount, yTermCount);
+    detail::requireFinite("TPolynomialXYSurface", "a coefficient", value);
     // xTermCount is public and may have grown since construction.
     const std::size_t index =
         static_cast<std::size_t>(i) * kYTermLimit + static_cast<std::size_t>(j);
@@ -154,7 +157,9 @@ TSphericalLens::TSphericalLens(double zPosition_, const complex& refIndex_, doub
                                double curvatureRadius_)
     : TElement(zPosition_),
       TFunctionalSurface(zPosition_, refIndex_, heightModulus_),
-      curvatureRadius(curvatureRadius_) {}
+      curvatureRadius(curvatureRadius_) {
+    detail::requireFinite("TSphericalLens", "the curvature radius", curvatureRadius);
+}
 
 // The vertex sits at zPosition and the centre at zPosition + R; a point
 // beyond |R| from the axis fails in the square root.
@@ -180,7 +185,10 @@ TEllipticalLens::TEllipticalLens(double zPosition_, const complex& refIndex_, do
     : TElement(zPosition_),
       TFunctionalSurface(zPosition_, refIndex_, heightModulus_),
       axialSemiAxis(axialSemiAxis_),
-      radialSemiAxis(radialSemiAxis_) {}
+      radialSemiAxis(radialSemiAxis_) {
+    detail::requireFinite("TEllipticalLens", "the axial semi-axis", axialSemiAxis);
+    detail::requireFinite("TEllipticalLens", "the radial semi-axis", radialSemiAxis);
+}
 
 double TEllipticalLens::heightFunction(const TVector& p) const {
     const double a = axialSemiAxis;
@@ -205,7 +213,10 @@ THyperbolicLens::THyperbolicLens(double zPosition_, const complex& refIndex_, do
     : TElement(zPosition_),
       TFunctionalSurface(zPosition_, refIndex_, heightModulus_),
       axialSemiAxis(axialSemiAxis_),
-      radialSemiAxis(radialSemiAxis_) {}
+      radialSemiAxis(radialSemiAxis_) {
+    detail::requireFinite("THyperbolicLens", "the axial semi-axis", axialSemiAxis);
+    detail::requireFinite("THyperbolicLens", "the radial semi-axis", radialSemiAxis);
+}
 
 double THyperbolicLens::heightFunction(const TVector& p) const {
     const double a = axialSemiAxis;
@@ -230,7 +241,10 @@ TFresnelLens::TFresnelLens(double zPosition_, const complex& refIndex_, double h
     : TElement(zPosition_),
       TFunctionalSurface(zPosition_, refIndex_, heightModulus_),
       indexRatio(indexRatio_),
-      focalLength(focalLength_) {}
+      focalLength(focalLength_) {
+    detail::requireFinite("TFresnelLens", "the index ratio", indexRatio);
+    detail::requireFinite("TFresnelLens", "the focal length", focalLength);
+}
 
 // An antiderivative of the facet slope −ρ/(e·sqrt(c² + ρ²) − c) for every e:
 // −(c/(2e²))·(2es + ln(c²·(es − 1)²/e⁴)). Where es = 1 (on the axis for
@@ -263,7 +277,12 @@ TGeneralLens::TGeneralLens(double zPosition_, const complex& refIndex_, double h
     : TElement(zPosition_),
       TFunctionalSurface(zPosition_, refIndex_, heightModulus_),
       curvatureRadius(curvatureRadius_),
-      conicConstant(conicConstant_) {}
+      conicConstant(conicConstant_) {
+    detail::requireFinite("TGeneralLens", "the curvature radius", curvatureRadius);
+    // An infinite conic constant is a surface without shape, which refuses
+    // to give heights; a NaN is no value at all.
+    detail::requireNumber("TGeneralLens", "the conic constant", conicConstant);
+}
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "lumivex/surfaces.h"
 #include "numeric/checked_math.h"
+#include "system/element_checks.h"
 #include "system/refraction.h"
 
 namespace lumivex {
@@ -15,7 +16,9 @@ constexpr double kPi = 3.141592653589793;
 }  // namespace
 
 TSurface::TSurface(double zPosition_, const complex& refIndex_)
-    : TElement(zPosition_), refIndex(refIndex_) {}
+    : TElement(zPosition_), refIndex(refIndex_) {
+    detail::requireIndex("TSurface", "the refractive index", refIndex);
+}
 
 TSurface::~TSurface() = default;
 

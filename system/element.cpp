@@ -1,10 +1,13 @@
 #include <ostream>
 
 #include "lumivex/system.h"
+#include "system/element_checks.h"
 
 namespace lumivex {
 
-TElement::TElement(double zPosition_) : zPosition(zPosition_), radius(0.0), optRadius(0.0) {}
+TElement::TElement(double zPosition_) : zPosition(zPosition_), radius(0.0), optRadius(0.0) {
+    detail::requireFinite("TElement", "the z position", zPosition);
+}
 
 TElement::~TElement() = default;
 

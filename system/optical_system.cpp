@@ -3,10 +3,13 @@
 #include <ostream>
 
 #include "lumivex/system.h"
+#include "system/element_checks.h"
 
 namespace lumivex {
 
-TOpticalSystem::TOpticalSystem(double defaultRadius_) : defaultRadius(defaultRadius_) {}
+TOpticalSystem::TOpticalSystem(double defaultRadius_) : defaultRadius(defaultRadius_) {
+    detail::requireFinite("TOpticalSystem", "the default radius", defaultRadius);
+}
 
 TOpticalSystem::TOpticalSystem(TOpticalSystem&&) noexcept = default;
 TOpticalSystem& TOpticalSystem::operator=(TOpticalSystem&&) noexcept = default;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "lumivex/lumivex.h"
+#include "lumivex/results.h"
 
 using namespace lumivex;
 using nlohmann::json;
@@ -547,6 +548,12 @@ TEST_F(CliTest, SpotAndFanReportTheSingletsAnalysesAndRefuseBadFields) {
     EXPECT_LT(s["spots"][0]["geoRadius"].get<double>(), 1e-9);
     EXPECT_GT(s["spots"][1]["rmsRadius"].get<double>(), s["spots"][1]["airyRadius"].get<double>());
     EXPECT_NE(readText(path("spot.svg")).find("Airy radius"), std::string::npos);
+    // The rows are the library's one description of its spot diagrams.
+    auto singlet = readSystem(kExamples + "/singlet.txt");
+    const TCollimatedBeam beam = resolveFilledBeam(*singlet, TCollimatedBeam());
+    EXPECT_EQ(s["spots"], json(spotDiagrams(*singlet, beam, {0.0, 5.0 * (M_PI / 180.0)},
+                                            hexapolar(beam.pupilRadius, 6), NAN)));
+    EXPECT_EQ(s["paraxial"], json(paraxialData(*singlet, beam)));
 
     const Outcome fan = run({"fan", kExamples + "/singlet.txt", "--fields", "0,5", "-n", "5",
                              "-o", path("fan.svg")});
@@ -666,6 +673,39 @@ TEST_F(CliTest, RefusedLensFileIsOneLineNamingSurfaceAndKeyword) {
         EXPECT_EQ(r.err.rfind("lumivex: " + path("tilted.zmx"), 0), 0u) << r.err;
         EXPECT_NE(r.err.find("surface 2"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("COORDBRK"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+}
+
+TEST_F(CliTest, HostileInputEndsInOneLineAndANonZeroStatus) {
+    const std::string singlet = kExamples + "/singlet.txt";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string said;
+    } cases[] = {
+        // Each of these once exited 0: writing nothing, dropping a field,
+        // printing radii of inf, reading a negative index.
+        {{"spot", singlet, "-o", ""}, 2, "lumivex: --output must name a file ('-' for standard output), not ''"},
+        {{"fan", singlet, "-o", ""}, 2, "lumivex: --output must name a file ('-' for standard output), not ''"},
+        {{"spot", singlet, "--csv", ""}, 2, "lumivex: --csv must name a file"},
+        {{"spot", singlet, "--fields", "0,,5"}, 2,
+         "lumivex: --fields has an empty entry in '0,,5'; give the angles as 0,2.5,5"},
+        {{"fan", singlet, "--fields", "0,5,"}, 2, "lumivex: --fields has an empty entry in '0,5,'"},
+        {{"spot", singlet, "-o", "-", "--image-z", "1e300"}, 1, "lumivex: the spot at z = 1e+300 has no finite size"},
+        {{"field", path("negative.txt")}, 2, "lumivex: " + path("negative.txt") + ":3: reading stopped at word \"-1.5\""},
+        {{"import", path("flat.zmx")}, 2, "lumivex: " + path("flat.zmx") + ", line 28, surface 1: CURV needs a finite number"},
+        {{"check", "/dev/zero"}, 2, "lumivex: cannot read '/dev/zero': more than 64 MiB"},
+    };
+    std::ofstream(path("negative.txt")) << "OpticalSystem 5\nSlab 0 1\nSlab 5 -1.5\nSlab 10 1\n";
+    std::string zmx = readText(kData + "/singlet.zmx");
+    zmx.replace(zmx.find("CURV 2.0E-2"), 11, "CURV inf");
+    std::ofstream(path("flat.zmx")) << zmx;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.err.rfind(c.said, 0), 0u) << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     }
 }

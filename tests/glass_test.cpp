@@ -89,3 +89,60 @@ TEST(Glass, AgfInLatin1WithTheSchottFormula) {
     EXPECT_NEAR(glasses.index("bk7", 0.5875618, TLengthUnit::micrometre), 1.51680, 2e-5);
     EXPECT_EQ(glasses.index("GL\xC3\x84S", 1.0, TLengthUnit::micrometre), 1.5);
 }
+
+TEST(Glass, AgfCataloguesThatWouldGiveWrongIndicesAreRefused) {
+    const std::string bk7 =
+        "NM BK7 1 517642 1.5168 64.17 0 0\n"
+        "CD 2.2718929 -1.0108077E-2 1.0592509E-2 2.0816965E-4 -7.6472538E-6 4.9240991E-7\n"
+        "LD 0.31 2.3\n";
+    auto load = [](const std::string& text) {
+        return messageOf([&] {
+            std::istringstream is(text);
+            TGlassCatalog glasses;
+            glasses.loadAgf(is, "CAT");
+        });
+    };
+    EXPECT_EQ(load(bk7), "(no xmsg)");
+    const struct {
+        std::string text;
+        std::string said;
+    } cases[] = {
+        // Without its coefficients a glass had n = 1; with half of them the
+        // rest were 0.
+        {"NM BK7 1 517642 1.5168 64.17 0 0\n", "CAT, line 1: glass BK7 (formula 1) has 0 dispersion"},
+        {"NM S 2 0 1.5 60\nCD 1.2 0.01 0.2\nLD 0.3 2\n", "CAT, line 1: glass S (formula 2) has 3"},
+        {"NM S 2 0 1.5 60\nCD 1 0 0 0 0 0\nLD -5 5\n",
+         "CAT, line 3: the wavelength range -5 to 5 um is not a range of positive wavelengths"},
+        {"NM S 2.5 0 1.5 60\nCD 1 0 0 0 0 0\n",
+         "CAT, line 1: expected the formula number (an integer), read \"2.5\""},
+        {"NM S 2 0 1.5 60\nCD 1 0 inf 0 0 0\n", "CAT, line 2: expected a dispersion coefficient"},
+        {"", "CAT: no glass (no NM line); not a glass catalogue"},
+        {std::string("\x89PNG\r\n\x1a\x7f\x80\x81", 10), "CAT: no glass"},
+        {utf16le(bk7).substr(2), "CAT: the encoding is not recognised"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(load(c.text).rfind(c.said, 0), 0u) << load(c.text);
+
+    // No LD line: the formula holds for every positive wavelength, and a
+    // wavelength of 0 or less is no wavelength.
+    std::istringstream is("NM S 2 0 1.5 60\nCD 1.25 0 0 0 0 0\n");
+    TGlassCatalog glasses;
+    glasses.loadAgf(is, "CAT");
+    EXPECT_EQ(glasses.index("S", 1.0, TLengthUnit::micrometre), 1.5);
+    for (double wavelength : {0.0, -0.5})
+        EXPECT_NE(messageOf([&] { glasses.index("S", wavelength, TLengthUnit::micrometre); })
+                      .find("is not a positive number"),
+                  std::string::npos);
+}
+
+TEST(Glass, AgfFileByPathIsFiledUnderItsName) {
+    TGlassCatalog glasses;
+    glasses.loadAgf(std::string(LUMIVEX_TEST_DATA_DIR) + "/catalogue.agf");
+    EXPECT_EQ(glasses.size(), 3);
+    EXPECT_EQ(glasses.find("n-bk7").catalogue, "CATALOGUE");
+    EXPECT_NEAR(glasses.index("N-BK7", 0.5875618, TLengthUnit::micrometre), 1.5168, 2e-5);
+    EXPECT_NEAR(glasses.index("BK7OLD", 0.5875618, TLengthUnit::micrometre), 1.5168, 2e-5);
+    EXPECT_NE(messageOf([&] { glasses.loadAgf(std::string(LUMIVEX_TEST_DATA_DIR)); })
+                  .find("is a directory"),
+              std::string::npos);
+}

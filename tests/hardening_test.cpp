@@ -6,6 +6,8 @@
 #include <sstream>
 #include <string>
 
+#include "lumivex/analysis.h"
+#include "lumivex/description.h"
 #include "lumivex/field.h"
 #include "lumivex/grin.h"
 #include "lumivex/surfaces.h"
@@ -63,14 +65,10 @@ TEST(Hardening, SlabRecordCutShortLeavesIndexZeroAndNormalIncidenceFails) {
     EXPECT_EQ(oblique.getLast().kVector, TVector(0, 0, 1));
     EXPECT_EQ(oblique.getLast().intensity, 0.0);
 
-    // Found by fuzzing: that ray then meets a slab of index −1 in front of
-    // air at normal incidence, where 4m/(m + 1)² divides by 0; 0 × ∞ was a
-    // NaN intensity. It is a failure too.
-    system.addElement(new TSlab(4.0, complex(-1.0, 0.0)));
-    TBeam across(5e-4);
-    across.addNode(TBeamNode(TVector(0, 0, -1), TVector(0.6, 0, 0.8), 1.0, TVector(0, 1, 0), 0.0));
-    EXPECT_NE(trace(system, across), "");
-    for (int i = 0; i < across.getSize(); ++i) EXPECT_FALSE(std::isnan(across[i].intensity));
+    // Found by fuzzing: that ray then met a slab of index −1 in front of air
+    // at normal incidence, where 4m/(m + 1)² divides by 0; 0 × ∞ was a NaN
+    // intensity. A medium of negative index is now refused when it is made.
+    EXPECT_THROW(TSlab(4.0, complex(-1.0, 0.0)), xmsg);
 }
 
 TEST(Hardening, FieldWithZeroSpacingGivesNoNaNDirections) {
@@ -170,4 +168,132 @@ TEST(Hardening, SizesBeyondTheHeapGiveAnXmsgNamingTheOperationAndTheSize) {
               "fieldToBeamFan: no memory for a working table of 1000000 x 1000000 samples");
     field.columns = field.rows = 2;
     EXPECT_EQ(fan.getSize(), 0);
+}
+
+namespace {
+
+template <class F>
+std::string refusal(F&& f) {
+    try {
+        f();
+    } catch (const xmsg& e) {
+        return e.message();
+    }
+    return "(no xmsg)";
+}
+
+const double kNaN = std::nan("");
+const double kInf = HUGE_VAL;
+
+}  // namespace
+
+TEST(Hardening, ElementsRefuseNonFiniteValuesAndMediaOfNegativeIndex) {
+    // A NaN position was traced to an "ok" ray with NaN position and phase;
+    // a slab of index −1.5 gave an intensity of 576 and a rod of n0 −1.6
+    // one of −16.9, both reported as success.
+    EXPECT_EQ(refusal([] { TSlab(kNaN, 1.5); }), "TElement: the z position nan is not a finite number");
+    EXPECT_EQ(refusal([] { TSlab(0.0, complex(-1.5, 0.0)); }),
+              "TSurface: the refractive index -1.5 is negative; the transmittance holds only for "
+              "media of positive index");
+    EXPECT_EQ(refusal([] { TSlab(0.0, complex(1.5, kNaN)); }),
+              "TSurface: the refractive index (1.5,nan) is not a finite number");
+    EXPECT_EQ(refusal([] { TGrinRod(10.0, -1.6, 0.1, 0.0, 0.0); }),
+              "TGRIN: the index on the axis n0 -1.6 is negative; the transmittance holds only for "
+              "media of positive index");
+    EXPECT_EQ(refusal([] { TGrinRod(10.0, 1.6, kInf, 0.0, 0.0); }),
+              "TGRIN: the gradient constant g inf is not a finite number");
+    EXPECT_EQ(refusal([] { TGeneralLens(0.0, 1.5, 0.0, kInf, 0.0); }),
+              "TGeneralLens: the curvature radius inf is not a finite number");
+    EXPECT_EQ(refusal([] { TGeneralLens(0.0, 1.5, 0.0, 10.0, kNaN); }),
+              "TGeneralLens: the conic constant is not a number (nan)");
+    EXPECT_EQ(refusal([] { TEvenAsphere(0.0, 1.5, 0.0, 10.0, 0.0, {0.0, kNaN}); }),
+              "TEvenAsphere: a coefficient nan is not a finite number");
+    EXPECT_EQ(refusal([] { TSphericalLens(0.0, 1.5, kNaN, 10.0); }),
+              "TFunctionalSurface: the height modulus nan is not a finite number");
+    EXPECT_EQ(refusal([] { TOpticalSystem system(kNaN); }),
+              "TOpticalSystem: the default radius nan is not a finite number");
+    // What stays: an absorbing index, index 1, index 0 (a record cut short
+    // leaves it), and the conic a Lens of second index 0 derives.
+    EXPECT_EQ(refusal([] { TSlab(0.0, complex(1.5, 0.01)); }), "(no xmsg)");
+    EXPECT_EQ(refusal([] { TSlab(0.0, 1.0); }), "(no xmsg)");
+    EXPECT_EQ(refusal([] { TSlab(0.0, 0.0); }), "(no xmsg)");
+    EXPECT_TRUE(std::isinf(TLens(0.0, 1.5, 0.0, 0.0, 10.0).conicConstant));
+
+    // A conic that ends inside a sampled grid names the element.
+    EXPECT_EQ(refusal([] { TMatrixLens(0.0, 1.5, 1.0, 0.0, 0.0, 5, 5, 1.0, 1.0); }),
+              "TMatrixLens: the conic of curvature radius 1 and conic constant 0 has no height at x "
+              "= -2, y = -2 of the grid; its edge lies inside the 5 x 5 samples");
+}
+
+TEST(Hardening, TheReaderRefusesMediaOfIndexZeroOrLessAndQuotesWordsItCanShow) {
+    auto read = [](const std::string& text) {
+        TOpticalSystem system(1.0);
+        std::istringstream is(text);
+        TReadReport report;
+        readDescription(is, system, &report);
+        return report;
+    };
+    const struct {
+        std::string text;
+        int line;
+        std::string word;
+    } cases[] = {
+        {"OpticalSystem 6\nSlab 0 1\nSlab 5 -1.5\n", 3, "-1.5"},
+        {"OpticalSystem 6\nSlab 0 (0,1)\n", 2, "(0,1)"},
+        {"OpticalSystem 6\nSlab 0 0 Slab 4 1\n", 2, "0"},
+        {"OpticalSystem 6\nGrinRod 5 -1.6 0.1 0 0\n", 2, "-1.6"},
+        // An index left open at the end of its line was named as "".
+        {"OpticalSystem 6\nSlab 0 (1.5,0.01\n", 2, "(1.5,0.01"},
+        // A word of a megabyte is cut as the tool cuts its options.
+        {"OpticalSystem 6\nSlab " + std::string(1000000, '1') + "x 1.5\n", 2,
+         std::string(36, '1') + "..."},
+        // No keyword is that long; /dev/zero is one endless word.
+        {"OpticalSystem 6\nSlab 0 1\n" + std::string(5000, 'k'), 3, std::string(36, 'k') + "..."},
+    };
+    for (const auto& c : cases) {
+        const TReadReport report = read(c.text);
+        ASSERT_TRUE(report.stopped) << c.text.substr(0, 60);
+        EXPECT_EQ(report.line, c.line) << c.text.substr(0, 60);
+        EXPECT_EQ(report.word, c.word) << c.text.substr(0, 60);
+    }
+    EXPECT_EQ(describeStop(read(cases[0].text)),
+              "reading stopped at word \"-1.5\", which is not the refractive index of the Slab "
+              "record (a number with a positive real part)");
+    // Without a report the stream fails there, as at any word that is not
+    // a value.
+    TOpticalSystem system(1.0);
+    std::istringstream is(cases[0].text);
+    is >> system;
+    EXPECT_TRUE(is.fail());
+    ASSERT_EQ(system.getSize(), 2);
+    EXPECT_EQ(system[1]->getRefIndex(TVector(), 0.0), complex(0.0, 0.0));
+    TOpticalSystem zeros(1.0);
+    zeros.open("/dev/zero");
+    EXPECT_EQ(zeros.getSize(), 0);
+    // An absorbing medium of positive index reads.
+    EXPECT_FALSE(read("OpticalSystem 6\nSlab 0 (1.5,0.01)\n").stopped);
+}
+
+TEST(Hardening, ConversionsAndSpotsRefuseWhatHasNoFiniteAnswer) {
+    // dx = inf gave beams with NaN positions.
+    TMatrix field(8, 1);
+    for (int c = 0; c < 8; ++c) field.at(c, 0) = complex(1.0, 0.0);
+    TBeamFan fan;
+    EXPECT_EQ(refusal([&] { fieldToBeamFan(field, kInf, 0.1, 4, 1, 5e-4, fan); }),
+              "fieldToBeamFan: the sample spacing must be finite, not dx inf and dy 0.1");
+    EXPECT_EQ(fan.getSize(), 0);
+
+    // A spot in a plane 1e300 away was reported with radii of inf.
+    TOpticalSystem system(5.0);
+    system.addElement(new TSlab(0.0, 1.0));
+    system.addElement(new TLens(5.0, 1.5, 0.0, 1.0, 100.0));
+    TCollimatedBeam beam;
+    beam.wavelength = 5e-4;
+    beam = resolveFilledBeam(system, beam);
+    const std::vector<TPupilPoint> pupil = hexapolar(beam.pupilRadius, 3);
+    EXPECT_EQ(refusal([&] { spotDiagrams(system, beam, {0.0}, pupil, 1e300, TTraceOptions()); }),
+              "the spot at z = 1e+300 has no finite size: the rays are spread too far (is the "
+              "image plane that far away?)");
+    EXPECT_EQ(refusal([&] { spotDiagrams(system, beam, {0.0}, pupil, 200.0, TTraceOptions()); }),
+              "(no xmsg)");
 }

@@ -41,6 +41,8 @@ set(public_lensfile lensfile)
 set(public_trace trace)
 set(public_prescription prescription)
 set(public_analysis analysis)
+set(public_results analysis)
+set(public_layout analysis)
 set(public_optimize optimize)
 
 set(problems "")

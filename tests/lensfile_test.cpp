@@ -191,3 +191,73 @@ TEST(LensFile, RefusesWhatItCannotRepresentNamingSurfaceAndKeyword) {
         for (const std::string& s : c.said) EXPECT_NE(m.find(s), std::string::npos) << m;
     }
 }
+
+TEST(LensFile, RefusesValuesThatAreNotFiniteOrNotIntegersAndTextThatIsNotALensFile) {
+    // Each once imported to a wrong system, or to a description that cannot
+    // be read back, or cut a number to an integer through undefined
+    // behaviour.
+    const std::string singlet = fileText("singlet.zmx");
+    const std::string glass = "GLAS N-BK7 0 0 1.5168 64.17 0 0 0 0 0 0";
+    const struct {
+        std::string text;
+        std::vector<std::string> said;
+    } cases[] = {
+        {replaced(singlet, "CURV 2.0E-2", "CURV inf"), {"line 28, surface 1", "CURV", "\"inf\""}},
+        {replaced(singlet, "CURV -2.0E-2", "CURV -inf"), {"surface 2", "CURV", "\"-inf\""}},
+        {replaced(singlet, "CURV 2.0E-2", "CURV 1e-310"), {"surface 1", "CURV 1e-310", "radius"}},
+        {replaced(singlet, "  DISZ 5\n", "  DISZ 5\n  CONI inf\n"), {"surface 1", "CONI", "inf"}},
+        {replaced(singlet, "DIAM 6 1 0 0 1 \"\"\n  MEMA", "DIAM inf 1\n  MEMA"),
+         {"surface 1", "DIAM", "inf"}},
+        {replaced(singlet, "ENPD 1.0E+1", "ENPD inf"), {"line 5", "ENPD", "inf"}},
+        {replaced(singlet, "  CURV -2.0E-2", "  TYPE EVENASPH\n  PARM 1 inf\n  CURV -2.0E-2"),
+         {"surface 2", "PARM", "inf"}},
+        {replaced(singlet, glass, "GLAS ODD 1 0 inf 64.17"), {"surface 1", "GLAS ODD", "nd inf"}},
+        {replaced(singlet, "SURF 2", "SURF 2.7"), {"line 33", "SURF", "2.7"}},
+        {replaced(singlet, "SURF 2", "SURF 1e10"), {"SURF", "1e10"}},
+        {replaced(singlet, "PWAV 2", "PWAV 2.5"), {"line 16", "PWAV", "integer", "2.5"}},
+        {replaced(singlet, "WAVM 4 5.5E-1", "WAVM 1e300 5.5E-1"), {"WAVM", "integer", "1e300"}},
+        {replaced(singlet, "FTYP 0 0 3 3", "FTYP 0.5 0 3 3"), {"FTYP", "integer", "0.5"}},
+        {replaced(singlet, "  DISZ 5\n", "  DISZ 5\n  PARM 1e20 0\n"), {"PARM", "integer", "1e20"}},
+    };
+    for (const auto& c : cases) {
+        const std::string m = refusal(c.text);
+        for (const std::string& s : c.said) EXPECT_NE(m.find(s), std::string::npos) << m;
+    }
+
+    // UTF-16 without its byte-order mark, and UTF-32 with one, are not taken
+    // for text that names no wavelength.
+    std::string utf16, utf32 = std::string("\xFF\xFE\0\0", 4);
+    for (char c : singlet) {
+        utf16 += c;
+        utf16 += '\0';
+        utf32 += c;
+        utf32.append(3, '\0');
+    }
+    for (const std::string& bytes : {utf16, utf32})
+        EXPECT_NE(refusal(bytes).find("test.zmx: the encoding is not recognised"), std::string::npos)
+            << refusal(bytes);
+
+    // An endless stream (a link to /dev/zero) stops at the size limit.
+    struct Endless : std::streambuf {
+        char block[4096] = {};
+        int_type underflow() override {
+            setg(block, block, block + sizeof block);
+            return 0;
+        }
+    } zeros;
+    std::istream endless(&zeros);
+    try {
+        importZmx(endless, "zero.zmx");
+        ADD_FAILURE() << "no xmsg";
+    } catch (const xmsg& e) {
+        EXPECT_EQ(e.message(),
+                  "zero.zmx: more than 64 MiB; no description, lens file or glass catalogue is that "
+                  "large");
+    }
+    try {
+        importZmx(kData);
+        ADD_FAILURE() << "no xmsg";
+    } catch (const xmsg& e) {
+        EXPECT_NE(e.message().find("is a directory"), std::string::npos) << e.message();
+    }
+}

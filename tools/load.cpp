@@ -61,9 +61,11 @@ Description loadDescription(const std::string& path) {
         throw ToolError(kExitInput, "cannot read '" + path + "': it is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ToolError(kExitInput, "cannot open '" + path + "': " + std::strerror(errno));
-    description.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw ToolError(kExitInput, "cannot read '" + path + "': " + std::strerror(errno));
+    try {
+        description.text = readInput(in, "'" + path + "'");
+    } catch (const xmsg& e) {
+        throw ToolError(kExitInput, "cannot read " + e.message());
+    }
     if (isBlank(description.text)) throw ToolError(kExitInput, "'" + path + "' is empty");
     return description;
 }

@@ -71,23 +71,41 @@ std::string shown(const std::string& text) {
     return text.size() <= 24 ? text : text.substr(0, 20) + "...";
 }
 
+// The value of option `name`, or the one-line refusal.
+double allowedValue(const std::string& name, const Allowed& allowed, const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    const bool isNumber = !text.empty() && end == text.c_str() + text.size();
+    if (!isNumber || !accepts(allowed, v)) {
+        std::string message = name + " must be " + words(allowed);
+        if (allowed.kind == Allowed::Kind::Whole && isNumber && v > allowed.high &&
+            allowed.high >= INT_MAX)
+            message = name + " must be a whole number of at most " + number(allowed.high, 10);
+        throw ToolError(kExitInput, message + ", not " + (text.empty() ? "''" : shown(text)));
+    }
+    return v;
+}
+
+// An output option given as "": there is no file to write, and writing
+// nothing without a word would look like success.
+CLI::Option* nameOfAFile(CLI::Option* option) {
+    const std::string name = option->get_name();
+    return option->check(CLI::Validator(
+        [name](std::string& text) {
+            if (text.empty())
+                throw ToolError(kExitInput, name + " must name a file ('-' for standard output), not ''");
+            return std::string();
+        },
+        ""));
+}
+
 }  // namespace
 
 CLI::Option* allow(CLI::Option* option, const Allowed& allowed) {
     const std::string name = option->get_name();
     CLI::Validator check(
         [name, allowed](std::string& text) {
-            char* end = nullptr;
-            const double v = std::strtod(text.c_str(), &end);
-            const bool isNumber = !text.empty() && end == text.c_str() + text.size();
-            if (!isNumber || !accepts(allowed, v)) {
-                std::string message = name + " must be " + words(allowed);
-                if (allowed.kind == Allowed::Kind::Whole && isNumber && v > allowed.high &&
-                    allowed.high >= INT_MAX)
-                    message =
-                        name + " must be a whole number of at most " + number(allowed.high, 10);
-                throw ToolError(kExitInput, message + ", not " + shown(text));
-            }
+            const double v = allowedValue(name, allowed, text);
             // Counts may be written as 1e3; the option itself reads digits.
             if (allowed.kind == Allowed::Kind::Whole) text = format("%.0f", v);
             return std::string();
@@ -125,12 +143,35 @@ CLI::Option* addThreadsOption(CLI::App& command, int& threads) {
 
 void addAnalysisOptions(CLI::App& command, AnalysisOptions& options, const std::string& csvHelp) {
     addFileArgument(command, options.file);
-    command.add_option("-o,--output", options.output, "SVG file to write ('-': standard output)")
-        ->capture_default_str();
-    allow(command.add_option("--fields", options.fields, "Field angles in degrees: 0,2.5,5")
-              ->delimiter(',')
-              ->capture_default_str(),
-          Allowed::between(-89.0, 89.0));
+    nameOfAFile(
+        command.add_option("-o,--output", options.output, "SVG file to write ('-': standard output)")
+            ->capture_default_str());
+    // Split here rather than by the option: CLI11 drops the empty entry of
+    // "0,,5", and a field the user meant would go missing without a word.
+    const Allowed angle = Allowed::between(-89.0, 89.0);
+    command
+        .add_option_function<std::vector<std::string>>(
+            "--fields",
+            [&options, angle](const std::vector<std::string>& texts) {
+                options.fields.clear();
+                for (const std::string& text : texts) {
+                    std::size_t start = 0;
+                    for (;;) {
+                        const std::size_t comma = text.find(',', start);
+                        const std::string entry = text.substr(start, comma - start);
+                        if (entry.empty())
+                            throw ToolError(kExitInput, "--fields has an empty entry in '" +
+                                                            shown(text) +
+                                                            "'; give the angles as 0,2.5,5");
+                        options.fields.push_back(allowedValue("--fields", angle, entry));
+                        if (comma == std::string::npos) break;
+                        start = comma + 1;
+                    }
+                }
+            },
+            "Field angles in degrees: 0,2.5,5")
+        ->default_str("0")
+        ->type_name("FLOAT " + brief(angle) + " ...");
     allow(command.add_option("--image-z", options.imageZ,
                              "z of the image plane (default: the paraxial focus)"),
           Allowed::finite());
@@ -138,7 +179,7 @@ void addAnalysisOptions(CLI::App& command, AnalysisOptions& options, const std::
                         "Wavelength in the description's length unit (default: 5.5e-4, 550 nm in "
                         "mm; for a .zmx file its primary wavelength)");
     addThreadsOption(command, options.threads);
-    command.add_option("--csv", options.csvFile, csvHelp);
+    nameOfAFile(command.add_option("--csv", options.csvFile, csvHelp));
     command.add_flag("--json", options.json, "Print the numbers as JSON instead");
     command.add_option("--unit", options.unit, "Length unit named on the figure's axes")
         ->capture_default_str();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lumivex/export.h"
@@ -150,6 +151,7 @@ struct TParaxialData {
     // the pupil radius: 1/(2·n′·u′) with the paraxial marginal slope u′ = r/f
     // in image space of index n′ = 1. The Airy radius is 1.22·λ·fNumber.
     double fNumber = 0.0;
+    double wavelength = 0.0;  // the beam's
 };
 // An xmsg when a near-axis ray fails or the system has no optical power.
 LUMIVEX_API TParaxialData paraxialData(TOpticalSystem& system, const TCollimatedBeam& beam);
@@ -167,6 +169,7 @@ struct TSpotDiagram {
     TSpot spot;
     double centroidX = 0.0, centroidY = 0.0;  // the centroid relative to the chief ray
     double airyRadius = 0.0;                  // 1.22·λ·N of the paraxial F-number
+    double wavelength = 0.0, pupilRadius = 0.0;  // the beam's
 };
 // The spot of the beam through the pupil points in the plane imageZ (NaN: the
 // paraxial focus). The chief ray must go through (an xmsg otherwise).
@@ -185,6 +188,7 @@ LUMIVEX_API std::vector<TSpotDiagram> spotDiagrams(TOpticalSystem& system,
 // rays are straight, so each point is linear in z and the mean square radius
 // a parabola in z: its vertex, the plane of least RMS, is found exactly.
 struct TThroughFocus {
+    double fieldAngle = 0.0;  // the beam's
     std::vector<double> z, rms;
     double bestZ = 0.0;
     double bestRms = 0.0;
@@ -195,6 +199,16 @@ LUMIVEX_API TThroughFocus throughFocus(TOpticalSystem& system, const TCollimated
                                        const std::vector<TPupilPoint>& pupil, double zFrom,
                                        double zTo, int steps,
                                        const TTraceOptions& options = TTraceOptions());
+// The same over the planes the analyses look at by default: about the
+// image plane imageZ (NaN: the paraxial focus) by the depth over which a
+// spot of the beam's geometric radius there grows by its own size,
+// 4·N·radius (N the paraxial F-number), and never less than the
+// diffraction-limited depth of focus ±4·λ·N², the first plane no nearer
+// than the last element.
+LUMIVEX_API TThroughFocus throughFocusAbout(TOpticalSystem& system, const TCollimatedBeam& beam,
+                                            const std::vector<TPupilPoint>& pupil, double imageZ,
+                                            int steps,
+                                            const TTraceOptions& options = TTraceOptions());
 
 // The image plane the analyses use by default: the real paraxial focus of
 // the beam's axis (an xmsg when it is virtual, at infinity or not found).
@@ -229,10 +243,68 @@ struct TRayFan {
     // Where each ray meets the reference sphere, relative to the chief ray's
     // crossing: x of the tangential rays, y of the sagittal rays.
     std::vector<double> tangentialSphere, sagittalSphere;
+    double wavelength = 0.0;  // the beam's
 };
 // imageZ NaN: the paraxial focus. The chief ray must go through.
 LUMIVEX_API TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n,
                            double imageZ, const TTraceOptions& options = TTraceOptions());
+
+// ---------------------------------------------------------------------------
+// A sampled field through a system: one row of samples becomes a fan of rays
+// (fieldToBeamFan), the rays go through the system and on to an output
+// plane, and become a row of samples again (beamFanToField).
+
+// A row of a field: each sample's x and complex amplitude, in the plane z,
+// the samples dx apart.
+struct TFieldRow {
+    double z = 0.0;
+    double dx = 0.0;
+    std::vector<double> x;
+    std::vector<complex> value;
+    // Σ|value|²·Δx, Δx the spacing of the first two samples (Σ|value|² for
+    // one sample).
+    LUMIVEX_API double power() const;
+};
+
+// `samples` (at least 2) samples across `window`, centred on the axis, in
+// the plane z: a Gaussian of amplitude exp(−(x/waist)²), or a plane wave of
+// unit amplitude for an infinite waist, its wavefront tilted by `tilt`
+// radians (phase 2π·sin(tilt)·x/λ). An xmsg when the tilt turns the phase by
+// π or more between neighbouring samples: the conversion to rays follows
+// the phase from sample to sample, and would alias.
+LUMIVEX_API TFieldRow sampledRow(double wavelength, double z, long long samples, double window,
+                                 double waist, double tilt);
+
+// What came through: the output row, the rays that carried it (each from
+// the input plane through the system to the output plane), and whether the
+// system turned the row over (an imaging system does).
+struct TFieldRoundTrip {
+    TFieldRow out;
+    std::vector<TBeam> rays;
+    bool inverted = false;
+};
+
+// Why a round trip failed, and at which step (a host may add its own advice).
+class LUMIVEX_API TFieldRoundTripError : public xmsg {
+public:
+    enum Step { ToRays, Trace, Exit, Crossing, ToField };
+    TFieldRoundTripError(std::string message, Step step) : xmsg(std::move(message)), step(step) {}
+    Step step;
+};
+
+// The row `in` as `rays` rays (at least 2), traced through
+// the system from the plane in.z, carried straight on through the air
+// behind it to outZ (NaN: the last element) with the phase of that
+// stretch, and sampled there into outSamples samples (0: as many as the
+// input) outDx apart (NaN: spanning the rays' end points and a tenth more).
+// An xmsg when the row cannot become rays, a ray fails or does not leave
+// towards +z (the output needs every ray), the rays cross before outZ (so
+// they form no single field there), or they cannot become a row again:
+// a TFieldRoundTripError.
+LUMIVEX_API TFieldRoundTrip fieldRoundTrip(TOpticalSystem& system, const TFieldRow& in,
+                                           double wavelength, int rays, double outZ,
+                                           int outSamples, double outDx,
+                                           const TTraceOptions& options = TTraceOptions());
 
 // ---------------------------------------------------------------------------
 // Reductions: analyses that reduce many rays to a small result. The rays are
@@ -243,8 +315,9 @@ LUMIVEX_API TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, 
 
 // Point `index` of the counter-based random stream `seed`, spread uniformly
 // over the disk of radius r: Philox4x32-10 keyed by the seed, with the index
-// as its counter, gives two 53-bit uniform numbers. A ray is made from its
-// own index alone, so any chunking of a stream makes the same rays.
+// (and a draw number) as its counter, gives points of the square with 53-bit
+// coordinates, the first inside the disk taken. A ray is made from its own
+// index alone, so any chunking of a stream makes the same rays.
 LUMIVEX_API TPupilPoint streamPupilPoint(double r, std::uint64_t seed, std::uint64_t index);
 
 // A detector in the plane z: nx × ny bins over [xMin, xMax] × [yMin, yMax]
@@ -307,6 +380,8 @@ private:
     TDetectorGrid detector;
     double power1 = 1.0, largest = 1.0;
     int scale = 0;                     // intensities are counted in units of 2^-scale
+    double unit = 1.0;                 // 2^scale
+    double binsPerX = 1.0, binsPerY = 1.0;
     std::vector<std::int64_t> bins;    // two words per bin: a 128-bit sum
     std::int64_t offGrid[2] = {0, 0};  // the same for the rays off the grid
     std::uint64_t traced = 0, lost = 0, landed = 0;

@@ -3,7 +3,9 @@
 #define LUMIVEX_NUMERIC_H
 
 #include <complex>
+#include <cstddef>
 #include <exception>
+#include <iosfwd>
 #include <string>
 
 #include "lumivex/export.h"
@@ -43,6 +45,15 @@ struct TMathErrorRecord {
 // and the call yields retval. Hosts do not call it; the library's checked
 // math functions do.
 LUMIVEX_API int mathErrorHook(TMathErrorRecord& record);
+
+// The most a description, a lens file or a glass catalogue may hold: 64 MiB.
+// None comes near it, and a device such as /dev/zero or a wrong file given in
+// their place would otherwise be read until the memory runs out.
+constexpr std::size_t kMaxInputBytes = std::size_t(64) << 20;
+
+// Every byte of the stream; an xmsg naming `source` as soon as it holds more
+// than kMaxInputBytes, or when the stream cannot be read.
+LUMIVEX_API std::string readInput(std::istream& is, const std::string& source);
 
 }  // namespace lumivex
 

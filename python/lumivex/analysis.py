@@ -29,6 +29,9 @@ collimated_rays
     The start rays of the beam through pupil points, for ``System.trace``.
 position_at_z
     Where traced rays cross a plane.
+layout
+    The picture of a system and its rays as geometry, as ``lumivex draw``
+    and ``lumivex.plot.layout`` draw it.
 irradiance
     Power per bin of a detector grid, from many rays made, traced and
     binned chunk by chunk (memory stays that of the grid).
@@ -59,7 +62,7 @@ __all__ = [
     "Paraxial", "Spot", "ThroughFocus", "RayFan", "OpdFan",
     "paraxial", "spot", "spots", "through_focus", "ray_fan", "opd_fan",
     "hexapolar", "square_grid", "random_pupil", "meridional_fan",
-    "collimated_rays", "position_at_z", "Irradiance", "irradiance",
+    "collimated_rays", "position_at_z", "Layout", "layout", "Irradiance", "irradiance",
 ]
 
 _PATTERNS = ("hexapolar", "grid", "random")
@@ -126,12 +129,24 @@ def _pattern(pattern, rays, seed):
     return pattern, rays, seed
 
 
+# -- results ---------------------------------------------------------------------
+# The library's result types themselves, bound with read-only attributes.
+
+Paraxial = _core.Paraxial
+Spot = _core.Spot
+ThroughFocus = _core.ThroughFocus
+RayFan = _core.RayFan
+OpdFan = _core.OpdFan
+Layout = _core.Layout
+
+
+# Irradiance, made here from the chunks' sums, keeps its values read-only
+# in the same way.
+
 def _frozen(a):
     a.flags.writeable = False
     return a
 
-
-# -- results -------------------------------------------------------------------
 
 class _Result:
     __slots__ = ()
@@ -144,174 +159,6 @@ class _Result:
             if isinstance(value, np.ndarray):
                 value = _frozen(value)
             object.__setattr__(self, name, value)
-
-
-class Paraxial(_Result):
-    """First-order data of a system for an object at infinity.
-
-    Attributes
-    ----------
-    efl : float
-        Effective focal length f = -h/u', from a ray at height h near the
-        axis and its exit slope u'.
-    bfl : float
-        Back focal length: ``focus_z`` minus the last element's z.
-    focus_z : float
-        Where the near-axis rays cross the axis after the system.
-    f_number : float
-        |f| / (2 r), r the entrance pupil radius; the Airy radius is
-        1.22 λ N.
-    pupil_radius : float
-        The r of ``f_number``.
-    wavelength : float
-    """
-
-    __slots__ = ("efl", "bfl", "focus_z", "f_number", "pupil_radius", "wavelength")
-
-    def __init__(self, values, wavelength):
-        self._set(wavelength=wavelength, **values)
-
-    def __repr__(self):
-        return (f"Paraxial(efl={self.efl:.6g}, bfl={self.bfl:.6g}, focus_z={self.focus_z:.6g}, "
-                f"f_number={self.f_number:.4g}, pupil_radius={self.pupil_radius:.6g})")
-
-
-class Spot(_Result):
-    """A spot diagram: where the rays that went through cross the image plane.
-
-    Points are relative to the chief ray (the ray through the pupil's
-    centre), whose own point in the plane is ``chief``.
-
-    Attributes
-    ----------
-    points : ndarray, shape (M, 2)
-        x, y of each ray that went through, minus the chief ray's.
-    pupil : ndarray, shape (M, 2)
-        The entrance-pupil point of each of those rays.
-    centroid : ndarray, shape (2,)
-        Mean of ``points``: the centroid relative to the chief ray.
-    chief : ndarray, shape (2,)
-        The chief ray's x, y in the image plane.
-    rms_radius, geo_radius : float
-        Root-mean-square and largest distance of the points from the centroid.
-    airy_radius : float
-        1.22 λ N, N the paraxial F-number.
-    image_z : float
-    rays, failed, vignetted : int
-        Rays that went through, rays that failed and rays a clear aperture
-        stopped.
-    field_angle : float
-        Degrees.
-    wavelength, pupil_radius : float
-    """
-
-    __slots__ = ("points", "pupil", "centroid", "chief", "rms_radius", "geo_radius", "airy_radius",
-                 "image_z", "rays", "failed", "vignetted", "field_angle", "wavelength", "pupil_radius")
-
-    def __init__(self, values, field_angle):
-        values = dict(values)
-        values["field_angle"] = field_angle
-        self._set(**values)
-
-    def __repr__(self):
-        failed = f", {self.failed} failed" if self.failed else ""
-        if self.vignetted:
-            failed += f", {self.vignetted} vignetted"
-        return (f"Spot(field_angle={self.field_angle:g} deg, image_z={self.image_z:.6g}, "
-                f"{self.rays} rays{failed}, rms_radius={self.rms_radius:.4g}, "
-                f"geo_radius={self.geo_radius:.4g}, airy_radius={self.airy_radius:.4g})")
-
-
-class ThroughFocus(_Result):
-    """The RMS spot radius against the image plane.
-
-    Unpacks as ``z, rms = through_focus(...)``.
-
-    Attributes
-    ----------
-    z, rms : ndarray, shape (steps,)
-        The planes and the RMS radius about the centroid in each.
-    best_z, best_rms : float
-        The plane of least RMS radius, found exactly (the mean square radius
-        is a parabola in z behind the last element), and its RMS radius.
-    field_angle : float
-        Degrees.
-    """
-
-    __slots__ = ("z", "rms", "best_z", "best_rms", "field_angle")
-
-    def __init__(self, values, field_angle):
-        self._set(field_angle=field_angle, **values)
-
-    def __iter__(self):
-        return iter((self.z, self.rms))
-
-    def __repr__(self):
-        return (f"ThroughFocus({len(self.z)} planes z={self.z[0]:.6g}..{self.z[-1]:.6g}, "
-                f"best_z={self.best_z:.6g}, best_rms={self.best_rms:.4g})")
-
-
-class RayFan(_Result):
-    """Transverse ray errors across the pupil.
-
-    Unpacks as ``rho, tangential, sagittal = ray_fan(...)``.
-
-    Attributes
-    ----------
-    rho : ndarray, shape (n,)
-        Normalised pupil coordinate, -1 to 1: tangential rays at
-        (rho r, 0), sagittal rays at (0, rho r).
-    tangential, sagittal : ndarray, shape (n,)
-        The image-plane point minus the chief ray's, x of the tangential
-        rays and y of the sagittal rays, in length units; NaN for a ray that
-        failed.
-    image_z, reference_radius : float
-        The image plane, and the radius of the OPD's reference sphere.
-    field_angle : float
-        Degrees.
-    """
-
-    __slots__ = ("rho", "tangential", "sagittal", "image_z", "reference_radius", "field_angle", "wavelength")
-
-    def __init__(self, values, field_angle, wavelength, opd=False):
-        self._set(rho=values["rho"], tangential=values["tangential_opd" if opd else "tangential"],
-                  sagittal=values["sagittal_opd" if opd else "sagittal"], image_z=values["image_z"],
-                  reference_radius=values["reference_radius"], field_angle=field_angle,
-                  wavelength=wavelength)
-
-    def __iter__(self):
-        return iter((self.rho, self.tangential, self.sagittal))
-
-    def __repr__(self):
-        return (f"{type(self).__name__}(field_angle={self.field_angle:g} deg, {len(self.rho)} rays, "
-                f"image_z={self.image_z:.6g}, tangential max |{np.nanmax(np.abs(self.tangential)):.4g}|, "
-                f"sagittal max |{np.nanmax(np.abs(self.sagittal)):.4g}|)")
-
-
-class OpdFan(RayFan):
-    """Optical path difference across the pupil, in waves.
-
-    Unpacks as ``rho, tangential, sagittal = opd_fan(...)``.
-
-    W = OPL(chief) - OPL(ray) from the incoming plane wavefront to a
-    reference sphere centred on the chief ray's image point and through the
-    chief ray's last node; positive where the wavefront leads. A perfect
-    image has W = 0.
-
-    Attributes
-    ----------
-    rho : ndarray, shape (n,)
-        Normalised pupil coordinate, as in RayFan.
-    tangential, sagittal : ndarray, shape (n,)
-        W in waves; NaN for a ray that failed.
-    image_z, reference_radius, field_angle
-        As in RayFan.
-    """
-
-    __slots__ = ()
-
-    def __init__(self, values, field_angle, wavelength):
-        super().__init__(values, field_angle, wavelength, opd=True)
 
 
 # -- analyses ------------------------------------------------------------------
@@ -356,7 +203,7 @@ def paraxial(system, *, wavelength, field_angle=0.0, pupil_radius=None):
     """
     system, wavelength, pupil_radius, _ = _common(system, wavelength, pupil_radius, 0)
     _angle(field_angle)
-    return Paraxial(_core.paraxial(system, wavelength, pupil_radius), wavelength)
+    return _core.paraxial(system, wavelength, pupil_radius)
 
 
 def spots(system, *, wavelength, field_angles=(0.0,), rays=None, pattern="hexapolar", pupil_radius=None,
@@ -417,9 +264,8 @@ def spots(system, *, wavelength, field_angles=(0.0,), rays=None, pattern="hexapo
         raise ValueError("field_angles must hold at least one angle")
     pattern, rays, seed = _pattern(pattern, rays, seed)
     image_z = _optional(image_z, _real, "image_z")
-    found = _core.spots(system, wavelength, [a * _RADIANS for a in angles], pattern, rays, seed,
-                        pupil_radius, image_z, threads)
-    return [Spot(values, angle) for values, angle in zip(found, angles)]
+    return _core.spots(system, wavelength, [a * _RADIANS for a in angles], pattern, rays, seed,
+                       pupil_radius, image_z, threads)
 
 
 def spot(system, *, wavelength, field_angle=0.0, rays=None, pattern="hexapolar", pupil_radius=None,
@@ -494,18 +340,16 @@ def through_focus(system, *, wavelength, field_angle=0.0, z_range=None, steps=21
         last = system[len(system) - 1].z
         if min(z_from, z_to) < last:
             raise ValueError(f"z_range must lie behind the last element at z = {last:g}")
-    values = _core.through_focus(system, wavelength, field_angle * _RADIANS, pattern, rays, seed, pupil_radius,
-                                 z_from, z_to, steps, threads)
-    return ThroughFocus(values, field_angle)
+    return _core.through_focus(system, wavelength, field_angle * _RADIANS, pattern, rays, seed, pupil_radius,
+                               z_from, z_to, steps, threads)
 
 
-def _fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads):
+def _fan(core, system, wavelength, field_angle, rays, pupil_radius, image_z, threads):
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
     field_angle = _angle(field_angle)
     rays = _integer(rays, "rays", 2)
     image_z = _optional(image_z, _real, "image_z")
-    return _core.ray_fan(system, wavelength, field_angle * _RADIANS, rays, pupil_radius, image_z,
-                         threads), field_angle, wavelength
+    return core(system, wavelength, field_angle * _RADIANS, rays, pupil_radius, image_z, threads)
 
 
 def ray_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, image_z=None, threads=0):
@@ -536,7 +380,7 @@ def ray_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, 
     >>> rho.tolist()
     [-1.0, -0.5, 0.0, 0.5, 1.0]
     """
-    return RayFan(*_fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads))
+    return _fan(_core.ray_fan, system, wavelength, field_angle, rays, pupil_radius, image_z, threads)
 
 
 def opd_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, image_z=None, threads=0):
@@ -558,7 +402,7 @@ def opd_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, 
     >>> float(wt[1])
     0.0
     """
-    return OpdFan(*_fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads))
+    return _fan(_core.opd_fan, system, wavelength, field_angle, rays, pupil_radius, image_z, threads)
 
 
 # -- ray sets and positions -----------------------------------------------------
@@ -730,6 +574,59 @@ def position_at_z(rays, z):
     if k.shape != p.shape:
         raise ValueError(f"directions must have the shape of positions {p.shape}, not {k.shape}")
     return _core.lines_at_z(p, k, z)
+
+
+def layout(system, traced=None, *, wavelength=5.5e-4, field_angle=0.0, rays=11, end_z=None, threads=0):
+    """The picture of the system and its rays in the x-z section, as geometry.
+
+    What ``lumivex draw`` draws: faces drawn to their traced radius, the
+    glass or gradient-index medium between neighbouring faces closed into
+    shaded pieces, rays through their nodes continued to ``end_z``, the
+    paraxial focus. ``lumivex.plot.layout`` draws it with matplotlib.
+
+    Parameters
+    ----------
+    system : System
+    traced : TraceResult or sequence of Beam, optional
+        Rays to lay out; a TraceResult must come from ``keep_nodes=True``.
+        By default the fan of ``lumivex draw``: ``rays`` parallel rays at
+        ``field_angle`` across 80 % of the first element's radius, traced
+        on a fresh copy of the system.
+    wavelength, field_angle, rays, threads
+        The default fan's (degrees for the angle).
+    end_z : float, optional
+        Where rays that went through end; by default a little beyond the
+        last element, or beyond the focus when it is not too far behind it.
+
+    Returns
+    -------
+    Layout
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System.from_text("OpticalSystem 6\\nSlab 0 1\\nLens 5 1.5 1 50 0\\n")
+    >>> g = la.layout(s)
+    >>> len(g.rays), [p.medium for p in g.pieces], g.markers[0].label
+    (11, ['glass'], 'F′')
+    """
+    system = _system(system)
+    end_z = _optional(end_z, _real, "end_z")
+    if traced is None:
+        return _core.layout_fan(system, _positive(wavelength, "wavelength"), _angle(field_angle) * _RADIANS,
+                                _integer(rays, "rays", 1), end_z, _integer(threads, "threads", 0))
+    if hasattr(traced, "beams"):
+        if not traced.nodes_kept:
+            raise ValueError("traced must come from System.trace(..., keep_nodes=True)")
+        beams = traced.beams()
+        failures = [traced.message(i) for i in range(len(beams))]
+    else:
+        beams = list(traced)
+        if not all(isinstance(b, _Beam) for b in beams):
+            raise ValueError("traced must be a TraceResult or a sequence of Beam")
+        # A beam that ends without a direction stopped where it failed.
+        failures = ["" if len(b.nodes) == 0 or np.any(b.nodes[-1]["direction"]) else "failed" for b in beams]
+    return _core.layout_traced(system, beams, failures, end_z)
 
 
 # -- irradiance ----------------------------------------------------------------
@@ -956,7 +853,7 @@ def irradiance(system_or_prescription, *, rays=None, wavelength, z, bins, extent
     ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
     >>> m = la.irradiance(s, rays=20000, wavelength=5.876e-4, z=52.5, bins=32)
     >>> m.image.shape, m.rays, round(m.power, 6)
-    ((32, 32), 20000, 0.917437)
+    ((32, 32), 20000, 0.917436)
     """
     job = _IrradianceJob(system_or_prescription, rays, wavelength, z, bins, extent, field, seed, threads,
                          positions, directions, polarizations, intensities)
