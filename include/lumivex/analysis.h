@@ -150,6 +150,13 @@ struct TParaxialData {
     // the pupil radius: 1/(2·n′·u′) with the paraxial marginal slope u′ = r/f
     // in image space of index n′ = 1. The Airy radius is 1.22·λ·fNumber.
     double fNumber = 0.0;
+    // The entrance and exit pupils: for a bare system the entrance pupil is
+    // the disk of the beam at the first element's vertex plane, the exit
+    // pupil is not known (NaN); a prescription's are its stop's images.
+    double entrancePupilZ = 0.0;
+    double entrancePupilDiameter = 0.0;
+    double exitPupilZ = std::numeric_limits<double>::quiet_NaN();
+    double exitPupilDiameter = std::numeric_limits<double>::quiet_NaN();
 };
 // An xmsg when a near-axis ray fails or the system has no optical power.
 LUMIVEX_API TParaxialData paraxialData(TOpticalSystem& system, const TCollimatedBeam& beam);
@@ -157,6 +164,7 @@ LUMIVEX_API TParaxialData paraxialData(TOpticalSystem& system, const TCollimated
 // A spot diagram in the plane z: where each ray that went through crosses
 // it, relative to the chief ray (the ray through the pupil's centre).
 struct TSpotDiagram {
+    int field = -1;  // a prescription's field; −1 for a bare system's beam
     double fieldAngle = 0.0;
     double z = 0.0;
     double chiefX = 0.0, chiefY = 0.0;  // the chief ray's point in the plane
@@ -229,6 +237,10 @@ struct TRayFan {
     // Where each ray meets the reference sphere, relative to the chief ray's
     // crossing: x of the tangential rays, y of the sagittal rays.
     std::vector<double> tangentialSphere, sagittalSphere;
+    int field = -1;     // a prescription's field; −1 for a bare system's beam
+    int failed = 0;     // fan rays that failed (their values NaN)
+    int vignetted = 0;  // fan rays a clear aperture stopped (NaN too)
+    std::string failure;  // the first failure's summary, "" when none failed
 };
 // imageZ NaN: the paraxial focus. The chief ray must go through.
 LUMIVEX_API TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n,
