@@ -11,6 +11,7 @@
 #include "analysis_svg.h"
 #include "commands.h"
 #include "format.h"
+#include "lens_analyses.h"
 #include "load.h"
 #include "options.h"
 
@@ -35,19 +36,18 @@ nlohmann::json values(const std::vector<double>& v) {
 std::string cell(double v, int digits) { return std::isfinite(v) ? number(v, digits) : "failed"; }
 
 void runFan(const FanCommandOptions& options) {
+    if (isPrescriptionFile(options.file)) return runLensFan(options, options.rays);
     LoadedSystem loaded = loadSystem(options.file, options.wavelength);
     TOpticalSystem& system = *loaded.system;
     TTraceOptions trace;
     trace.threads = options.threads;
     std::vector<TRayFan> fans;
+    TCollimatedBeam beam = analysisBeam(system, options, loaded.wavelength);
     try {
-        TCollimatedBeam beam;
-        beam.wavelength = loaded.wavelength;
-        beam = resolveFilledBeam(system, beam);
         // One image plane for every field: the axis's.
         const double z = std::isnan(options.imageZ) ? paraxialImageZ(system, beam) : options.imageZ;
-        for (double degrees : options.fields) {
-            beam.fieldAngle = degrees * kRadians;
+        for (double angle : fieldAngles(options)) {
+            beam.fieldAngle = angle;
             fans.push_back(rayFan(system, beam, options.rays, z, trace));
         }
     } catch (const xmsg& e) {
