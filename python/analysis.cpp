@@ -90,6 +90,10 @@ py::dict paraxialDict(const TParaxialData& p) {
     d["focus_z"] = p.focusZ;
     d["f_number"] = p.fNumber;
     d["pupil_radius"] = p.pupilRadius;
+    d["entrance_pupil_z"] = p.entrancePupilZ;
+    d["entrance_pupil_diameter"] = p.entrancePupilDiameter;
+    d["exit_pupil_z"] = p.exitPupilZ;
+    d["exit_pupil_diameter"] = p.exitPupilDiameter;
     return d;
 }
 
@@ -113,6 +117,7 @@ py::dict spotDict(const TSpotDiagram& d, double wavelength, double pupilRadius) 
     r["rays"] = d.spot.rays;
     r["failed"] = d.spot.failed;
     r["vignetted"] = d.spot.vignetted;
+    r["field"] = d.field;
     r["rms_radius"] = d.spot.rms;
     r["geo_radius"] = d.spot.largest;
     r["airy_radius"] = d.airyRadius;
@@ -164,14 +169,10 @@ py::dict throughFocusCurve(System& s, double wavelength, double fieldAngle, cons
     return d;
 }
 
-py::dict fan(System& s, double wavelength, double fieldAngle, int n, const py::object& pupilRadius,
-             const py::object& imageZ, int threads) {
-    const TRayFan f = analysed(s, [&](TOpticalSystem& system) {
-        return rayFan(system, filledBeam(system, wavelength, fieldAngle, pupilRadius), n, orDefault(imageZ),
-                      traceOptions(threads));
-    });
+py::dict fanDict(const TRayFan& f) {
     py::dict d;
     d["field_angle"] = f.fieldAngle;
+    d["field"] = f.field;
     d["image_z"] = f.z;
     d["reference_radius"] = f.referenceRadius;
     d["rho"] = array(f.rho);
@@ -179,6 +180,105 @@ py::dict fan(System& s, double wavelength, double fieldAngle, int n, const py::o
     d["sagittal"] = array(f.sagittal);
     d["tangential_opd"] = array(f.tangentialOpd);
     d["sagittal_opd"] = array(f.sagittalOpd);
+    d["failed"] = f.failed;
+    d["vignetted"] = f.vignetted;
+    d["failure"] = f.failure;
+    return d;
+}
+
+py::dict fan(System& s, double wavelength, double fieldAngle, int n, const py::object& pupilRadius,
+             const py::object& imageZ, int threads) {
+    const TRayFan f = analysed(s, [&](TOpticalSystem& system) {
+        return rayFan(system, filledBeam(system, wavelength, fieldAngle, pupilRadius), n, orDefault(imageZ),
+                      traceOptions(threads));
+    });
+    return fanDict(f);
+}
+
+// A prescription's analyses: the prescription as the host gave it, with the
+// entrance pupil's radius over its aperture when one is given. Wavelengths
+// in micrometres (None: the primary).
+TPrescription withPupil(const TPrescription& p, const py::object& pupilRadius) {
+    TPrescription lens = p;
+    if (!pupilRadius.is_none())
+        lens.aperture = {TApertureKind::entrancePupilDiameter, 2.0 * pupilRadius.cast<double>()};
+    return lens;
+}
+
+py::dict lensParaxial(const TPrescription& p, const py::object& wavelength, const py::object& pupilRadius) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength);
+    TParaxialData d;
+    {
+        py::gil_scoped_release nogil;
+        d = paraxialData(lens, um);
+    }
+    py::dict r = paraxialDict(d);
+    r["wavelength"] = lens.resolveWavelength(um);
+    return r;
+}
+
+py::list lensSpots(const TPrescription& p, const std::vector<int>& fields, const std::string& pattern, int n,
+                   std::uint64_t seed, const py::object& pupilRadius, const py::object& imageZ,
+                   const py::object& wavelength, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength);
+    std::vector<TSpotDiagram> diagrams;
+    double radius = 0.0;
+    {
+        py::gil_scoped_release nogil;
+        radius = 0.5 * lens.firstOrder(um).entrancePupilDiameter;
+        const std::vector<TPupilPoint> pupil = pupilSet(pattern, 1.0, n, seed);
+        for (int field : fields)
+            diagrams.push_back(spotDiagram(lens, field, pupil, orDefault(imageZ), um, traceOptions(threads)));
+    }
+    py::list out;
+    for (const TSpotDiagram& d : diagrams) out.append(spotDict(d, lens.resolveWavelength(um), radius));
+    return out;
+}
+
+py::dict lensThroughFocus(const TPrescription& p, int field, const std::string& pattern, int n, std::uint64_t seed,
+                          const py::object& pupilRadius, const py::object& zFrom, const py::object& zTo, int steps,
+                          const py::object& wavelength, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength);
+    TThroughFocus curve;
+    {
+        py::gil_scoped_release nogil;
+        const std::vector<TPupilPoint> pupil = pupilSet(pattern, 1.0, n, seed);
+        const TTraceOptions options = traceOptions(threads);
+        double from = orDefault(zFrom), to = orDefault(zTo);
+        if (std::isnan(from)) {
+            // As for a bare system: about the image plane by the depth over
+            // which the spot grows by its own size, never less than ±4·λ·N².
+            const TSpotDiagram spot = spotDiagram(lens, field, pupil, kNaN, um, options);
+            const double N = lens.firstOrder(um).fNumber;
+            const double lambda = lens.wavelengthInLensUnit(um);
+            const double half = std::max(4.0 * N * spot.spot.largest, 4.0 * lambda * N * N);
+            from = std::max(spot.z - half, lens.surfaces.back().element->zPosition);
+            to = spot.z + half;
+        }
+        curve = throughFocus(lens, field, pupil, from, to, steps, um, options);
+    }
+    py::dict d;
+    d["z"] = array(curve.z);
+    d["rms"] = array(curve.rms);
+    d["best_z"] = curve.bestZ;
+    d["best_rms"] = curve.bestRms;
+    return d;
+}
+
+py::dict lensFan(const TPrescription& p, int field, int n, const py::object& pupilRadius, const py::object& imageZ,
+                 const py::object& wavelength, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength);
+    TRayFan f;
+    {
+        py::gil_scoped_release nogil;
+        f = rayFan(lens, field, n, orDefault(imageZ), um, traceOptions(threads));
+    }
+    py::dict d = fanDict(f);
+    d["wavelength"] = lens.resolveWavelength(um);
     return d;
 }
 
@@ -329,6 +429,10 @@ void bindAnalysis(py::module_& m) {
           py::arg("z_to"), py::arg("steps"), py::arg("threads"));
     a.def("ray_fan", &fan, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"), py::arg("n"),
           py::arg("pupil_radius"), py::arg("image_z"), py::arg("threads"));
+    a.def("lens_paraxial", &lensParaxial);
+    a.def("lens_spots", &lensSpots);
+    a.def("lens_through_focus", &lensThroughFocus);
+    a.def("lens_fan", &lensFan);
     a.def("pupil", [](const std::string& pattern, double r, int n, std::uint64_t seed) {
         return pointArray(pupilSet(pattern, r, n, seed));
     });

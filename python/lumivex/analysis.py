@@ -53,6 +53,7 @@ import numbers
 import numpy as np
 
 from ._lumivex import Beam as _Beam
+from ._lumivex import Prescription as _Prescription
 from ._lumivex import _analysis as _core
 
 __all__ = [
@@ -112,8 +113,30 @@ def _system(system):
 
 
 def _common(system, wavelength, pupil_radius, threads):
+    if wavelength is None:
+        raise ValueError("wavelength is required for a System (in its length unit); "
+                         "a Prescription brings its own")
     return (_system(system), _positive(wavelength, "wavelength"),
             _optional(pupil_radius, _positive, "pupil_radius"), _integer(threads, "threads", 0))
+
+
+def _lens(system):
+    return isinstance(system, _Prescription)
+
+
+def _lens_common(lens, wavelength, pupil_radius, threads):
+    """A prescription's arguments: the wavelength in micrometres (None: its
+    primary), the entrance pupil radius over its aperture (None: its own)."""
+    lens.validate()
+    return (_optional(wavelength, _positive, "wavelength"), _optional(pupil_radius, _positive, "pupil_radius"),
+            _integer(threads, "threads", 0))
+
+
+def _field(lens, field):
+    field = _integer(field, "field", 0)
+    if field >= len(lens.fields):
+        raise ValueError(f"field must be an index into the prescription's {len(lens.fields)} fields, not {field}")
+    return field
 
 
 def _pattern(pattern, rays, seed):
@@ -163,13 +186,22 @@ class Paraxial(_Result):
         1.22 λ N.
     pupil_radius : float
         The r of ``f_number``.
+    entrance_pupil_z, entrance_pupil_diameter : float
+        The entrance pupil: a prescription's stop imaged into object space;
+        for a System the beam's disk at the first element's vertex plane.
+    exit_pupil_z, exit_pupil_diameter : float
+        A prescription's stop imaged into image space; NaN for a System.
     wavelength : float
+        In micrometres for a prescription, in the System's unit otherwise.
     """
 
-    __slots__ = ("efl", "bfl", "focus_z", "f_number", "pupil_radius", "wavelength")
+    __slots__ = ("efl", "bfl", "focus_z", "f_number", "pupil_radius", "entrance_pupil_z",
+                 "entrance_pupil_diameter", "exit_pupil_z", "exit_pupil_diameter", "wavelength")
 
     def __init__(self, values, wavelength):
-        self._set(wavelength=wavelength, **values)
+        values = dict(values)
+        values["wavelength"] = wavelength
+        self._set(**values)
 
     def __repr__(self):
         return (f"Paraxial(efl={self.efl:.6g}, bfl={self.bfl:.6g}, focus_z={self.focus_z:.6g}, "
@@ -199,14 +231,17 @@ class Spot(_Result):
     image_z : float
     rays, failed, vignetted : int
         Rays that went through, rays that failed and rays a clear aperture
-        stopped.
+        or the stop vignetted.
     field_angle : float
-        Degrees.
+        Degrees: for a prescription the chief ray's angle in object space.
+    field : int
+        The prescription's field; -1 for a System's beam.
     wavelength, pupil_radius : float
+        The wavelength in micrometres for a prescription.
     """
 
     __slots__ = ("points", "pupil", "centroid", "chief", "rms_radius", "geo_radius", "airy_radius",
-                 "image_z", "rays", "failed", "vignetted", "field_angle", "wavelength", "pupil_radius")
+                 "image_z", "rays", "failed", "vignetted", "field", "field_angle", "wavelength", "pupil_radius")
 
     def __init__(self, values, field_angle):
         values = dict(values)
@@ -269,23 +304,35 @@ class RayFan(_Result):
         The image plane, and the radius of the OPD's reference sphere.
     field_angle : float
         Degrees.
+    field : int
+        The prescription's field; -1 for a System's beam. For a prescription
+        the tangential rays run along the field's direction in the pupil.
+    failed, vignetted : int
+        Fan rays that failed, and rays a clear aperture or the stop stopped
+        (their values NaN); ``failure`` says why the first failed.
     """
 
-    __slots__ = ("rho", "tangential", "sagittal", "image_z", "reference_radius", "field_angle", "wavelength")
+    __slots__ = ("rho", "tangential", "sagittal", "image_z", "reference_radius", "field_angle", "wavelength",
+                 "field", "failed", "vignetted", "failure")
 
     def __init__(self, values, field_angle, wavelength, opd=False):
         self._set(rho=values["rho"], tangential=values["tangential_opd" if opd else "tangential"],
                   sagittal=values["sagittal_opd" if opd else "sagittal"], image_z=values["image_z"],
                   reference_radius=values["reference_radius"], field_angle=field_angle,
-                  wavelength=wavelength)
+                  wavelength=wavelength, field=values["field"], failed=values["failed"],
+                  vignetted=values["vignetted"], failure=values["failure"])
 
     def __iter__(self):
         return iter((self.rho, self.tangential, self.sagittal))
 
     def __repr__(self):
+        def largest(v):
+            v = np.abs(v[np.isfinite(v)])
+            # A fan whose every ray failed has no value, not a largest of 0.
+            return f"max |{v.max():.4g}|" if v.size else "all rays failed"
         return (f"{type(self).__name__}(field_angle={self.field_angle:g} deg, {len(self.rho)} rays, "
-                f"image_z={self.image_z:.6g}, tangential max |{np.nanmax(np.abs(self.tangential)):.4g}|, "
-                f"sagittal max |{np.nanmax(np.abs(self.sagittal)):.4g}|)")
+                f"image_z={self.image_z:.6g}, tangential {largest(self.tangential)}, "
+                f"sagittal {largest(self.sagittal)})")
 
 
 class OpdFan(RayFan):
@@ -316,7 +363,7 @@ class OpdFan(RayFan):
 
 # -- analyses ------------------------------------------------------------------
 
-def paraxial(system, *, wavelength, field_angle=0.0, pupil_radius=None):
+def paraxial(system, *, wavelength=None, field_angle=0.0, pupil_radius=None):
     """First-order data: EFL, BFL, paraxial focus, F-number.
 
     From two rays 1e-3 of the pupil radius either side of the axis; these
@@ -325,14 +372,18 @@ def paraxial(system, *, wavelength, field_angle=0.0, pupil_radius=None):
 
     Parameters
     ----------
-    system : System
+    system : System or Prescription
+        A Prescription gives its own first-order data from y-nu traces at
+        its primary wavelength: its entrance and exit pupils, its working
+        F-number, and the BFL from its last lens surface.
     wavelength : float
-        Vacuum wavelength in the system's unit.
+        Vacuum wavelength in the system's unit; for a Prescription in
+        micrometres, by default its primary wavelength.
     field_angle : float
         Degrees, within ±90.
     pupil_radius : float, optional
         Entrance pupil radius for the F-number; by default the first
-        element's radius.
+        element's radius, or the prescription's aperture.
 
     Returns
     -------
@@ -354,21 +405,32 @@ def paraxial(system, *, wavelength, field_angle=0.0, pupil_radius=None):
     >>> round(p.bfl, 2), round(p.f_number, 2)
     (47.54, 4.1)
     """
+    if _lens(system):
+        wavelength, pupil_radius, _ = _lens_common(system, wavelength, pupil_radius, 0)
+        values = _core.lens_paraxial(system, wavelength, pupil_radius)
+        return Paraxial(values, values["wavelength"])
     system, wavelength, pupil_radius, _ = _common(system, wavelength, pupil_radius, 0)
     _angle(field_angle)
     return Paraxial(_core.paraxial(system, wavelength, pupil_radius), wavelength)
 
 
-def spots(system, *, wavelength, field_angles=(0.0,), rays=None, pattern="hexapolar", pupil_radius=None,
-          image_z=None, seed=0, threads=0):
+def spots(system, *, wavelength=None, field_angles=None, fields=None, rays=None, pattern="hexapolar",
+          pupil_radius=None, image_z=None, seed=0, threads=0):
     """Spot diagrams at several field angles, all in one image plane.
 
     Parameters
     ----------
-    system : System
+    system : System or Prescription
+        A Prescription brings its aperture, its stop (every ray aimed
+        through it), its fields, its primary wavelength and its image plane,
+        and its clear apertures and stop vignette (``Spot.vignetted``).
     wavelength : float
+        In the System's unit; for a Prescription in micrometres, by default
+        its primary wavelength.
     field_angles : sequence of float
-        Degrees, each within ±90.
+        Degrees, each within ±90 (a System; default the axis alone).
+    fields : sequence of int, optional
+        A Prescription's fields by index; by default all of them.
     rays : int, optional
         The size of the pupil pattern, in the pattern's own terms:
 
@@ -381,9 +443,11 @@ def spots(system, *, wavelength, field_angles=(0.0,), rays=None, pattern="hexapo
         ============  =========================================  =======
     pattern : {"hexapolar", "grid", "random"}
     pupil_radius : float, optional
-        Entrance pupil radius; by default the first element's radius.
+        Entrance pupil radius; by default the first element's radius, or
+        the prescription's aperture.
     image_z : float, optional
-        The image plane; by default the real paraxial focus of the axis.
+        The image plane; by default the real paraxial focus of the axis, or
+        the prescription's image plane.
     seed : int
         Seed of the "random" pattern (the same points on every platform).
     threads : int
@@ -409,6 +473,23 @@ def spots(system, *, wavelength, field_angles=(0.0,), rays=None, pattern="hexapo
     >>> [round(d.rms_radius, 4) for d in la.spots(s, wavelength=5.876e-4, field_angles=[0, 3])]
     [0.0881, 0.1051]
     """
+    if _lens(system):
+        wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
+        if fields is None:
+            fields = range(len(system.fields))
+        if isinstance(fields, numbers.Real):
+            raise ValueError("fields must be a sequence of field indices (use spot for one)")
+        fields = [_field(system, k) for k in fields]
+        if field_angles is not None:
+            raise ValueError("field_angles is for a System; a Prescription takes fields (indices)")
+        pattern, rays, seed = _pattern(pattern, rays, seed)
+        image_z = _optional(image_z, _real, "image_z")
+        found = _core.lens_spots(system, fields, pattern, rays, seed, pupil_radius, image_z, wavelength, threads)
+        return [Spot(values, values["field_angle"] / _RADIANS) for values in found]
+    if fields is not None:
+        raise ValueError("fields is for a Prescription; a System takes field_angles (degrees)")
+    if field_angles is None:
+        field_angles = (0.0,)
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
     if isinstance(field_angles, numbers.Real):
         raise ValueError("field_angles must be a sequence of angles (use spot for one)")
@@ -422,14 +503,16 @@ def spots(system, *, wavelength, field_angles=(0.0,), rays=None, pattern="hexapo
     return [Spot(values, angle) for values, angle in zip(found, angles)]
 
 
-def spot(system, *, wavelength, field_angle=0.0, rays=None, pattern="hexapolar", pupil_radius=None,
-         image_z=None, seed=0, threads=0):
+def spot(system, *, wavelength=None, field_angle=0.0, field=0, rays=None, pattern="hexapolar",
+         pupil_radius=None, image_z=None, seed=0, threads=0):
     """The spot diagram at one field angle.
 
     Parameters
     ----------
     field_angle : float
-        Degrees, within ±90.
+        Degrees, within ±90 (a System).
+    field : int
+        A Prescription's field, by index.
     system, wavelength, rays, pattern, pupil_radius, image_z, seed, threads
         As in `spots`.
 
@@ -446,11 +529,14 @@ def spot(system, *, wavelength, field_angle=0.0, rays=None, pattern="hexapolar",
     >>> d.points.shape, d.rms_radius > d.airy_radius
     ((500, 2), True)
     """
+    if _lens(system):
+        return spots(system, wavelength=wavelength, fields=[field], rays=rays, pattern=pattern,
+                     pupil_radius=pupil_radius, image_z=image_z, seed=seed, threads=threads)[0]
     return spots(system, wavelength=wavelength, field_angles=[_angle(field_angle)], rays=rays, pattern=pattern,
                  pupil_radius=pupil_radius, image_z=image_z, seed=seed, threads=threads)[0]
 
 
-def through_focus(system, *, wavelength, field_angle=0.0, z_range=None, steps=21, rays=None,
+def through_focus(system, *, wavelength=None, field_angle=0.0, field=0, z_range=None, steps=21, rays=None,
                   pattern="hexapolar", pupil_radius=None, seed=0, threads=0):
     """The RMS spot radius in planes about the focus, and the best plane.
 
@@ -463,8 +549,9 @@ def through_focus(system, *, wavelength, field_angle=0.0, z_range=None, steps=21
         --through-focus``.
     steps : int
         Planes from the first to the last, at least 2.
-    system, wavelength, field_angle, rays, pattern, pupil_radius, seed, threads
-        As in `spot`.
+    system, wavelength, field_angle, field, rays, pattern, pupil_radius, seed, threads
+        As in `spot`. For a Prescription the planes may lie anywhere behind
+        its last lens surface, in front of its image plane too.
 
     Returns
     -------
@@ -481,7 +568,12 @@ def through_focus(system, *, wavelength, field_angle=0.0, z_range=None, steps=21
     >>> bool(curve.best_rms <= rms.min()), bool(curve.best_z < la.paraxial(s, wavelength=5.876e-4).focus_z)
     (True, True)
     """
-    system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
+    lens = _lens(system)
+    if lens:
+        wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
+        field = _field(system, field)
+    else:
+        system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
     field_angle = _angle(field_angle)
     steps = _integer(steps, "steps", 2)
     pattern, rays, seed = _pattern(pattern, rays, seed)
@@ -491,15 +583,25 @@ def through_focus(system, *, wavelength, field_angle=0.0, z_range=None, steps=21
             z_from, z_to = (_real(z, "z_range") for z in z_range)
         except TypeError:
             raise ValueError(f"z_range must be a pair of planes, not {z_range!r}") from None
-        last = system[len(system) - 1].z
-        if min(z_from, z_to) < last:
-            raise ValueError(f"z_range must lie behind the last element at z = {last:g}")
+        if not lens:
+            last = system[len(system) - 1].z
+            if min(z_from, z_to) < last:
+                raise ValueError(f"z_range must lie behind the last element at z = {last:g}")
+    if lens:
+        values = _core.lens_through_focus(system, field, pattern, rays, seed, pupil_radius, z_from, z_to, steps,
+                                          wavelength, threads)
+        return ThroughFocus(values, field_angle)
     values = _core.through_focus(system, wavelength, field_angle * _RADIANS, pattern, rays, seed, pupil_radius,
                                  z_from, z_to, steps, threads)
     return ThroughFocus(values, field_angle)
 
 
-def _fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads):
+def _fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field=0):
+    if _lens(system):
+        wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
+        values = _core.lens_fan(system, _field(system, field), _integer(rays, "rays", 2), pupil_radius,
+                                _optional(image_z, _real, "image_z"), wavelength, threads)
+        return values, values["field_angle"] / _RADIANS, values["wavelength"]
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
     field_angle = _angle(field_angle)
     rays = _integer(rays, "rays", 2)
@@ -508,15 +610,21 @@ def _fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads):
                          threads), field_angle, wavelength
 
 
-def ray_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, image_z=None, threads=0):
+def ray_fan(system, *, wavelength=None, field_angle=0.0, field=0, rays=21, pupil_radius=None, image_z=None,
+            threads=0):
     """Transverse ray errors of a tangential and a sagittal fan.
 
     Parameters
     ----------
-    system : System
+    system : System or Prescription
     wavelength : float
+        As in `spot`.
     field_angle : float
-        Degrees, within ±90.
+        Degrees, within ±90 (a System).
+    field : int
+        A Prescription's field, by index: its fans run along the field's
+        direction in the pupil and across it, aimed through its stop; the
+        OPD's reference sphere passes through its exit pupil.
     rays : int
         Rays across the pupil in each fan, at least 2.
     pupil_radius, image_z, threads
@@ -536,10 +644,11 @@ def ray_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, 
     >>> rho.tolist()
     [-1.0, -0.5, 0.0, 0.5, 1.0]
     """
-    return RayFan(*_fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads))
+    return RayFan(*_fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field))
 
 
-def opd_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, image_z=None, threads=0):
+def opd_fan(system, *, wavelength=None, field_angle=0.0, field=0, rays=21, pupil_radius=None, image_z=None,
+            threads=0):
     """Optical path difference, in waves, along a tangential and a sagittal fan.
 
     Parameters are those of `ray_fan`; the rays are the same.
@@ -558,7 +667,7 @@ def opd_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, 
     >>> float(wt[1])
     0.0
     """
-    return OpdFan(*_fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads))
+    return OpdFan(*_fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field))
 
 
 # -- ray sets and positions -----------------------------------------------------
