@@ -125,14 +125,11 @@ py::dict firstOrderDict(const TFirstOrder& f) {
     return d;
 }
 
-TPrescription readPrescription(const py::object& path, const py::object& wavelength) {
+TPrescription readPrescription(const py::object& path) {
     const std::string name = pathOf(path);
     requireFile(name);
     try {
-        if (endsWith(name, ".zmx")) {
-            (void)wavelength;
-            return importZmxPrescription(name).prescription;
-        }
+        if (endsWith(name, ".zmx")) return importZmxPrescription(name).prescription;
         if (endsWith(name, ".json")) return TPrescription::readJson(name);
     } catch (const xmsg& e) {
         raiseValueError(e.message());
@@ -444,8 +441,30 @@ positions, directions : ndarray, shape (N, 3)
             },
             py::arg("field"), py::arg("pupil"), py::arg("wavelength") = py::none(),
             "As rays, with ok (N,) and the message of every ray that could not be aimed.")
-        .def_static("read", &readPrescription, py::arg("path"), py::arg("wavelength") = py::none(),
-                    "Reads a .zmx lens file or a .json prescription (by extension).")
+        .def_static("read", &readPrescription, py::arg("path"),
+                    "Reads a .zmx lens file or a .json prescription (by extension); FileNotFoundError "
+                    "for a missing file, ValueError for one that cannot be read (a .zmx file's "
+                    "report names every construct it cannot model).")
+        .def_static(
+            "import_zmx",
+            [](const py::object& path) {
+                const std::string name = pathOf(path);
+                requireFile(name);
+                try {
+                    TZmxPrescription in = importZmxPrescription(name);
+                    py::list skipped;
+                    for (const TZmxItem& i : in.skipped)
+                        skipped.append(py::make_tuple(i.line, i.surface < 0 ? py::object(py::none())
+                                                                             : py::object(py::int_(i.surface)),
+                                                      i.keyword, i.why));
+                    return py::make_tuple(std::move(in.prescription), skipped, in.notes);
+                } catch (const xmsg& e) {
+                    raiseValueError(e.message());
+                }
+            },
+            py::arg("path"),
+            "A .zmx file as (prescription, skipped, notes): skipped lists (line, surface or None, "
+            "keyword, what it is) for every keyword that changes no ray path.")
         .def(
             "write",
             [](const TPrescription& p, const py::object& path) { p.write(pathOf(path)); },

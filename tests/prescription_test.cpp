@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "lumivex/analysis.h"
+#include "lumivex/lensfile.h"
 #include "lumivex/prescription.h"
 #include "lumivex/surfaces.h"
 
@@ -239,4 +240,91 @@ TEST(Prescription, JsonRoundTripAndErrors) {
     EXPECT_NE(message([&] { TPrescription::fromJson(broken, "lens.json"); }).find("lens.json: surfaces[0]: lacks \"R\""),
               std::string::npos);
     EXPECT_NE(message([] { TPrescription::fromJson("{", "x.json"); }).find("x.json: not JSON"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// .zmx files as prescriptions
+
+namespace {
+
+std::string data(const std::string& name) { return std::string(LUMIVEX_TEST_DATA_DIR) + "/" + name; }
+
+bool listed(const std::vector<TZmxItem>& items, const std::string& keyword, int surface = -2) {
+    for (const TZmxItem& i : items)
+        if (i.keyword == keyword && (surface == -2 || i.surface == surface)) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(ZmxPrescription, BookkeepingIsSkippedAndListed) {
+    const TZmxPrescription in = importZmxPrescription(data("bookkeeping.zmx"));
+    const TPrescription& p = in.prescription;
+    // Every keyword that changes no ray path is passed over and named.
+    for (const char* key : {"COAT", "SSID", "OEMA", "MAZH", "HIDE", "SLAB", "POPS", "MEMA", "TCE", "COMM"})
+        EXPECT_TRUE(listed(in.skipped, key)) << key;
+    for (const char* key : {"NAME", "NOTE", "GFAC", "MNUM", "RAIM", "VDXN", "ENVD"})
+        EXPECT_TRUE(listed(in.skipped, key, -1)) << key;
+    EXPECT_TRUE(listed(in.skipped, "SSID", 1));
+    // Three surfaces (the object and the image are not elements), the stop
+    // on the first, the image plane 51.5 behind it.
+    ASSERT_EQ(p.surfaces.size(), 3u);
+    EXPECT_EQ(p.stop, 0);
+    EXPECT_DOUBLE_EQ(p.imageZ, 51.5);
+    EXPECT_DOUBLE_EQ(p.surfaces[0].clearSemiDiameter, 6.5);  // CLAP
+    EXPECT_DOUBLE_EQ(p.surfaces[1].clearSemiDiameter, 7.0);  // FLAP
+    EXPECT_DOUBLE_EQ(p.surfaces[2].clearSemiDiameter, 0.0);
+    EXPECT_DOUBLE_EQ(p.surfaces[2].drawSemiDiameter, 7.0);   // DIAM
+    // A model glass whose name the catalogue knows is the catalogue's; one
+    // it does not know follows nd and vd.
+    EXPECT_EQ(p.surfaces[0].material.kind, TMaterial::Kind::glass);
+    EXPECT_EQ(p.surfaces[0].material.glass.catalogue, "SCHOTT");
+    EXPECT_EQ(p.surfaces[1].material.kind, TMaterial::Kind::model);
+    EXPECT_DOUBLE_EQ(p.surfaces[1].material.abbe, 36.0);
+    EXPECT_EQ(p.aperture.kind, TApertureKind::imageFNumber);
+    EXPECT_NEAR(p.firstOrder().fNumber, 5.0, 1e-12);
+    ASSERT_EQ(p.fields.size(), 2u);
+    EXPECT_DOUBLE_EQ(p.fields[1].x, 3.0);
+    EXPECT_DOUBLE_EQ(p.fields[1].weight, 0.5);
+    ASSERT_EQ(p.wavelengths.size(), 3u);
+    EXPECT_EQ(p.primary, 1);
+    EXPECT_DOUBLE_EQ(p.wavelengths[0].weight, 0.5);
+    // The bare system of the same file still imports, image surface last.
+    EXPECT_EQ(importZmx(data("bookkeeping.zmx")).system.getSize(), 4);
+}
+
+TEST(ZmxPrescription, UnmodellableConstructsAreRefusedInOneReport) {
+    std::string message;
+    try {
+        importZmxPrescription(data("unmodellable.zmx"));
+    } catch (const xmsg& e) {
+        message = e.message();
+    }
+    EXPECT_NE(message.find("6 constructs change ray paths"), std::string::npos) << message;
+    for (const char* part : {"line 18, surface 1: PARM 2 = 0.001 on a STANDARD surface",
+                             "line 20, surface 2: TYPE COORDBRK, a coordinate break",
+                             "line 27, surface 3: GLAS MIRROR, a reflecting surface",
+                             "line 29, surface 4: TYPE TOROIDAL, a toroid",
+                             "line 33, surface 5: TYPE DGRATING, a grating", "line 39, surface 6: SCBD"})
+        EXPECT_NE(message.find(part), std::string::npos) << part << "\n" << message;
+    EXPECT_EQ(message.find('\n'), std::string::npos);
+    EXPECT_EQ(message.find("COAT"), std::string::npos);
+}
+
+TEST(ZmxPrescription, FiniteObjectAndObjectHeights) {
+    const TPrescription p = importZmxPrescription(data("finite_singlet.zmx")).prescription;
+    EXPECT_DOUBLE_EQ(p.objectDistance, 200.0);
+    EXPECT_EQ(p.fieldKind, TFieldKind::objectHeight);
+    EXPECT_EQ(p.aperture.kind, TApertureKind::objectNA);
+    EXPECT_DOUBLE_EQ(p.imageZ, 65.0);
+    // The singlet of FiniteConjugateSingletAndModelGlassColour, read from a file.
+    const double n = 1.5, R1 = 50, R2 = -50, t = 5;
+    const double fl = 1 / ((n - 1) * (1 / R1 - 1 / R2) + (n - 1) * (n - 1) * t / (n * R1 * R2));
+    const double s = 200 - fl * (n - 1) * t / (n * R2);
+    const TFirstOrder f = p.firstOrder();
+    EXPECT_NEAR(f.magnification, -(1 / (1 / fl - 1 / s)) / s, 1e-12);
+    EXPECT_NEAR(f.objectNA, 0.02, 1e-15);
+    const TAimedRay top = p.rays(1, {{0, 0}})[0];
+    ASSERT_TRUE(top.ok) << top.message;
+    EXPECT_DOUBLE_EQ(top.position.x, 5.0);  // the file's y field is the library's x
 }

@@ -72,3 +72,12 @@ def test_bad_values_are_refused_in_words(tmp_path):
     bad.write_text('{"format": "lumivex prescription"}')
     with pytest.raises(ValueError, match="object"):
         lumivex.Prescription.read(bad)
+
+
+def test_zmx_import_lists_what_it_skips_and_refuses_in_one_report():
+    p, skipped, notes = lumivex.Prescription.import_zmx(ROOT / "tests" / "data" / "bookkeeping.zmx")
+    keywords = {k for _, _, k, _ in skipped}
+    assert {"COAT", "SSID", "OEMA", "MAZH", "NAME", "GFAC", "MNUM"} <= keywords
+    assert p.surfaces[0]["clear_semi_diameter"] == 6.5 and p.aperture == ("image F-number", 5.0)
+    with pytest.raises(ValueError, match="6 constructs change ray paths.*COORDBRK.*MIRROR"):
+        lumivex.Prescription.read(ROOT / "tests" / "data" / "unmodellable.zmx")
