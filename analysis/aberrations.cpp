@@ -81,6 +81,7 @@ TParaxialData paraxialData(TOpticalSystem& system, const TCollimatedBeam& beam) 
 
     TParaxialData data;
     data.pupilRadius = beam.pupilRadius;
+    data.wavelength = beam.wavelength;
     data.efl = -h / u;
     data.focusZ = focus.z;
     data.bfl = focus.z - system.getLast()->zPosition;
@@ -121,6 +122,8 @@ TSpotDiagram spotDiagram(TOpticalSystem& system, const TCollimatedBeam& beam,
     d.centroidX = d.spot.centroidX - chief.x;
     d.centroidY = d.spot.centroidY - chief.y;
     d.airyRadius = 1.22 * beam.wavelength * paraxial.fNumber;
+    d.wavelength = beam.wavelength;
+    d.pupilRadius = beam.pupilRadius;
     return d;
 }
 
@@ -222,6 +225,7 @@ TRayFan fanOf(const TRayBatch& starts, const TRayBatch& batch, const std::vector
     fan.z = g.z;
     fan.referenceRadius = g.R;
     fan.rho = rho;
+    fan.wavelength = g.lambda;
     TVector chiefSphere;
     const double chiefPath = pathToSphere(starts.last(chief), batch.last(chief), chiefSphere);
     const std::size_t n = rho.size();
@@ -267,7 +271,20 @@ TThroughFocus throughFocus(TOpticalSystem& system, const TCollimatedBeam& beam,
     if (std::min(zFrom, zTo) < lastZ)
         throw xmsg("throughFocus: the planes must lie behind the last element");
     const TRayBatch batch = traced(system, beam, pupil, options);
-    return detail::focusCurve(batch, batch.size(), lastZ, zFrom, zTo, steps, "throughFocus");
+    TThroughFocus curve = detail::focusCurve(batch, batch.size(), lastZ, zFrom, zTo, steps, "throughFocus");
+    curve.fieldAngle = beam.fieldAngle;
+    return curve;
+}
+
+TThroughFocus throughFocusAbout(TOpticalSystem& system, const TCollimatedBeam& beam,
+                                const std::vector<TPupilPoint>& pupil, double imageZ, int steps,
+                                const TTraceOptions& options) {
+    const TParaxialData paraxial = paraxialData(system, beam);
+    const TSpotDiagram spot = spotDiagram(system, beam, pupil, imageZ, options);
+    const double N = paraxial.fNumber;
+    const double half = std::max(4.0 * N * spot.spot.largest, 4.0 * beam.wavelength * N * N);
+    return throughFocus(system, beam, pupil, std::max(spot.z - half, system.getLast()->zPosition),
+                        spot.z + half, steps, options);
 }
 
 TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n, double imageZ,

@@ -150,6 +150,7 @@ TParaxialData paraxialData(const TPrescription& lens, double wavelengthUm) {
     data.focusZ = first.paraxialImageZ;
     data.bfl = first.paraxialImageZ - lastSurfaceZ(system);
     data.fNumber = first.fNumber;
+    data.wavelength = lens.wavelengthInLensUnit(wavelengthUm);
     data.entrancePupilZ = first.entrancePupilZ;
     data.entrancePupilDiameter = first.entrancePupilDiameter;
     data.exitPupilZ = first.exitPupilZ;
@@ -191,6 +192,8 @@ TSpotDiagram spotDiagram(const TPrescription& lens, int field, const std::vector
     d.centroidX = d.spot.centroidX - chief.x;
     d.centroidY = d.spot.centroidY - chief.y;
     d.airyRadius = 1.22 * f.lambda * first.fNumber;
+    d.wavelength = f.lambda;
+    d.pupilRadius = pupilRadius;
     return d;
 }
 
@@ -208,7 +211,9 @@ TThroughFocus throughFocus(const TPrescription& lens, int field, const std::vect
                            const TTraceOptions& options) {
     const char* who = "throughFocus";
     FieldRays f = traceField(lens, field, pupil, wavelengthUm, options, who);
-    return detail::focusCurve(f.batch, f.chief, lastSurfaceZ(f.system), zFrom, zTo, steps, who);
+    TThroughFocus curve = detail::focusCurve(f.batch, f.chief, lastSurfaceZ(f.system), zFrom, zTo, steps, who);
+    curve.fieldAngle = chiefAngle(f.direction);
+    return curve;
 }
 
 TRayFan rayFan(const TPrescription& lens, int field, int n, double imageZ, double wavelengthUm,

@@ -1,10 +1,12 @@
 // The element catalogue: one entry per element kind. Adding a kind means
 // writing its class and one entry here, in the list below, ahead of every
 // kind it derives from.
+#include <cmath>
 #include <cstdio>
 #include <type_traits>
 #include <typeinfo>
 
+#include "description/kernel_shape.h"
 #include "lumivex/description.h"
 #include "lumivex/grin.h"
 #include "lumivex/surfaces.h"
@@ -37,6 +39,8 @@ TElementKind kind(const std::string& name) {
     k.isExactly = [](const TElement& e) { return typeid(e) == typeid(T); };
     k.surface = std::is_base_of<TSurface, T>::value;
     k.gradientIndex = std::is_base_of<TGRIN, T>::value;
+    // A surface's getRefIndex is its refIndex; a rod's index varies.
+    k.constantIndex = !k.gradientIndex;
     return k;
 }
 
@@ -126,6 +130,75 @@ Parameters grinParameters(const TGRIN& rod) {
     return p;
 }
 
+// The vector kernels' shapes, each constant as the class computes it. A
+// folded surface (height modulus not 0) takes the scalar path, as do the
+// plane a zero radius stands for and a conic constant that is not finite,
+// which the scalar code reports.
+using detail::KernelShape;
+using detail::SurfaceShape;
+
+bool planeKernel(const TElement&, KernelShape& k) {
+    k.shape = SurfaceShape::kPlane;
+    return true;
+}
+
+bool sphereKernel(const TElement& e, KernelShape& k) {
+    const auto& s = dynamic_cast<const TSphericalLens&>(e);
+    if (s.heightModulus != 0.0) return false;
+    k.shape = SurfaceShape::kSphere;
+    k.sphere.R = s.curvatureRadius;
+    k.sphere.R2 = s.curvatureRadius * s.curvatureRadius;
+    return true;
+}
+
+detail::ConicConstants conicConstants(double curvatureRadius, double kappa) {
+    detail::ConicConstants c;
+    c.C = 1.0 / curvatureRadius;
+    c.rootFactor = (1.0 + kappa) * c.C * c.C;
+    c.C3 = c.C * c.C * c.C;
+    c.kappaPlus1 = kappa + 1.0;
+    c.twoC = 2.0 * c.C;
+    return c;
+}
+
+// TGeneralLens and TLens, whose conic is the general lens's.
+bool conicKernel(const TElement& e, KernelShape& k) {
+    const auto& s = dynamic_cast<const TGeneralLens&>(e);
+    if (s.heightModulus != 0.0 || s.curvatureRadius == 0.0 || !std::isfinite(s.conicConstant))
+        return false;
+    k.shape = SurfaceShape::kConic;
+    k.conic = conicConstants(s.curvatureRadius, s.conicConstant);
+    return true;
+}
+
+bool evenAsphereKernel(const TElement& e, KernelShape& k) {
+    const auto& s = dynamic_cast<const TEvenAsphere&>(e);
+    if (s.heightModulus != 0.0 || !std::isfinite(s.conicConstant)) return false;
+    k.shape = SurfaceShape::kEvenAsphere;
+    k.asphere.conicPart = s.curvatureRadius != 0.0;
+    if (k.asphere.conicPart) k.conic = conicConstants(s.curvatureRadius, s.conicConstant);
+    for (int i = 1; i <= detail::AsphereTerms::kCount; ++i) {
+        const double a = s.getCoefficients()[static_cast<std::size_t>(i - 1)];
+        k.asphere.alpha[i - 1] = a;
+        k.asphere.slopeAlpha[i - 1] = 2.0 * i * a;
+    }
+    return true;
+}
+
+// The ellipse and the hyperbola.
+template <class Conic, SurfaceShape shape>
+bool semiAxisKernel(const TElement& e, KernelShape& k) {
+    const auto& s = dynamic_cast<const Conic&>(e);
+    if (s.heightModulus != 0.0) return false;
+    const double a = s.axialSemiAxis, b = s.radialSemiAxis;
+    k.shape = shape;
+    k.semiAxes.a = a;
+    k.semiAxes.b2 = b * b;
+    k.semiAxes.aOverB = a / b;
+    k.semiAxes.minusAOverB = -(a / b);
+    return true;
+}
+
 const TRecordField kZ{"z", "z position", false};
 const TRecordField kIndex{"n", "refractive index", true};
 const TRecordField kHeightModulus{"heightModulus", "height modulus", false};
@@ -144,6 +217,7 @@ TElementKind slabKind() {
         return {s.zPosition, s.refIndex};
     };
     k.parameters = describedBy<TSurface>(surfaceParameters);
+    k.kernelShape = planeKernel;
     return k;
 }
 
@@ -165,6 +239,7 @@ TElementKind lensKind() {
         return {s.zPosition, s.refIndex.real(), s.secondIndex, s.vertexLength, s.heightModulus};
     };
     k.parameters = describedBy<TLens>(lensParameters);
+    k.kernelShape = conicKernel;
     k.derived = [](const TElement& e) -> Parameters {
         const auto& s = dynamic_cast<const TLens&>(e);
         return {{"curvature radius", s.curvatureRadius}, {"conic constant", s.conicConstant}};
@@ -196,6 +271,7 @@ TElementKind generalLensKind() {
                 s.conicConstant};
     };
     k.parameters = describedBy<TGeneralLens>(conicParameters);
+    k.kernelShape = conicKernel;
     return k;
 }
 
@@ -235,6 +311,7 @@ TElementKind evenAsphereKind() {
         addFolding(p, s);
         return p;
     };
+    k.kernelShape = evenAsphereKernel;
     return k;
 }
 
@@ -255,6 +332,11 @@ TElementKind grinRodKind() {
         return {r.zPosition, r.n0, r.g, r.h4, r.h6};
     };
     k.parameters = describedBy<TGRIN>(grinParameters);
+    k.rodProfile = [](const TElement& e, detail::RodProfile& p) {
+        const auto& r = dynamic_cast<const TGrinRod&>(e);
+        p.n0 = r.n0, p.g = r.g, p.h4 = r.h4, p.h6 = r.h6;
+        return true;
+    };
     k.remarks = [](const TElement& e) {
         const auto& r = dynamic_cast<const TGrinRod&>(e);
         std::vector<std::string> notes;
@@ -277,14 +359,17 @@ std::vector<TElementKind> buildCatalogue() {
 
     TElementKind sphere = concreteKind<TSphericalLens>("SphericalLens");
     sphere.parameters = describedBy<TSphericalLens>(sphereParameters);
+    sphere.kernelShape = sphereKernel;
     kinds.push_back(sphere);
 
     TElementKind ellipse = concreteKind<TEllipticalLens>("EllipticalLens");
     ellipse.parameters = describedBy<TEllipticalLens>(semiAxisParameters<TEllipticalLens>);
+    ellipse.kernelShape = semiAxisKernel<TEllipticalLens, SurfaceShape::kEllipse>;
     kinds.push_back(ellipse);
 
     TElementKind hyperbola = concreteKind<THyperbolicLens>("HyperbolicLens");
     hyperbola.parameters = describedBy<THyperbolicLens>(semiAxisParameters<THyperbolicLens>);
+    hyperbola.kernelShape = semiAxisKernel<THyperbolicLens, SurfaceShape::kHyperbola>;
     kinds.push_back(hyperbola);
 
     TElementKind fresnel = concreteKind<TFresnelLens>("FresnelLens");
@@ -352,10 +437,15 @@ const TElementKind* kindOf(const TElement& element) {
     return nullptr;
 }
 
-std::unique_ptr<TElement> cloneElement(const TElement& element) {
+const TElementKind* exactKindOf(const TElement& element) {
     for (const TElementKind& k : elementKinds())
-        if (k.clone && k.isExactly(element)) return k.clone(element);
+        if (k.isExactly(element)) return &k;
     return nullptr;
+}
+
+std::unique_ptr<TElement> cloneElement(const TElement& element) {
+    const TElementKind* k = exactKindOf(element);
+    return k && k->clone ? k->clone(element) : nullptr;
 }
 
 }  // namespace lumivex

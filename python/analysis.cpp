@@ -1,11 +1,13 @@
 // The analysis layer for Python: lumivex._lumivex._analysis, the compiled half
 // of lumivex.analysis. Arguments arrive checked by the Python half; these
 // functions build the collimated beam, run the library's analysis on a copy
-// of the system with the GIL released and hand the results back as numpy
-// arrays and dicts, unchanged.
+// of the system with the GIL released and hand the library's results back
+// as they are, bound as Python classes.
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
 
@@ -49,8 +51,6 @@ py::array_t<double> pointArray(const std::vector<TPupilPoint>& points) {
     return a;
 }
 
-py::array_t<double> array(const std::vector<double>& v) { return py::array_t<double>(v.size(), v.data()); }
-
 py::array_t<double> pair(double a, double b) {
     const double v[2] = {a, b};
     return py::array_t<double>(2, v);
@@ -83,203 +83,447 @@ auto analysed(const System& s, F&& f) {
     return f(*system);
 }
 
-py::dict paraxialDict(const TParaxialData& p) {
-    py::dict d;
-    d["efl"] = p.efl;
-    d["bfl"] = p.bfl;
-    d["focus_z"] = p.focusZ;
-    d["f_number"] = p.fNumber;
-    d["pupil_radius"] = p.pupilRadius;
-    d["entrance_pupil_z"] = p.entrancePupilZ;
-    d["entrance_pupil_diameter"] = p.entrancePupilDiameter;
-    d["exit_pupil_z"] = p.exitPupilZ;
-    d["exit_pupil_diameter"] = p.exitPupilDiameter;
-    return d;
-}
-
-py::dict paraxial(System& s, double wavelength, const py::object& pupilRadius) {
-    const TParaxialData p = analysed(s, [&](TOpticalSystem& system) {
+TParaxialData paraxial(System& s, double wavelength, const py::object& pupilRadius) {
+    return analysed(s, [&](TOpticalSystem& system) {
         return paraxialData(system, filledBeam(system, wavelength, 0.0, pupilRadius));
     });
-    return paraxialDict(p);
 }
 
-py::dict spotDict(const TSpotDiagram& d, double wavelength, double pupilRadius) {
-    std::vector<TPupilPoint> points(d.x.size());
-    for (std::size_t i = 0; i < points.size(); ++i) points[i] = {d.x[i], d.y[i]};
-    py::dict r;
-    r["field_angle"] = d.fieldAngle;
-    r["image_z"] = d.z;
-    r["chief"] = pair(d.chiefX, d.chiefY);
-    r["pupil"] = pointArray(d.pupil);
-    r["points"] = pointArray(points);
-    r["centroid"] = pair(d.centroidX, d.centroidY);
-    r["rays"] = d.spot.rays;
-    r["failed"] = d.spot.failed;
-    r["vignetted"] = d.spot.vignetted;
-    r["field"] = d.field;
-    r["rms_radius"] = d.spot.rms;
-    r["geo_radius"] = d.spot.largest;
-    r["airy_radius"] = d.airyRadius;
-    r["wavelength"] = wavelength;
-    r["pupil_radius"] = pupilRadius;
-    return r;
-}
-
-py::list spots(System& s, double wavelength, const std::vector<double>& fieldAngles, const std::string& pattern,
-               int n, std::uint64_t seed, const py::object& pupilRadius, const py::object& imageZ, int threads) {
-    double radius = 0.0;
-    const std::vector<TSpotDiagram> diagrams = analysed(s, [&](TOpticalSystem& system) {
+std::vector<TSpotDiagram> spots(System& s, double wavelength, const std::vector<double>& fieldAngles,
+                                const std::string& pattern, int n, std::uint64_t seed, const py::object& pupilRadius,
+                                const py::object& imageZ, int threads) {
+    return analysed(s, [&](TOpticalSystem& system) {
         const TCollimatedBeam beam = filledBeam(system, wavelength, 0.0, pupilRadius);
-        radius = beam.pupilRadius;
         return spotDiagrams(system, beam, fieldAngles, pupilSet(pattern, beam.pupilRadius, n, seed),
                             orDefault(imageZ), traceOptions(threads));
     });
-    py::list out;
-    for (const TSpotDiagram& d : diagrams) out.append(spotDict(d, wavelength, radius));
-    return out;
 }
 
-py::dict throughFocusCurve(System& s, double wavelength, double fieldAngle, const std::string& pattern, int n,
-                           std::uint64_t seed, const py::object& pupilRadius, const py::object& zFrom,
-                           const py::object& zTo, int steps, int threads) {
-    const TThroughFocus curve = analysed(s, [&](TOpticalSystem& system) {
+TThroughFocus throughFocusCurve(System& s, double wavelength, double fieldAngle, const std::string& pattern, int n,
+                                std::uint64_t seed, const py::object& pupilRadius, const py::object& zFrom,
+                                const py::object& zTo, int steps, int threads) {
+    return analysed(s, [&](TOpticalSystem& system) {
         const TCollimatedBeam beam = filledBeam(system, wavelength, fieldAngle, pupilRadius);
         const std::vector<TPupilPoint> pupil = pupilSet(pattern, beam.pupilRadius, n, seed);
         const TTraceOptions options = traceOptions(threads);
-        double from = orDefault(zFrom), to = orDefault(zTo);
-        if (std::isnan(from)) {
-            // As `lumivex spot --through-focus`: about the paraxial image by
-            // the depth over which the spot grows by its own size, and never
-            // less than the diffraction-limited depth of focus ±4·λ·N².
-            const TParaxialData paraxial = paraxialData(system, beam);
-            const TSpotDiagram spot = spotDiagram(system, beam, pupil, kNaN, options);
-            const double N = paraxial.fNumber;
-            const double half = std::max(4.0 * N * spot.spot.largest, 4.0 * wavelength * N * N);
-            from = std::max(spot.z - half, system.getLast()->zPosition);
-            to = spot.z + half;
-        }
-        return throughFocus(system, beam, pupil, from, to, steps, options);
+        if (zFrom.is_none()) return throughFocusAbout(system, beam, pupil, kNaN, steps, options);
+        return throughFocus(system, beam, pupil, zFrom.cast<double>(), zTo.cast<double>(), steps, options);
     });
-    py::dict d;
-    d["z"] = array(curve.z);
-    d["rms"] = array(curve.rms);
-    d["best_z"] = curve.bestZ;
-    d["best_rms"] = curve.bestRms;
-    return d;
 }
 
-py::dict fanDict(const TRayFan& f) {
-    py::dict d;
-    d["field_angle"] = f.fieldAngle;
-    d["field"] = f.field;
-    d["image_z"] = f.z;
-    d["reference_radius"] = f.referenceRadius;
-    d["rho"] = array(f.rho);
-    d["tangential"] = array(f.tangential);
-    d["sagittal"] = array(f.sagittal);
-    d["tangential_opd"] = array(f.tangentialOpd);
-    d["sagittal_opd"] = array(f.sagittalOpd);
-    d["failed"] = f.failed;
-    d["vignetted"] = f.vignetted;
-    d["failure"] = f.failure;
-    return d;
-}
-
-py::dict fan(System& s, double wavelength, double fieldAngle, int n, const py::object& pupilRadius,
-             const py::object& imageZ, int threads) {
-    const TRayFan f = analysed(s, [&](TOpticalSystem& system) {
+TRayFan fan(System& s, double wavelength, double fieldAngle, int n, const py::object& pupilRadius,
+            const py::object& imageZ, int threads) {
+    return analysed(s, [&](TOpticalSystem& system) {
         return rayFan(system, filledBeam(system, wavelength, fieldAngle, pupilRadius), n, orDefault(imageZ),
                       traceOptions(threads));
     });
-    return fanDict(f);
 }
 
-// A prescription's analyses: the prescription as the host gave it, with the
-// entrance pupil's radius over its aperture when one is given. Wavelengths
-// in micrometres (None: the primary).
-TPrescription withPupil(const TPrescription& p, const py::object& pupilRadius) {
-    TPrescription lens = p;
-    if (!pupilRadius.is_none())
-        lens.aperture = {TApertureKind::entrancePupilDiameter, 2.0 * pupilRadius.cast<double>()};
-    return lens;
-}
+// The OPD fan is the ray fan read through its OPD values, so that Python has
+// two result types (RayFan, and OpdFan derived from it) over one C++ result.
+struct OpdFan : TRayFan {
+    explicit OpdFan(TRayFan f) : TRayFan(std::move(f)) {}
+};
 
-py::dict lensParaxial(const TPrescription& p, const py::object& wavelength, const py::object& pupilRadius) {
-    const TPrescription lens = withPupil(p, pupilRadius);
-    const double um = orDefault(wavelength);
-    TParaxialData d;
-    {
-        py::gil_scoped_release nogil;
-        d = paraxialData(lens, um);
+// The result types as Python classes: read-only attributes, angles in
+// degrees as everywhere in lumivex.analysis, arrays as read-only numpy arrays.
+
+// The digits a double needs to read back as itself.
+int digitsOf(double v) {
+    char text[32];
+    for (int digits = 1; digits < 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, v);
+        if (std::strtod(text, nullptr) == v) return digits;
     }
-    py::dict r = paraxialDict(d);
-    r["wavelength"] = lens.resolveWavelength(um);
-    return r;
+    return 17;
 }
 
-py::list lensSpots(const TPrescription& p, const std::vector<int>& fields, const std::string& pattern, int n,
-                   std::uint64_t seed, const py::object& pupilRadius, const py::object& imageZ,
-                   const py::object& wavelength, int threads) {
-    const TPrescription lens = withPupil(p, pupilRadius);
-    const double um = orDefault(wavelength);
-    std::vector<TSpotDiagram> diagrams;
-    double radius = 0.0;
-    {
-        py::gil_scoped_release nogil;
-        radius = 0.5 * lens.firstOrder(um).entrancePupilDiameter;
-        const std::vector<TPupilPoint> pupil = pupilSet(pattern, 1.0, n, seed);
-        for (int field : fields)
-            diagrams.push_back(spotDiagram(lens, field, pupil, orDefault(imageZ), um, traceOptions(threads)));
-    }
-    py::list out;
-    for (const TSpotDiagram& d : diagrams) out.append(spotDict(d, lens.resolveWavelength(um), radius));
-    return out;
+// The angle in degrees a script gave: lumivex.analysis turns degrees d into
+// d·(π/180), and d·(π/180)/(π/180) misses d by an ulp for some angles
+// (-29.5°, ...). Of the doubles next to the quotient, the one that turns
+// into these radians again with the fewest digits is what was given.
+double degrees(double radians) {
+    constexpr double perDegree = 3.141592653589793 / 180.0;
+    const double d = radians / perDegree;
+    double best = d;
+    for (double c : {d, std::nextafter(d, -HUGE_VAL), std::nextafter(d, HUGE_VAL)})
+        if (c * perDegree == radians && (best * perDegree != radians || digitsOf(c) < digitsOf(best)))
+            best = c;
+    return best;
 }
 
-py::dict lensThroughFocus(const TPrescription& p, int field, const std::string& pattern, int n, std::uint64_t seed,
-                          const py::object& pupilRadius, const py::object& zFrom, const py::object& zTo, int steps,
-                          const py::object& wavelength, int threads) {
-    const TPrescription lens = withPupil(p, pupilRadius);
-    const double um = orDefault(wavelength);
-    TThroughFocus curve;
-    {
-        py::gil_scoped_release nogil;
-        const std::vector<TPupilPoint> pupil = pupilSet(pattern, 1.0, n, seed);
-        const TTraceOptions options = traceOptions(threads);
-        double from = orDefault(zFrom), to = orDefault(zTo);
-        if (std::isnan(from)) {
-            // As for a bare system: about the image plane by the depth over
-            // which the spot grows by its own size, never less than ±4·λ·N².
-            const TSpotDiagram spot = spotDiagram(lens, field, pupil, kNaN, um, options);
-            const double N = lens.firstOrder(um).fNumber;
-            const double lambda = lens.wavelengthInLensUnit(um);
-            const double half = std::max(4.0 * N * spot.spot.largest, 4.0 * lambda * N * N);
-            from = std::max(spot.z - half, lens.surfaces.back().element->zPosition);
-            to = spot.z + half;
-        }
-        curve = throughFocus(lens, field, pupil, from, to, steps, um, options);
-    }
-    py::dict d;
-    d["z"] = array(curve.z);
-    d["rms"] = array(curve.rms);
-    d["best_z"] = curve.bestZ;
-    d["best_rms"] = curve.bestRms;
-    return d;
+py::array_t<double> frozen(py::array_t<double> a) {
+    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+    return a;
 }
 
-py::dict lensFan(const TPrescription& p, int field, int n, const py::object& pupilRadius, const py::object& imageZ,
-                 const py::object& wavelength, int threads) {
-    const TPrescription lens = withPupil(p, pupilRadius);
-    const double um = orDefault(wavelength);
-    TRayFan f;
-    {
-        py::gil_scoped_release nogil;
-        f = rayFan(lens, field, n, orDefault(imageZ), um, traceOptions(threads));
+// A read-only copy: results are small, and a copy cannot outlive its owner.
+py::array_t<double> values(const std::vector<double>& v) {
+    return frozen(py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data()));
+}
+
+std::string g(const char* spec, double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, spec, v);
+    return text;
+}
+
+// The largest |v| of the rays that went through, as numpy's nanmax.
+double largestMagnitude(const std::vector<double>& v) {
+    double m = kNaN;
+    for (double x : v)
+        if (!std::isnan(x) && !(std::fabs(x) <= m)) m = std::fabs(x);
+    return m;
+}
+
+template <class Fan>
+void bindFanFields(py::class_<Fan>& cls) {
+    cls.def_property_readonly("rho", [](const Fan& f) { return values(f.rho); })
+        .def_property_readonly("image_z", [](const Fan& f) { return f.z; })
+        .def_readonly("reference_radius", &Fan::referenceRadius)
+        .def_property_readonly("field_angle", [](const Fan& f) { return degrees(f.fieldAngle); })
+        .def_readonly("wavelength", &Fan::wavelength)
+        .def_readonly("field", &Fan::field)
+        .def_readonly("failed", &Fan::failed)
+        .def_readonly("vignetted", &Fan::vignetted)
+        .def_readonly("failure", &Fan::failure);
+}
+
+template <class Fan>
+std::string fanRepr(const Fan& f, const char* name, const std::vector<double>& t, const std::vector<double>& s) {
+    // A fan whose every ray failed has no largest value, not one of 0.
+    const auto largest = [](const std::vector<double>& v) {
+        const double m = largestMagnitude(v);
+        return std::isnan(m) ? std::string("all rays failed") : "max |" + g("%.4g", m) + "|";
+    };
+    return std::string(name) + "(field_angle=" + g("%g", degrees(f.fieldAngle)) + " deg, " +
+           std::to_string(f.rho.size()) + " rays, image_z=" + g("%.6g", f.z) + ", tangential " + largest(t) +
+           ", sagittal " + largest(s) + ")";
+}
+
+void bindResults(py::module_& a) {
+    const auto home = [](auto& cls) { cls.attr("__module__") = "lumivex.analysis"; };
+
+    py::class_<TParaxialData> paraxialClass(a, "Paraxial", R"(First-order data of a system for an object at infinity.
+
+Attributes
+----------
+efl : float
+    Effective focal length f = -h/u', from a ray at height h near the
+    axis and its exit slope u'.
+bfl : float
+    Back focal length: ``focus_z`` minus the last element's z.
+focus_z : float
+    Where the near-axis rays cross the axis after the system.
+f_number : float
+    |f| / (2 r), r the entrance pupil radius; the Airy radius is 1.22 λ N.
+pupil_radius : float
+    The r of ``f_number``.
+entrance_pupil_z, entrance_pupil_diameter : float
+    The entrance pupil: a prescription's stop imaged into object space; for
+    a System the beam's disk at the first element's vertex plane.
+exit_pupil_z, exit_pupil_diameter : float
+    A prescription's stop imaged into image space; NaN for a System.
+wavelength : float
+    In the lens unit (a prescription's primary wavelength converted).
+)");
+    paraxialClass.def_readonly("efl", &TParaxialData::efl)
+        .def_readonly("bfl", &TParaxialData::bfl)
+        .def_readonly("focus_z", &TParaxialData::focusZ)
+        .def_readonly("f_number", &TParaxialData::fNumber)
+        .def_readonly("pupil_radius", &TParaxialData::pupilRadius)
+        .def_readonly("wavelength", &TParaxialData::wavelength)
+        .def_readonly("entrance_pupil_z", &TParaxialData::entrancePupilZ)
+        .def_readonly("entrance_pupil_diameter", &TParaxialData::entrancePupilDiameter)
+        .def_readonly("exit_pupil_z", &TParaxialData::exitPupilZ)
+        .def_readonly("exit_pupil_diameter", &TParaxialData::exitPupilDiameter)
+        .def("__repr__", [](const TParaxialData& p) {
+            return "Paraxial(efl=" + g("%.6g", p.efl) + ", bfl=" + g("%.6g", p.bfl) + ", focus_z=" +
+                   g("%.6g", p.focusZ) + ", f_number=" + g("%.4g", p.fNumber) + ", pupil_radius=" +
+                   g("%.6g", p.pupilRadius) + ")";
+        });
+    home(paraxialClass);
+
+    py::class_<TSpotDiagram> spotClass(a, "Spot", R"(A spot diagram: where the rays that went through cross the image plane.
+
+Points are relative to the chief ray (the ray through the pupil's centre),
+whose own point in the plane is ``chief``.
+
+Attributes
+----------
+points : ndarray, shape (M, 2)
+    x, y of each ray that went through, minus the chief ray's.
+pupil : ndarray, shape (M, 2)
+    The entrance-pupil point of each of those rays.
+centroid : ndarray, shape (2,)
+    Mean of ``points``: the centroid relative to the chief ray.
+chief : ndarray, shape (2,)
+    The chief ray's x, y in the image plane.
+rms_radius, geo_radius : float
+    Root-mean-square and largest distance of the points from the centroid.
+airy_radius : float
+    1.22 λ N, N the paraxial F-number.
+image_z : float
+rays, failed, vignetted : int
+    Rays that went through, rays that failed and rays a clear aperture
+    stopped.
+field : int
+    A prescription's field; -1 for a System's beam (whose field_angle is
+    the beam's; a prescription's is its chief ray's angle in object space).
+field_angle : float
+    Degrees.
+wavelength, pupil_radius : float
+)");
+    spotClass
+        .def_property_readonly("points",
+                               [](const TSpotDiagram& d) {
+                                   py::array_t<double> p({static_cast<py::ssize_t>(d.x.size()), py::ssize_t(2)});
+                                   auto out = p.mutable_unchecked<2>();
+                                   for (std::size_t i = 0; i < d.x.size(); ++i) {
+                                       out(static_cast<py::ssize_t>(i), 0) = d.x[i];
+                                       out(static_cast<py::ssize_t>(i), 1) = d.y[i];
+                                   }
+                                   return frozen(p);
+                               })
+        .def_property_readonly("pupil", [](const TSpotDiagram& d) { return frozen(pointArray(d.pupil)); })
+        .def_property_readonly("centroid", [](const TSpotDiagram& d) { return frozen(pair(d.centroidX, d.centroidY)); })
+        .def_property_readonly("chief", [](const TSpotDiagram& d) { return frozen(pair(d.chiefX, d.chiefY)); })
+        .def_property_readonly("rms_radius", [](const TSpotDiagram& d) { return d.spot.rms; })
+        .def_property_readonly("geo_radius", [](const TSpotDiagram& d) { return d.spot.largest; })
+        .def_readonly("airy_radius", &TSpotDiagram::airyRadius)
+        .def_readonly("image_z", &TSpotDiagram::z)
+        .def_property_readonly("rays", [](const TSpotDiagram& d) { return d.spot.rays; })
+        .def_property_readonly("failed", [](const TSpotDiagram& d) { return d.spot.failed; })
+        .def_property_readonly("vignetted", [](const TSpotDiagram& d) { return d.spot.vignetted; })
+        .def_readonly("field", &TSpotDiagram::field)
+        .def_property_readonly("field_angle", [](const TSpotDiagram& d) { return degrees(d.fieldAngle); })
+        .def_readonly("wavelength", &TSpotDiagram::wavelength)
+        .def_readonly("pupil_radius", &TSpotDiagram::pupilRadius)
+        .def("__repr__", [](const TSpotDiagram& d) {
+            return "Spot(field_angle=" + g("%g", degrees(d.fieldAngle)) + " deg, image_z=" + g("%.6g", d.z) + ", " +
+                   std::to_string(d.spot.rays) + " rays" +
+                   (d.spot.failed ? ", " + std::to_string(d.spot.failed) + " failed" : std::string()) +
+                   (d.spot.vignetted ? ", " + std::to_string(d.spot.vignetted) + " vignetted" : std::string()) +
+                   ", rms_radius=" + g("%.4g", d.spot.rms) + ", geo_radius=" + g("%.4g", d.spot.largest) +
+                   ", airy_radius=" + g("%.4g", d.airyRadius) + ")";
+        });
+    home(spotClass);
+
+    py::class_<TThroughFocus> focusClass(a, "ThroughFocus", R"(The RMS spot radius against the image plane.
+
+Unpacks as ``z, rms = through_focus(...)``.
+
+Attributes
+----------
+z, rms : ndarray, shape (steps,)
+    The planes and the RMS radius about the centroid in each.
+best_z, best_rms : float
+    The plane of least RMS radius, found exactly (the mean square radius
+    is a parabola in z behind the last element), and its RMS radius.
+field_angle : float
+    Degrees.
+)");
+    focusClass.def_property_readonly("z", [](const TThroughFocus& c) { return values(c.z); })
+        .def_property_readonly("rms", [](const TThroughFocus& c) { return values(c.rms); })
+        .def_readonly("best_z", &TThroughFocus::bestZ)
+        .def_readonly("best_rms", &TThroughFocus::bestRms)
+        .def_property_readonly("field_angle", [](const TThroughFocus& c) { return degrees(c.fieldAngle); })
+        .def("__iter__", [](const TThroughFocus& c) { return py::iter(py::make_tuple(values(c.z), values(c.rms))); })
+        .def("__repr__", [](const TThroughFocus& c) {
+            return "ThroughFocus(" + std::to_string(c.z.size()) + " planes z=" + g("%.6g", c.z.front()) + ".." +
+                   g("%.6g", c.z.back()) + ", best_z=" + g("%.6g", c.bestZ) + ", best_rms=" + g("%.4g", c.bestRms) +
+                   ")";
+        });
+    home(focusClass);
+
+    py::class_<TRayFan> fanClass(a, "RayFan", R"(Transverse ray errors across the pupil.
+
+Unpacks as ``rho, tangential, sagittal = ray_fan(...)``.
+
+Attributes
+----------
+rho : ndarray, shape (n,)
+    Normalised pupil coordinate, -1 to 1: tangential rays at
+    (rho r, 0), sagittal rays at (0, rho r).
+tangential, sagittal : ndarray, shape (n,)
+    The image-plane point minus the chief ray's, x of the tangential
+    rays and y of the sagittal rays, in length units; NaN for a ray that
+    failed.
+image_z, reference_radius : float
+    The image plane, and the radius of the OPD's reference sphere.
+field : int
+    A prescription's field; -1 for a System's beam. A prescription's
+    tangential rays run along its field's direction in the pupil.
+failed, vignetted : int
+    Fan rays that failed, and fan rays a clear aperture or the stop
+    stopped (their values NaN); ``failure`` says why the first failed.
+field_angle : float
+    Degrees.
+wavelength : float
+)");
+    bindFanFields(fanClass);
+    fanClass.def_property_readonly("tangential", [](const TRayFan& f) { return values(f.tangential); })
+        .def_property_readonly("sagittal", [](const TRayFan& f) { return values(f.sagittal); })
+        .def("__iter__",
+             [](const TRayFan& f) {
+                 return py::iter(py::make_tuple(values(f.rho), values(f.tangential), values(f.sagittal)));
+             })
+        .def("__repr__", [](const TRayFan& f) { return fanRepr(f, "RayFan", f.tangential, f.sagittal); });
+    home(fanClass);
+
+    py::class_<OpdFan, TRayFan> opdClass(a, "OpdFan", R"(Optical path difference across the pupil, in waves.
+
+Unpacks as ``rho, tangential, sagittal = opd_fan(...)``.
+
+W = OPL(chief) - OPL(ray) from the incoming plane wavefront to a
+reference sphere centred on the chief ray's image point and through the
+chief ray's last node; positive where the wavefront leads. A perfect
+image has W = 0.
+
+Attributes
+----------
+rho : ndarray, shape (n,)
+    Normalised pupil coordinate, as in RayFan.
+tangential, sagittal : ndarray, shape (n,)
+    W in waves; NaN for a ray that failed.
+image_z, reference_radius, field_angle, wavelength
+    As in RayFan.
+)");
+    opdClass.def_property_readonly("tangential", [](const OpdFan& f) { return values(f.tangentialOpd); })
+        .def_property_readonly("sagittal", [](const OpdFan& f) { return values(f.sagittalOpd); })
+        .def("__iter__",
+             [](const OpdFan& f) {
+                 return py::iter(py::make_tuple(values(f.rho), values(f.tangentialOpd), values(f.sagittalOpd)));
+             })
+        .def("__repr__", [](const OpdFan& f) { return fanRepr(f, "OpdFan", f.tangentialOpd, f.sagittalOpd); });
+    home(opdClass);
+}
+
+
+// The layout: the geometry `lumivex draw` draws, for lumivex.plot.layout.
+
+py::array_t<double> sectionArray(const std::vector<TSectionPoint>& points) {
+    py::array_t<double> a({static_cast<py::ssize_t>(points.size()), py::ssize_t(2)});
+    auto out = a.mutable_unchecked<2>();
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        out(static_cast<py::ssize_t>(i), 0) = points[i].z;
+        out(static_cast<py::ssize_t>(i), 1) = points[i].x;
     }
-    py::dict d = fanDict(f);
-    d["wavelength"] = lens.resolveWavelength(um);
-    return d;
+    return frozen(a);
+}
+
+const char* mediumName(TLayoutMedium m) {
+    return m == TLayoutMedium::Gradient ? "grin" : m == TLayoutMedium::Glass ? "glass" : "air";
+}
+
+// The tool's picture: its fan of the collimated beam at the field angle, on
+// a freshly read copy of the system.
+TLayout fanLayout(System& s, double wavelength, double fieldAngle, int rays, const py::object& endZ, int threads) {
+    return analysed(s, [&](TOpticalSystem& system) {
+        TCollimatedBeam beam;
+        beam.wavelength = wavelength;
+        beam.fieldAngle = fieldAngle;
+        return systemLayout(system, resolveBeam(system, beam), rays, orDefault(endZ), traceOptions(threads));
+    });
+}
+
+// Rays the script traced: on the system as it holds them (its traced radii
+// are those of that trace), the beam's start plane and height read off the
+// rays, the focus that of the axis.
+TLayout tracedLayout(System& s, const std::vector<TBeam>& rays, const std::vector<std::string>& failures,
+                     const py::object& endZ) {
+    if (rays.empty()) raiseValueError("traced holds no ray");
+    for (const TBeam& ray : rays)
+        if (ray.getSize() == 0) raiseValueError("traced holds a beam without nodes");
+    std::unique_ptr<TOpticalSystem> system = s.build();
+    if (system->getSize() == 0) raiseValueError("system holds no element");
+    py::gil_scoped_release nogil;
+    TCollimatedBeam beam;
+    beam.wavelength = rays.front().wavelength;
+    beam.startZ = rays.front()[0].position.z;
+    beam.pupilRadius = 0.0;
+    for (const TBeam& ray : rays) {
+        beam.startZ = std::min(beam.startZ, ray[0].position.z);
+        beam.pupilRadius = std::max(beam.pupilRadius, std::fabs(ray[0].position.x));
+    }
+    beam = resolveBeam(*system, beam);
+    const TParaxialFocus focus = paraxialFocus(*system, beam);
+    return systemLayout(*system, rays, failures, beam, focus, orDefault(endZ));
+}
+
+void bindLayout(py::module_& a) {
+    py::class_<TLayout> cls(a, "Layout", R"(The picture of a system and its rays in the x-z section, as geometry.
+
+What ``lumivex draw`` draws and ``lumivex.plot.layout`` draws, in the
+system's lengths; every outline is an (N, 2) array of (z, x) points.
+
+Attributes
+----------
+z_min, z_max, x_max : float
+    The extent: z from z_min to z_max, x within ±x_max.
+exaggeration : float
+    How much x is stretched against z (1: true proportions).
+end_z : float
+    Where the rays that went through end.
+faces : list of Layout.Face
+    ``element``, ``kind``, ``z``, ``radius`` (drawn to), ``medium_in_front``
+    ("air", "glass" or "grin") and ``outline``.
+pieces : list of Layout.Piece
+    The shaded media: ``front`` and ``back`` element, ``medium`` and the
+    closed ``outline``.
+rays : list of Layout.Ray
+    ``points``, ``ok``, ``intensity`` (the colour value), ``start_x``,
+    ``status``, ``field``.
+markers : list of Layout.Marker
+    ``kind`` ("paraxial focus"), ``z``, ``x``, ``label``.
+failed_rays : int
+warnings : list of str
+)");
+    py::class_<TLayout::Face>(cls, "Face")
+        .def_readonly("element", &TLayout::Face::element)
+        .def_readonly("kind", &TLayout::Face::kind)
+        .def_readonly("z", &TLayout::Face::z)
+        .def_readonly("radius", &TLayout::Face::radius)
+        .def_property_readonly("medium_in_front", [](const TLayout::Face& f) { return mediumName(f.mediumInFront); })
+        .def_property_readonly("outline", [](const TLayout::Face& f) { return sectionArray(f.outline); });
+    py::class_<TLayout::Piece>(cls, "Piece")
+        .def_readonly("front", &TLayout::Piece::front)
+        .def_readonly("back", &TLayout::Piece::back)
+        .def_property_readonly("medium", [](const TLayout::Piece& p) { return mediumName(p.medium); })
+        .def_property_readonly("outline", [](const TLayout::Piece& p) { return sectionArray(p.outline); });
+    py::class_<TLayout::Ray>(cls, "Ray")
+        .def_property_readonly("points", [](const TLayout::Ray& r) { return sectionArray(r.points); })
+        .def_readonly("ok", &TLayout::Ray::ok)
+        .def_readonly("intensity", &TLayout::Ray::intensity)
+        .def_readonly("start_x", &TLayout::Ray::startX)
+        .def_readonly("status", &TLayout::Ray::status)
+        .def_readonly("field", &TLayout::Ray::field);
+    py::class_<TLayout::Marker>(cls, "Marker")
+        .def_property_readonly("kind", [](const TLayout::Marker&) { return "paraxial focus"; })
+        .def_property_readonly("z", [](const TLayout::Marker& m) { return m.at.z; })
+        .def_property_readonly("x", [](const TLayout::Marker& m) { return m.at.x; })
+        .def_readonly("label", &TLayout::Marker::label);
+    cls.def_readonly("z_min", &TLayout::zMin)
+        .def_readonly("z_max", &TLayout::zMax)
+        .def_readonly("x_max", &TLayout::xMax)
+        .def_readonly("exaggeration", &TLayout::exaggeration)
+        .def_readonly("end_z", &TLayout::endZ)
+        .def_readonly("faces", &TLayout::faces)
+        .def_readonly("pieces", &TLayout::pieces)
+        .def_readonly("rays", &TLayout::rays)
+        .def_readonly("markers", &TLayout::markers)
+        .def_readonly("failed_rays", &TLayout::failedRays)
+        .def_readonly("warnings", &TLayout::warnings)
+        .def("__repr__", [](const TLayout& l) {
+            return "Layout(" + std::to_string(l.faces.size()) + " faces, " + std::to_string(l.rays.size()) +
+                   " rays, z " + g("%.6g", l.zMin) + ".." + g("%.6g", l.zMax) + ", x within ±" + g("%.6g", l.xMax) +
+                   ")";
+        });
+    cls.attr("__module__") = "lumivex.analysis";
+    a.def("layout_fan", &fanLayout, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"),
+          py::arg("rays"), py::arg("end_z"), py::arg("threads"));
+    a.def("layout_traced", &tracedLayout, py::arg("system"), py::arg("rays"), py::arg("failures"),
+          py::arg("end_z"));
 }
 
 // The start rays of the collimated beam through pupil points: positions,
@@ -419,8 +663,68 @@ TIrradianceMap nodesMap(const py::array_t<double, py::array::c_style | py::array
 
 }  // namespace
 
+// A prescription's analyses: the prescription as the host gave it, with the
+// entrance pupil's radius over its aperture when one is given. Wavelengths
+// in micrometres (None: the primary).
+TPrescription withPupil(const TPrescription& p, const py::object& pupilRadius) {
+    TPrescription lens = p;
+    if (!pupilRadius.is_none())
+        lens.aperture = {TApertureKind::entrancePupilDiameter, 2.0 * pupilRadius.cast<double>()};
+    return lens;
+}
+
+TParaxialData lensParaxial(const TPrescription& p, const py::object& wavelength, const py::object& pupilRadius) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    py::gil_scoped_release nogil;
+    return paraxialData(lens, orDefault(wavelength));
+}
+
+std::vector<TSpotDiagram> lensSpots(const TPrescription& p, const std::vector<int>& fields, const std::string& pattern,
+                                    int n, std::uint64_t seed, const py::object& pupilRadius, const py::object& imageZ,
+                                    const py::object& wavelength, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength), z = orDefault(imageZ);
+    py::gil_scoped_release nogil;
+    const std::vector<TPupilPoint> pupil = pupilSet(pattern, 1.0, n, seed);
+    std::vector<TSpotDiagram> diagrams;
+    for (int field : fields) diagrams.push_back(spotDiagram(lens, field, pupil, z, um, traceOptions(threads)));
+    return diagrams;
+}
+
+TThroughFocus lensThroughFocus(const TPrescription& p, int field, const std::string& pattern, int n,
+                               std::uint64_t seed, const py::object& pupilRadius, const py::object& zFrom,
+                               const py::object& zTo, int steps, const py::object& wavelength, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength);
+    double from = orDefault(zFrom), to = orDefault(zTo);
+    py::gil_scoped_release nogil;
+    const std::vector<TPupilPoint> pupil = pupilSet(pattern, 1.0, n, seed);
+    const TTraceOptions options = traceOptions(threads);
+    if (std::isnan(from)) {
+        // As for a bare system: about the image plane by the depth over which
+        // the spot grows by its own size, never less than ±4·λ·N².
+        const TSpotDiagram spot = spotDiagram(lens, field, pupil, kNaN, um, options);
+        const double N = lens.firstOrder(um).fNumber;
+        const double lambda = lens.wavelengthInLensUnit(um);
+        const double half = std::max(4.0 * N * spot.spot.largest, 4.0 * lambda * N * N);
+        from = std::max(spot.z - half, lens.surfaces.back().element->zPosition);
+        to = spot.z + half;
+    }
+    return throughFocus(lens, field, pupil, from, to, steps, um, options);
+}
+
+TRayFan lensFan(const TPrescription& p, int field, int n, const py::object& pupilRadius, const py::object& imageZ,
+                const py::object& wavelength, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength), z = orDefault(imageZ);
+    py::gil_scoped_release nogil;
+    return rayFan(lens, field, n, z, um, traceOptions(threads));
+}
+
 void bindAnalysis(py::module_& m) {
     py::module_ a = m.def_submodule("_analysis", "Compiled half of lumivex.analysis; use that instead.");
+    bindResults(a);
+    bindLayout(a);
     a.def("paraxial", &paraxial, py::arg("system"), py::arg("wavelength"), py::arg("pupil_radius"));
     a.def("spots", &spots, py::arg("system"), py::arg("wavelength"), py::arg("field_angles"), py::arg("pattern"),
           py::arg("n"), py::arg("seed"), py::arg("pupil_radius"), py::arg("image_z"), py::arg("threads"));
@@ -429,10 +733,22 @@ void bindAnalysis(py::module_& m) {
           py::arg("z_to"), py::arg("steps"), py::arg("threads"));
     a.def("ray_fan", &fan, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"), py::arg("n"),
           py::arg("pupil_radius"), py::arg("image_z"), py::arg("threads"));
+    a.def(
+        "opd_fan",
+        [](System& s, double wavelength, double fieldAngle, int n, const py::object& pupilRadius,
+           const py::object& imageZ, int threads) {
+            return OpdFan(fan(s, wavelength, fieldAngle, n, pupilRadius, imageZ, threads));
+        },
+        py::arg("system"), py::arg("wavelength"), py::arg("field_angle"), py::arg("n"), py::arg("pupil_radius"),
+        py::arg("image_z"), py::arg("threads"));
     a.def("lens_paraxial", &lensParaxial);
     a.def("lens_spots", &lensSpots);
     a.def("lens_through_focus", &lensThroughFocus);
-    a.def("lens_fan", &lensFan);
+    a.def("lens_ray_fan", &lensFan);
+    a.def("lens_opd_fan", [](const TPrescription& p, int field, int n, const py::object& pupilRadius,
+                             const py::object& imageZ, const py::object& wavelength, int threads) {
+        return OpdFan(lensFan(p, field, n, pupilRadius, imageZ, wavelength, threads));
+    });
     a.def("pupil", [](const std::string& pattern, double r, int n, std::uint64_t seed) {
         return pointArray(pupilSet(pattern, r, n, seed));
     });

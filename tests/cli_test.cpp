@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "lumivex/lumivex.h"
+#include "lumivex/results.h"
 
 using namespace lumivex;
 using nlohmann::json;
@@ -547,6 +548,12 @@ TEST_F(CliTest, SpotAndFanReportTheSingletsAnalysesAndRefuseBadFields) {
     EXPECT_LT(s["spots"][0]["geoRadius"].get<double>(), 1e-9);
     EXPECT_GT(s["spots"][1]["rmsRadius"].get<double>(), s["spots"][1]["airyRadius"].get<double>());
     EXPECT_NE(readText(path("spot.svg")).find("Airy radius"), std::string::npos);
+    // The rows are the library's one description of its spot diagrams.
+    auto singlet = readSystem(kExamples + "/singlet.txt");
+    const TCollimatedBeam beam = resolveFilledBeam(*singlet, TCollimatedBeam());
+    EXPECT_EQ(s["spots"], json(spotDiagrams(*singlet, beam, {0.0, 5.0 * (M_PI / 180.0)},
+                                            hexapolar(beam.pupilRadius, 6), NAN)));
+    EXPECT_EQ(s["paraxial"], json(paraxialData(*singlet, beam)));
 
     const Outcome fan = run({"fan", kExamples + "/singlet.txt", "--fields", "0,5", "-n", "5",
                              "-o", path("fan.svg")});

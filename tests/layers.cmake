@@ -40,6 +40,8 @@ set(public_lensfile lensfile)
 set(public_trace trace)
 set(public_prescription prescription)
 set(public_analysis analysis)
+set(public_results analysis)
+set(public_layout analysis)
 
 set(problems "")
 

@@ -325,6 +325,16 @@ TEST(TraceRays, VectorKernelsGiveTraceBeamsBitsOnEveryInstructionSet) {
         detail::SurfaceKernel kernel;
         EXPECT_TRUE(detail::surfaceKernel(*(*system)[1], *(*system)[2], kWavelength, kernel)) << name;
     }
+    // The entry face refracts into every kind whose index is constant with
+    // its kernel; into a gradient-index medium ray by ray.
+    for (int kind = 0; kind < test_systems::kElementKinds; ++kind) {
+        std::string name;
+        auto system = elementSystem(kind, name);
+        detail::SurfaceKernel kernel;
+        EXPECT_EQ(detail::surfaceKernel(*(*system)[0], *(*system)[1], kWavelength, kernel),
+                  name != "GrinRod")
+            << name;
+    }
     std::vector<std::pair<std::unique_ptr<TOpticalSystem>, std::vector<TBeamNode>>> cases;
     cases.emplace_back(kernelSystem(), randomRays(3000));
     for (int i = 0; i + 1 < cases[0].first->getSize(); ++i) {

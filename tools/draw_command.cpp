@@ -34,20 +34,19 @@ void runDraw(const DrawOptions& options) {
     const Fan fan = resolveFan(options.fan, system, loaded.wavelength);
 
     Progress progress("tracing", static_cast<std::size_t>(fan.rays));
-    const std::vector<TracedRay> rays = traceFan(system, fan, options.threads, &progress);
-    const TParaxialFocus focus = paraxialFocus(system, collimatedBeam(fan));
-    const Figure figure = layoutFigure(loaded, fan, rays, focus, options.endZ, options.width);
-    for (const std::string& warning : figure.warnings)
+    const TLayout layout = systemLayout(system, collimatedBeam(fan), fan.rays, options.endZ,
+                                        withProgress(options.threads, progress));
+    progress.finish();
+    for (const std::string& warning : layout.warnings)
         std::cerr << "lumivex: warning: " << warning << '\n';
 
-    writeOutput(options.output, figureSvg(figure));
+    writeOutput(options.output, figureSvg(layoutFigure(loaded, fan, layout, options.width)));
     if (isStandardOutput(options.output)) return;
     const int n = system.getSize();
-    int failed = 0;
-    for (const TracedRay& ray : rays) failed += ray.ok ? 0 : 1;
     std::cout << "Wrote " << options.output << ": " << loaded.source.name << ", " << n
-              << (n == 1 ? " element, " : " elements, ") << rays.size() << " rays";
-    if (failed > 0) std::cout << " (" << failed << " failed)";
+              << (n == 1 ? " element, " : " elements, ") << layout.rays.size() << " rays";
+    if (layout.failedRays > 0) std::cout << " (" << layout.failedRays << " failed)";
+    const TParaxialFocus& focus = layout.focus;
     if (focus.found && !focus.atInfinity)
         std::cout << ", paraxial focus at z = " << number(focus.z);
     std::cout << '\n';

@@ -27,11 +27,6 @@ std::string elementParameters(const TElement& e) {
     return text;
 }
 
-bool isGradientIndex(const TElement& element) {
-    const TElementKind* kind = kindOf(element);
-    return kind && kind->gradientIndex;
-}
-
 std::string recordValues(const TElement& e) {
     const TElementKind* kind = kindOf(e);
     if (!kind) return "z=" + number(e.zPosition);

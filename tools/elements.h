@@ -15,9 +15,6 @@ namespace lumivex::cli {
 std::string elementKind(const TElement& element);
 // Its parameters in a short line, "n=1.5 R=-10 k=-2.25".
 std::string elementParameters(const TElement& element);
-// Whether the medium in front of the element (between it and the element
-// before) is a gradient-index one.
-bool isGradientIndex(const TElement& element);
 // The values of an element as the library holds them, in record order, and
 // what they imply: "z=5 n=1.5 ...  (f 20, ...)".
 std::string recordValues(const TElement& element);

@@ -1,8 +1,6 @@
 #include "fan.h"
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <cmath>
 
 namespace lumivex::cli {
 
@@ -34,24 +32,18 @@ void addFanOptions(CLI::App& command, FanOptions& options) {
         ->check(CLI::IsMember({"x", "y"}));
 }
 
-double defaultStartZ(const TOpticalSystem& system) {
-    const double firstZ = system[0]->zPosition;
-    const double span = system.getLast()->zPosition - firstZ;
-    return firstZ - 0.15 * std::max(span, 2.0 * entranceRadius(system));
-}
-
 Fan resolveFan(const FanOptions& options, const TOpticalSystem& system, double wavelength) {
-    Fan fan;
-    fan.rays = options.rays;
-    fan.angle = options.angleDegrees * kPi / 180.0;
-    fan.wavelength = wavelength;
-    fan.polarization = options.polarization == "y" ? 'y' : 'x';
-
-    // Given values were checked as the command line was read.
-    fan.halfHeight =
-        std::isnan(options.halfHeight) ? 0.8 * entranceRadius(system) : options.halfHeight;
-    fan.startZ = std::isnan(options.startZ) ? defaultStartZ(system) : options.startZ;
-    return fan;
+    // Given values were checked as the command line was read; NaN takes the
+    // library's default.
+    TCollimatedBeam beam;
+    beam.wavelength = wavelength;
+    beam.fieldAngle = options.angleDegrees * kPi / 180.0;
+    beam.pupilRadius = options.halfHeight;
+    beam.startZ = options.startZ;
+    beam.polarization = options.polarization == "y" ? 'y' : 'x';
+    beam = resolveBeam(system, beam);
+    return {options.rays, beam.pupilRadius, beam.fieldAngle, beam.startZ, beam.wavelength,
+            beam.polarization};
 }
 
 TCollimatedBeam collimatedBeam(const Fan& fan) {

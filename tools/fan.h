@@ -27,11 +27,8 @@ struct FanOptions {
 };
 void addFanOptions(CLI::App& command, FanOptions& options);
 
-// Where light starts by default: in front of the first element by a margin
-// in proportion to the system's length or its entrance diameter.
-double defaultStartZ(const TOpticalSystem& system);
-
-// The fan with every default filled in from the system.
+// The fan with every default filled in from the system, as the library's
+// resolveBeam fills a collimated beam's.
 struct Fan {
     int rays;
     double halfHeight;  // where the fan meets the first element

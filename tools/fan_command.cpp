@@ -5,11 +5,10 @@
 #include <iostream>
 #include <limits>
 #include <memory>
-#include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "analysis_svg.h"
 #include "commands.h"
+#include "lumivex/results.h"
 #include "format.h"
 #include "lens_analyses.h"
 #include "load.h"
@@ -25,13 +24,6 @@ struct FanCommandOptions : AnalysisOptions {
     FanCommandOptions() : AnalysisOptions("fan.svg") {}
     int rays = 21;
 };
-
-// NaN (a failed ray) is JSON's null.
-nlohmann::json values(const std::vector<double>& v) {
-    nlohmann::json a = nlohmann::json::array();
-    for (double x : v) a.push_back(std::isfinite(x) ? nlohmann::json(x) : nlohmann::json());
-    return a;
-}
 
 std::string cell(double v, int digits) { return std::isfinite(v) ? number(v, digits) : "failed"; }
 
@@ -57,31 +49,12 @@ void runFan(const FanCommandOptions& options) {
     if (!options.output.empty())
         writeOutput(options.output,
                     fanSvg("Ray and OPD fans: " + loaded.source.name, fans, options.unit));
-    if (!options.csvFile.empty()) {
-        std::ostringstream os;
-        os << "field_deg,rho,tangential,sagittal,tangential_opd_waves,sagittal_opd_waves\n";
-        for (const TRayFan& f : fans)
-            for (std::size_t i = 0; i < f.rho.size(); ++i)
-                os << format("%.17g,%.17g,%.17g,%.17g,%.17g,%.17g\n", f.fieldAngle / kRadians,
-                             f.rho[i], f.tangential[i], f.sagittal[i], f.tangentialOpd[i],
-                             f.sagittalOpd[i]);
-        writeFile(options.csvFile, os.str());
-    }
+    if (!options.csvFile.empty()) writeFile(options.csvFile, fanCsv(fans));
     std::ostream& out = isStandardOutput(options.output) ? std::cerr : std::cout;
     if (options.json) {
-        nlohmann::json rows = nlohmann::json::array();
-        for (const TRayFan& f : fans)
-            rows.push_back({{"fieldAngleDegrees", f.fieldAngle / kRadians},
-                            {"z", f.z},
-                            {"referenceRadius", f.referenceRadius},
-                            {"rho", f.rho},
-                            {"tangential", values(f.tangential)},
-                            {"sagittal", values(f.sagittal)},
-                            {"tangentialOpdWaves", values(f.tangentialOpd)},
-                            {"sagittalOpdWaves", values(f.sagittalOpd)}});
         out << nlohmann::json{{"system", loaded.source.name},
                               {"wavelength", loaded.wavelength},
-                              {"fans", rows}}
+                              {"fans", fans}}
                    .dump(2)
             << '\n';
         return;

@@ -1,6 +1,6 @@
-// lumivex field: a sampled one-row field becomes a fan of rays
-// (fieldToBeamFan), goes through the system, and becomes a field again
-// (beamFanToField); input and output are written as CSV and, on request,
+// lumivex field: a sampled one-row field becomes a fan of rays, goes
+// through the system and becomes a field again (the library's
+// fieldRoundTrip); input and output are written as CSV and, on request,
 // plotted.
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -13,7 +13,6 @@
 #include <sstream>
 
 #include "commands.h"
-#include "fan.h"
 #include "format.h"
 #include "load.h"
 #include "options.h"
@@ -48,18 +47,6 @@ struct FieldOptions {
 double phaseOf(const complex& value) {
     return value == complex(0.0, 0.0) ? 0.0 : std::arg(value) + 0.0;
 }
-
-// One sampled row: x of every sample and its complex amplitude.
-struct Profile {
-    std::vector<double> x;
-    std::vector<complex> value;
-    double z = 0.0;
-    double power() const {
-        double sum = 0.0;
-        for (const complex& v : value) sum += std::norm(v);
-        return x.size() > 1 ? sum * (x[1] - x[0]) : sum;
-    }
-};
 
 // A small two-series line plot with a framed, ticked axis.
 void plotPanel(SvgWriter& svg, double left, double top, double width, double height,
@@ -108,7 +95,7 @@ void plotPanel(SvgWriter& svg, double left, double top, double width, double hei
     svg.polyline(mapped(b), "fill:none;stroke:#c8302b;stroke-width:1.6", "output");
 }
 
-std::string plotProfiles(const std::string& name, const Profile& in, const Profile& out) {
+std::string plotProfiles(const std::string& name, const TFieldRow& in, const TFieldRow& out) {
     const double width = 860, left = 70, plotWidth = 760, plotHeight = 230;
     SvgWriter svg(width, 650);
     svg.rect(0, 0, width, 650, "fill:#ffffff;stroke:none");
@@ -116,7 +103,7 @@ std::string plotProfiles(const std::string& name, const Profile& in, const Profi
     svg.text(left, 42, "input at z = " + number(in.z) + ", output at z = " + number(out.z),
              "font-size:12px;fill:#444444");
     double xMin = 1e300, xMax = -1e300;
-    for (const Profile* p : {&in, &out})
+    for (const TFieldRow* p : {&in, &out})
         for (double x : p->x) {
             xMin = std::min(xMin, x);
             xMax = std::max(xMax, x);
@@ -141,7 +128,7 @@ std::string plotProfiles(const std::string& name, const Profile& in, const Profi
     return svg.str();
 }
 
-std::string csvProfiles(const Profile& in, const Profile& out) {
+std::string csvProfiles(const TFieldRow& in, const TFieldRow& out) {
     std::ostringstream os;
     os << "x_in,amplitude_in,phase_in,x_out,amplitude_out,phase_out\n";
     const std::size_t rows = std::max(in.x.size(), out.x.size());
@@ -173,122 +160,43 @@ void runField(const FieldOptions& options) {
                                                       : 4.0 * waist;
     const double lambda = loaded.wavelength;
     const long long W = options.samples;
-    const double dx = window / (W - 1);
     const double tilt = options.tiltDegrees * kPi / 180.0;
-    // The conversion follows the phase from sample to sample, so a tilt
-    // that turns it by π or more between neighbours would alias.
-    const double phasePerSample = 2.0 * kPi * std::sin(tilt) * dx / lambda;
-    if (std::fabs(phasePerSample) >= kPi)
-        throw ToolError(kExitInput,
-                        format("a tilt of %g deg turns the phase by %.3g rad between samples "
-                               "%g apart; it must stay below pi: use more --samples, a "
-                               "narrower --window or a smaller --tilt",
-                               options.tiltDegrees, phasePerSample, dx));
+    TCollimatedBeam plane;
+    plane.startZ = options.startZ;
+    const double startZ = resolveBeam(system, plane).startZ;
 
-    const double startZ = std::isnan(options.startZ) ? defaultStartZ(system) : options.startZ;
-    const double outZ = std::isnan(options.outZ) ? system.getLast()->zPosition : options.outZ;
-
-    // The row is sampled here before the library's grid takes it over; a
-    // count beyond any memory fails here, as std::bad_alloc.
-    Profile in;
-    in.z = startZ;
-    in.x.resize(static_cast<std::size_t>(W));
-    in.value.resize(static_cast<std::size_t>(W));
-    for (long long c = 0; c < W; ++c) {
-        const double x = (c - 0.5 * (W - 1)) * dx;
-        const double amplitude = options.planeWave ? 1.0 : std::exp(-(x * x) / (waist * waist));
-        in.x[c] = x;
-        in.value[c] = std::polar(amplitude, 2.0 * kPi * std::sin(tilt) * x / lambda);
+    // The row is sampled before the library's grid takes it over; a count
+    // beyond any memory fails there, as std::bad_alloc.
+    TFieldRow in;
+    try {
+        in = sampledRow(lambda, startZ, W, window,
+                        options.planeWave ? std::numeric_limits<double>::infinity() : waist, tilt);
+    } catch (const xmsg& e) {
+        throw ToolError(kExitInput, e.message() +
+                                        ": use more --samples, a narrower --window or a smaller "
+                                        "--tilt");
     }
     if (W > INT_MAX)
         throw ToolError(kExitInput, "--samples must be at most " + std::to_string(INT_MAX) +
                                         ", the most columns a sampled field holds");
-    TMatrix field(static_cast<int>(W), 1);
-    std::copy(in.value.begin(), in.value.end(), field.data);
 
-    TBeamFan fan;
+    Progress progress("tracing", static_cast<std::size_t>(options.rays));
+    TFieldRoundTrip result;
     try {
-        fieldToBeamFan(field, dx, dx, options.rays, 1, lambda, fan);
-    } catch (const xmsg& e) {
-        throw ToolError(kExitFailure, "the field cannot be turned into rays: " + e.message());
+        result = fieldRoundTrip(system, in, lambda, options.rays, options.outZ,
+                                options.outSamples, options.outDx,
+                                withProgress(options.threads, progress));
+    } catch (const TFieldRoundTripError& e) {
+        throw ToolError(kExitFailure, e.message() + (e.step == TFieldRoundTripError::Crossing
+                                                         ? "; choose another --out-z"
+                                                         : ""));
     }
-    // The library starts the rays in z = 0 with its own wavelength; this
-    // host traces in its description's unit from its own start plane.
-    for (int i = 0; i < fan.getSize(); ++i) {
-        fan[i]->wavelength = lambda;
-        fan[i]->getLast().position.z = startZ;
-    }
-
-    TRayBatch batch(lambda);
-    batch.reserve(static_cast<std::size_t>(fan.getSize()));
-    for (int i = 0; i < fan.getSize(); ++i) batch.add(fan[i]->getLast());
-    Progress progress("tracing", batch.size());
-    const std::vector<TracedRay> traced = traceEach(system, batch, options.threads, &progress);
-    int failed = 0;
-    std::string firstFailure;
-    for (std::size_t i = 0; i < traced.size(); ++i) {
-        *fan[static_cast<int>(i)] = traced[i].beam;
-        if (!traced[i].ok && failed++ == 0)
-            firstFailure = "ray " + std::to_string(i + 1) + ": " + traced[i].status;
-    }
-    if (failed > 0)
-        throw ToolError(kExitFailure, std::to_string(failed) + " of " +
-                                          std::to_string(fan.getSize()) +
-                                          " rays failed, and the output field needs every ray (" +
-                                          firstFailure + ")");
-
-    // Carry every ray straight on to the output plane through the air behind
-    // the system, adding the phase of that stretch.
-    for (int i = 0; i < fan.getSize(); ++i) {
-        TBeam& beam = *fan[i];
-        TBeamNode node = beam.getLast();
-        if (!(node.kVector.z > 0.0))
-            throw ToolError(kExitFailure,
-                            "ray " + std::to_string(i + 1) + " does not leave towards +z");
-        const double t = (outZ - node.position.z) / node.kVector.z;
-        node.position += node.kVector * t;
-        node.opticalPath += 2.0 * kPi * t / beam.wavelength;
-        beam.addNode(node);
-    }
-
-    // By default the output row spans the rays' end points with a margin:
-    // beyond them the rays say nothing and the splines only extrapolate.
-    const int outColumns = options.outSamples > 0 ? options.outSamples : static_cast<int>(W);
-    double reach = 0.0;
-    for (int i = 0; i < fan.getSize(); ++i)
-        reach = std::max(reach, std::fabs(fan[i]->getLast().position.x));
-    const double outDx = !std::isnan(options.outDx) ? options.outDx
-                         : reach > 0.0              ? 2.2 * reach / (outColumns - 1)
-                                                    : dx;
-    const double fanWidth = (*fan[fan.getSize() - 1])[0].position.x - (*fan[0])[0].position.x;
-    // An imaging system turns the row over; the conversion reads the rays
-    // from the lowest x up, so an inverted fan is handed over in reverse.
-    bool ascending = true, descending = true;
-    for (int i = 1; i < fan.getSize(); ++i) {
-        const double step = fan[i]->getLast().position.x - fan[i - 1]->getLast().position.x;
-        ascending = ascending && step > 0.0;
-        descending = descending && step < 0.0;
-    }
-    TBeamFan reversed;
-    if (descending)
-        for (int i = fan.getSize() - 1; i >= 0; --i) reversed.addBeam(new TBeam(*fan[i]));
-    if (!ascending && !descending)
-        throw ToolError(kExitFailure, "the rays cross each other before z = " + number(outZ) +
-                                          ", so they do not form one field there; choose "
-                                          "another --out-z");
-    TMatrix result(outColumns, 1);
-    try {
-        beamFanToField(descending ? reversed : fan, outDx, outDx, fanWidth, 0.0, &result);
-    } catch (const xmsg& e) {
-        throw ToolError(kExitFailure, "the traced rays cannot be turned back into a field at z = " +
-                                          number(outZ) + ": " + e.message());
-    }
-    Profile out;
-    out.z = outZ;
-    for (int c = 0; c < outColumns; ++c) {
-        out.x.push_back((c - outColumns / 2) * outDx);
-        out.value.push_back(result.at(c, 0));
-    }
+    progress.finish();
+    const TFieldRow& out = result.out;
+    const int outColumns = static_cast<int>(out.x.size());
+    const double outDx = out.dx;
+    const double outZ = out.z;
+    const bool descending = result.inverted;
 
     const std::string csv = csvProfiles(in, out);
     const bool csvToStdout = isStandardOutput(options.output);
@@ -300,7 +208,7 @@ void runField(const FieldOptions& options) {
     report << "Field: " << (options.planeWave ? "plane wave" : "Gaussian of waist " + number(waist))
            << (tilt != 0.0 ? ", tilted " + number(options.tiltDegrees) + " deg" : "") << ", " << W
            << " samples over " << number(window) << " at z = " << number(startZ) << "; "
-           << fan.getSize() << " rays through " << loaded.source.name
+           << result.rays.size() << " rays through " << loaded.source.name
            << "; output at z = " << number(outZ) << ", " << outColumns << " samples "
            << number(outDx) << " apart; power " << number(in.power(), 5) << " in, "
            << number(out.power(), 5) << " out" << (descending ? "; the system inverts the row" : "")

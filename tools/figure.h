@@ -1,6 +1,7 @@
-// The figure the draw command makes of a system and a traced fan, laid out
-// but not yet written: every outline, shaded medium, ray and label already
-// in picture coordinates (pixels, y down), and what the legend must show.
+// The figure the draw command makes of a system's layout (the library's
+// geometry of the system and a traced fan), placed but not yet written:
+// every outline, shaded medium, ray and label in picture coordinates
+// (pixels, y down), and what the legend must show.
 #ifndef LUMIVEX_TOOLS_FIGURE_H
 #define LUMIVEX_TOOLS_FIGURE_H
 
@@ -10,7 +11,6 @@
 #include "fan.h"
 #include "load.h"
 #include "svg.h"
-#include "tracing.h"
 
 namespace lumivex::cli {
 
@@ -61,15 +61,12 @@ struct Figure {
     bool hasGradient = false;
     bool hasFailedRays = false;
 
-    // Things the figure could not show, for the user.
-    std::vector<std::string> warnings;
 };
 
-// Lays the system and its traced fan out in a figure `width` pixels wide,
-// the rays continued straight to endZ (NaN: a little beyond the last element
-// or the focus).
-Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const std::vector<TracedRay>& rays,
-                    const TParaxialFocus& focus, double endZ, double width);
+// Places the layout of the system and its traced fan in a figure `width`
+// pixels wide.
+Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const TLayout& layout,
+                    double width);
 
 }  // namespace lumivex::cli
 

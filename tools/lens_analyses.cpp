@@ -9,6 +9,7 @@
 #include "analysis_svg.h"
 #include "format.h"
 #include "load.h"
+#include "lumivex/results.h"
 
 namespace lumivex::cli {
 
@@ -133,35 +134,11 @@ void runLensSpot(const AnalysisOptions& options, int rings, bool throughFocusToo
                     spotSvg("Spot diagrams: " + loaded.source.name, spots, lens.unit));
     std::ostream& out = isStandardOutput(options.output) ? std::cerr : std::cout;
     if (options.json) {
-        nlohmann::json rows = nlohmann::json::array();
-        for (const TSpotDiagram& s : spots)
-            rows.push_back({{"field", s.field},
-                            {"fieldX", lens.fields[static_cast<std::size_t>(s.field)].x},
-                            {"fieldY", lens.fields[static_cast<std::size_t>(s.field)].y},
-                            {"z", s.z},
-                            {"rays", s.spot.rays},
-                            {"vignetted", s.spot.vignetted},
-                            {"failed", s.spot.failed},
-                            {"chief", {{"x", s.chiefX}, {"y", s.chiefY}}},
-                            {"centroid", {{"x", s.centroidX}, {"y", s.centroidY}}},
-                            {"rmsRadius", s.spot.rms},
-                            {"geoRadius", s.spot.largest},
-                            {"airyRadius", s.airyRadius}});
         nlohmann::json j{{"lens", loaded.source.name},
                          {"wavelengthUm", lens.resolveWavelength(wl)},
-                         {"paraxial",
-                          {{"efl", paraxial.efl},
-                           {"bfl", paraxial.bfl},
-                           {"focusZ", paraxial.focusZ},
-                           {"fNumber", paraxial.fNumber},
-                           {"entrancePupilZ", paraxial.entrancePupilZ},
-                           {"entrancePupilDiameter", paraxial.entrancePupilDiameter}}},
-                         {"spots", rows}};
-        if (throughFocusToo)
-            j["throughFocus"] = {{"z", curve.z},
-                                 {"rms", curve.rms},
-                                 {"bestZ", curve.bestZ},
-                                 {"bestRms", curve.bestRms}};
+                         {"paraxial", paraxial},
+                         {"spots", spots}};
+        if (throughFocusToo) j["throughFocus"] = curve;
         out << j.dump(2) << '\n';
         return;
     }
@@ -208,26 +185,9 @@ void runLensFan(const AnalysisOptions& options, int rays) {
                     fanSvg("Ray and OPD fans: " + loaded.source.name, fans, lens.unit));
     std::ostream& out = isStandardOutput(options.output) ? std::cerr : std::cout;
     if (options.json) {
-        nlohmann::json rows = nlohmann::json::array();
-        const auto values = [](const std::vector<double>& v) {
-            nlohmann::json a = nlohmann::json::array();
-            for (double x : v) a.push_back(std::isfinite(x) ? nlohmann::json(x) : nlohmann::json());
-            return a;
-        };
-        for (const TRayFan& f : fans)
-            rows.push_back({{"field", f.field},
-                            {"z", f.z},
-                            {"referenceRadius", f.referenceRadius},
-                            {"rho", f.rho},
-                            {"tangential", values(f.tangential)},
-                            {"sagittal", values(f.sagittal)},
-                            {"tangentialOpdWaves", values(f.tangentialOpd)},
-                            {"sagittalOpdWaves", values(f.sagittalOpd)},
-                            {"vignetted", f.vignetted},
-                            {"failed", f.failed}});
         out << nlohmann::json{{"lens", loaded.source.name},
                               {"wavelengthUm", lens.resolveWavelength(wl)},
-                              {"fans", rows}}
+                              {"fans", fans}}
                    .dump(2)
             << '\n';
         return;

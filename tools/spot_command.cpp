@@ -5,11 +5,10 @@
 #include <iostream>
 #include <limits>
 #include <memory>
-#include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "analysis_svg.h"
 #include "commands.h"
+#include "lumivex/results.h"
 #include "format.h"
 #include "lens_analyses.h"
 #include "load.h"
@@ -51,60 +50,24 @@ void runSpot(const SpotOptions& options) {
     const std::vector<TPupilPoint> pupil = hexapolar(beam.pupilRadius, options.rings);
     const std::vector<TSpotDiagram> spots = analysed(
         [&] { return spotDiagrams(system, beam, angles, pupil, options.imageZ, trace); });
+    // On the axis, over the planes the library picks about the image plane.
     TThroughFocus curve;
-    if (options.throughFocus) {
-        // Around the image plane by the depth over which a spot of the
-        // on-axis size grows by its own size, and never less than the
-        // diffraction-limited depth of focus ±4·λ·N².
-        const TSpotDiagram& axial = spots.front();
-        const double N = paraxial.fNumber;
-        const double half = std::max(4.0 * N * axial.spot.largest, 4.0 * beam.wavelength * N * N);
-        const double lastZ = system.getLast()->zPosition;
-        curve = analysed([&] {
-            return throughFocus(system, beam, pupil, std::max(axial.z - half, lastZ),
-                                axial.z + half, 21, trace);
-        });
-    }
+    if (options.throughFocus)
+        curve = analysed(
+            [&] { return throughFocusAbout(system, beam, pupil, options.imageZ, 21, trace); });
 
     if (!options.output.empty())
         writeOutput(options.output, spotSvg("Spot diagrams: " + loaded.source.name, spots,
                                              options.unit));
-    if (!options.csvFile.empty()) {
-        std::ostringstream os;
-        os << "field_deg,ray,pupil_x,pupil_y,dx,dy\n";
-        for (const TSpotDiagram& s : spots)
-            for (std::size_t i = 0; i < s.x.size(); ++i)
-                os << format("%.17g", s.fieldAngle / kRadians) << ',' << i + 1 << ','
-                   << format("%.17g,%.17g,%.17g,%.17g", s.pupil[i].x, s.pupil[i].y, s.x[i], s.y[i])
-                   << '\n';
-        writeFile(options.csvFile, os.str());
-    }
+    if (!options.csvFile.empty()) writeFile(options.csvFile, spotCsv(spots));
     std::ostream& out = isStandardOutput(options.output) ? std::cerr : std::cout;
     if (options.json) {
         nlohmann::json j;
         j["system"] = loaded.source.name;
         j["wavelength"] = beam.wavelength;
-        j["paraxial"] = {{"efl", paraxial.efl},       {"bfl", paraxial.bfl},
-                         {"focusZ", paraxial.focusZ}, {"fNumber", paraxial.fNumber},
-                         {"pupilRadius", paraxial.pupilRadius}};
-        nlohmann::json rows = nlohmann::json::array();
-        for (const TSpotDiagram& s : spots)
-            rows.push_back({{"fieldAngleDegrees", s.fieldAngle / kRadians},
-                            {"z", s.z},
-                            {"rays", s.spot.rays},
-                            {"failed", s.spot.failed},
-                            {"vignetted", s.spot.vignetted},
-                            {"chief", {{"x", s.chiefX}, {"y", s.chiefY}}},
-                            {"centroid", {{"x", s.centroidX}, {"y", s.centroidY}}},
-                            {"rmsRadius", s.spot.rms},
-                            {"geoRadius", s.spot.largest},
-                            {"airyRadius", s.airyRadius}});
-        j["spots"] = rows;
-        if (options.throughFocus)
-            j["throughFocus"] = {{"z", curve.z},
-                                 {"rms", curve.rms},
-                                 {"bestZ", curve.bestZ},
-                                 {"bestRms", curve.bestRms}};
+        j["paraxial"] = paraxial;
+        j["spots"] = spots;
+        if (options.throughFocus) j["throughFocus"] = curve;
         out << j.dump(2) << '\n';
         return;
     }

@@ -14,6 +14,7 @@
 #include "fan.h"
 #include "format.h"
 #include "load.h"
+#include "lumivex/results.h"
 #include "options.h"
 #include "tracing.h"
 
@@ -50,33 +51,8 @@ SpotPlane spotPlane(double imageZ, const TParaxialFocus& focus, const TOpticalSy
     return {system.getLast()->zPosition, "last element", "the last element; " + why};
 }
 
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
-std::string csvTable(const std::vector<TracedRay>& rays) {
-    std::ostringstream os;
-    os << "ray,start_x,exit_x,exit_y,exit_z,dir_x,dir_y,dir_z,intensity,phase,status\n";
-    for (std::size_t i = 0; i < rays.size(); ++i) {
-        const TBeamNode start = rays[i].beam[0];
-        const TBeamNode& exit = rays[i].beam.getLast();
-        os << i + 1;
-        for (double v :
-             {start.position.x, exit.position.x, exit.position.y, exit.position.z, exit.kVector.x,
-              exit.kVector.y, exit.kVector.z, exit.intensity, exit.opticalPath})
-            os << ',' << format("%.17g", v);
-        os << ',' << csvField(rays[i].status) << '\n';
-    }
-    return os.str();
-}
-
-nlohmann::json vectorJson(const TVector& v) { return {{"x", v.x}, {"y", v.y}, {"z", v.z}}; }
-
 nlohmann::json reportJson(const LoadedSystem& loaded, const Fan& fan,
-                          const std::vector<TracedRay>& rays, const TParaxialFocus& focus,
+                          const TRayBatch& rays, const TParaxialFocus& focus,
                           const TSpot& spot, const SpotPlane& plane) {
     nlohmann::json j;
     j["system"] = loaded.source.name;
@@ -87,21 +63,7 @@ nlohmann::json reportJson(const LoadedSystem& loaded, const Fan& fan,
                 {"startZ", fan.startZ},
                 {"wavelength", fan.wavelength},
                 {"polarization", std::string(1, fan.polarization)}};
-    nlohmann::json rows = nlohmann::json::array();
-    for (const TracedRay& ray : rays) {
-        const TBeamNode& exit = ray.beam.getLast();
-        nlohmann::json row = {{"startX", ray.beam[0].position.x},
-                              {"exit", vectorJson(exit.position)},
-                              {"direction", vectorJson(exit.kVector)},
-                              {"intensity", exit.intensity},
-                              {"phase", exit.opticalPath},
-                              {"nodes", ray.beam.getSize()},
-                              {"ok", ray.ok},
-                              {"status", ray.status}};
-        if (!ray.ok) row["message"] = ray.message;
-        rows.push_back(row);
-    }
-    j["rays"] = rows;
+    j["rays"] = rayRows(rays);
     nlohmann::json elements = nlohmann::json::array();
     for (int i = 0; i < loaded.system->getSize(); ++i) {
         const TElement& e = *(*loaded.system)[i];
@@ -112,13 +74,9 @@ nlohmann::json reportJson(const LoadedSystem& loaded, const Fan& fan,
                             {"parameters", elementParameters(e)}});
     }
     j["elements"] = elements;
-    if (focus.found && !focus.atInfinity)
-        j["paraxialFocus"] = {{"z", focus.z}, {"x", focus.x}, {"virtual", focus.isVirtual}};
-    else
-        j["paraxialFocus"] = nullptr;
-    j["spot"] = {
-        {"z", spot.z},           {"plane", plane.key},          {"rays", spot.rays},
-        {"rmsRadius", spot.rms}, {"centroidX", spot.centroidX}, {"centroidY", spot.centroidY}};
+    j["paraxialFocus"] = focus;
+    j["spot"] = spot;
+    j["spot"]["plane"] = plane.key;
     return j;
 }
 
@@ -207,9 +165,9 @@ void runTrace(const TraceOptions& options) {
     const SpotPlane plane = spotPlane(options.imageZ, focus, system);
     const TSpot spot = spotAt(batch, plane.z);
 
-    if (!options.csvFile.empty()) writeFile(options.csvFile, csvTable(rays));
+    if (!options.csvFile.empty()) writeFile(options.csvFile, rayCsv(batch));
     if (options.json)
-        std::cout << reportJson(loaded, fan, rays, focus, spot, plane).dump(2) << '\n';
+        std::cout << reportJson(loaded, fan, batch, focus, spot, plane).dump(2) << '\n';
     else
         printReport(std::cout, loaded, fan, rays, focus, spot, plane);
 }

@@ -6,16 +6,24 @@
 
 namespace lumivex::cli {
 
+TTraceOptions withProgress(int threads, Progress& progress) {
+    TTraceOptions options;
+    options.threads = threads;
+    options.progress = [&progress](std::size_t done, std::size_t) {
+        progress.update(done);
+        return true;
+    };
+    return options;
+}
+
 std::vector<TracedRay> traceEach(TOpticalSystem& system, TRayBatch& batch, int threads,
                                  Progress* progress) {
     TTraceOptions options;
-    options.threads = threads;
-    options.keepNodes = true;
     if (progress)
-        options.progress = [progress](std::size_t done, std::size_t) {
-            progress->update(done);
-            return true;
-        };
+        options = withProgress(threads, *progress);
+    else
+        options.threads = threads;
+    options.keepNodes = true;
     traceRays(system, batch, options);
     if (progress) progress->finish();
 
@@ -29,12 +37,6 @@ std::vector<TracedRay> traceEach(TOpticalSystem& system, TRayBatch& batch, int t
         ray.status = ray.ok ? "ok" : failureSummary(ray.message);
     }
     return traced;
-}
-
-std::vector<TracedRay> traceFan(TOpticalSystem& system, const Fan& fan, int threads,
-                                Progress* progress) {
-    TRayBatch batch = fanBatch(fan, system);
-    return traceEach(system, batch, threads, progress);
 }
 
 Progress::Progress(std::string label_, std::size_t total_)

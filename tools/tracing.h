@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "fan.h"
 #include "lumivex/lumivex.h"
 
 namespace lumivex::cli {
@@ -46,13 +45,14 @@ private:
     std::chrono::steady_clock::time_point lastDraw;
 };
 
+// Trace options on `threads` threads that move the progress bar.
+TTraceOptions withProgress(int threads, Progress& progress);
+
 // Traces every ray of the batch on `threads` threads (0: every core), each
 // ray on its own, keeping the rays' nodes. The traced radii are reset first,
 // as TOpticalSystem::traceBeamFan does.
 std::vector<TracedRay> traceEach(TOpticalSystem& system, TRayBatch& batch, int threads,
                                  Progress* progress);
-std::vector<TracedRay> traceFan(TOpticalSystem& system, const Fan& fan, int threads,
-                                Progress* progress);
 
 }  // namespace lumivex::cli
 

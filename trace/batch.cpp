@@ -2,10 +2,11 @@
 // goes through them, on as many threads as asked.
 //
 // Tracing writes element state (the traced radius of every element, a rod's
-// integration step), so no two threads ever trace through one element: every
-// worker owns copies of the system's elements, and the traced radii are
-// merged by their maximum afterwards, which is what one thread tracing the
-// rays in order leaves. Each ray starts from nothing but its start node (a
+// integration step), so no two threads ever trace through one element: the
+// calling thread, worker 0, traces through the system's own elements, every
+// other worker through copies of them, and the traced radii are merged by
+// their maximum afterwards, which is what one thread tracing the rays in
+// order leaves. Each ray starts from nothing but its start node (a
 // rod restarts its step for every ray), so a ray's result does not depend on
 // which thread traced it or which rays went before.
 #include <algorithm>
@@ -146,7 +147,7 @@ void traceBlock(Job& job, std::size_t begin, std::size_t end, Lane& lane, TBeam&
     detail::RayBlock& b = *lane.block;
     const std::size_t count = end - begin;
     // Whole vectors of the widest kind: the lanes past the rays are not live.
-    const std::size_t padded = (count + 7) / 8 * 8;
+    const std::size_t padded = detail::paddedToLanes(count);
     for (std::size_t j = 0; j < padded; ++j) {
         if (j < count) {
             setBlockNode(b, j, job.nodes[begin + j]);
@@ -245,17 +246,24 @@ void traceChunk(Job& job, std::size_t chunk, Lane& lane, TBeam& scratch) {
 
 std::string describe(const std::exception& e) { return e.what(); }
 
-// Takes chunks until none is left or the trace is stopped. A failure that is
-// not a ray's stops every lane; it is reported after they have all ended.
-void runLane(Job& job, Lane& lane) {
+// Traces the next chunk no worker has taken; false when none is left or the
+// trace is stopped.
+bool traceNextChunk(Job& job, Lane& lane, TBeam& scratch) {
+    if (job.stop.load(std::memory_order_relaxed)) return false;
+    const std::size_t chunk = job.nextChunk.fetch_add(1, std::memory_order_relaxed);
+    if (chunk >= job.chunks) return false;
+    traceChunk(job, chunk, lane, scratch);
+    return true;
+}
+
+// A worker on a thread of its own. A failure that is not a ray's stops every
+// worker; it is reported after they have all ended.
+void runWorker(Job& job, Lane& lane) {
     try {
         TBeam scratch(job.wavelength);
-        for (;;) {
-            if (job.stop.load(std::memory_order_relaxed)) return;
-            const std::size_t chunk = job.nextChunk.fetch_add(1, std::memory_order_relaxed);
-            if (chunk >= job.chunks) return;
-            traceChunk(job, chunk, lane, scratch);
+        while (traceNextChunk(job, lane, scratch)) {
         }
+        return;
     } catch (const std::bad_alloc&) {
         lane.error = "out of memory";
     } catch (const std::exception& e) {
@@ -394,12 +402,14 @@ void traceRays(TOpticalSystem& system, TRayBatch& batch, const TTraceOptions& op
         }
     }
 
-    // Every lane traces through its own copies of the elements; a host's own
-    // element class cannot be copied, so then the calling thread traces
-    // alone through the system itself.
+    // The calling thread is worker 0 and traces through the system's own
+    // elements; every other worker traces through its own copies. A host's
+    // own element class cannot be copied, so then the calling thread traces
+    // alone.
     std::vector<Lane> lanes(threads);
-    bool copied = threads > 1;
-    for (unsigned t = 0; t < threads && copied; ++t) {
+    for (int i = 0; i < n; ++i) lanes[0].elements.push_back(system[i]);
+    bool copied = true;
+    for (unsigned t = 1; t < threads && copied; ++t) {
         for (int i = 0; i < n && copied; ++i) {
             std::unique_ptr<TElement> copy = cloneElement(*system[i]);
             copied = copy != nullptr;
@@ -409,45 +419,17 @@ void traceRays(TOpticalSystem& system, TRayBatch& batch, const TTraceOptions& op
             }
         }
     }
+    if (!copied) lanes.resize(1);
 
-    if (!copied) {
-        lanes.resize(1);
-        Lane& lane = lanes[0];
-        lane.copies.clear();
-        lane.elements.clear();
-        for (int i = 0; i < n; ++i) lane.elements.push_back(system[i]);
-        TBeam scratch(batch.lambda);
-        auto lastCall = Clock::now();
-        for (std::size_t c = 0; c < job.chunks; ++c) {
-            try {
-                traceChunk(job, c, lane, scratch);
-            } catch (const std::bad_alloc&) {
-                throw xmsg("traceRays: out of memory");
-            }
-            const std::size_t done = job.done.load(std::memory_order_relaxed);
-            if (options.progress && (done == total || Clock::now() - lastCall >= kProgressPeriod)) {
-                lastCall = Clock::now();
-                if (!options.progress(done, total)) throw stoppedByHost(done, total);
-            }
-        }
-        // Rays fail in element order within a block; kept in ray order.
-        std::sort(lane.messages.begin(), lane.messages.end(),
-                  [](const auto& a, const auto& b) { return a.first < b.first; });
-        batch.messages = std::move(lane.messages);
-        return;
-    }
-
-    // The calling thread hands the time to the host's progress function while
-    // the workers trace, and wakes when the last of them ends.
     std::mutex mutex;
     std::condition_variable finished;
-    unsigned running = threads;
+    unsigned running = static_cast<unsigned>(lanes.size()) - 1;  // workers on threads of their own
     std::vector<std::thread> workers;
     std::string startFailure;
     try {
-        for (unsigned t = 0; t < threads; ++t) {
+        for (std::size_t t = 1; t < lanes.size(); ++t) {
             workers.emplace_back([&job, &lanes, t, &mutex, &finished, &running] {
-                runLane(job, lanes[t]);
+                runWorker(job, lanes[t]);
                 std::lock_guard<std::mutex> lock(mutex);
                 if (--running == 0) finished.notify_one();
             });
@@ -457,48 +439,71 @@ void traceRays(TOpticalSystem& system, TRayBatch& batch, const TTraceOptions& op
         job.stop.store(true);
         startFailure = describe(e);
         std::lock_guard<std::mutex> lock(mutex);
-        running -= threads - static_cast<unsigned>(workers.size());
+        running -= static_cast<unsigned>(lanes.size() - 1 - workers.size());
     }
 
+    // The host's progress function is called on the calling thread only:
+    // between its own chunks, then while it waits for the other workers, and
+    // once more when all have ended. What it throws, and what the calling
+    // thread's own tracing throws, is thrown once every worker has ended.
     bool stoppedByCaller = false;
     std::size_t doneAtStop = 0;
-    std::exception_ptr fromProgress;  // what the host's progress function threw
+    std::exception_ptr failure;
+    auto askHost = [&] {
+        const std::size_t done = job.done.load(std::memory_order_relaxed);
+        bool goOn = false;
+        try {
+            goOn = options.progress(done, total);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!goOn) {
+            stoppedByCaller = !failure;
+            doneAtStop = done;
+            job.stop.store(true);
+        }
+    };
+    try {
+        TBeam scratch(batch.lambda);
+        auto lastCall = Clock::now();
+        while (traceNextChunk(job, lanes[0], scratch)) {
+            if (options.progress && job.done.load(std::memory_order_relaxed) < total &&
+                Clock::now() - lastCall >= kProgressPeriod) {
+                lastCall = Clock::now();
+                askHost();
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        failure = std::make_exception_ptr(xmsg("traceRays: out of memory"));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) job.stop.store(true);
     {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             const bool allDone =
                 finished.wait_for(lock, kProgressPeriod, [&running] { return running == 0; });
             if (options.progress && !job.stop.load()) {
-                const std::size_t done = job.done.load(std::memory_order_relaxed);
                 lock.unlock();
-                bool goOn = false;
-                try {
-                    goOn = options.progress(done, total);
-                } catch (...) {
-                    fromProgress = std::current_exception();
-                }
+                askHost();
                 lock.lock();
-                if (!goOn) {
-                    stoppedByCaller = !fromProgress;
-                    doneAtStop = done;
-                    job.stop.store(true);
-                }
             }
             if (allDone) break;
         }
     }
     for (std::thread& w : workers) w.join();
 
-    // The traced radii: the largest any lane saw, as one lane tracing every
-    // ray in order would have left them.
-    for (const Lane& lane : lanes)
+    // The traced radii: the largest any worker saw, as one worker tracing
+    // every ray in order would have left them.
+    for (std::size_t t = 1; t < lanes.size(); ++t)
         for (int i = 0; i < n; ++i)
-            system[i]->optRadius = std::max(system[i]->optRadius, lane.elements[i]->optRadius);
+            system[i]->optRadius = std::max(system[i]->optRadius, lanes[t].elements[i]->optRadius);
 
     if (!startFailure.empty()) throw xmsg("traceRays: a worker thread could not start: " + startFailure);
     for (const Lane& lane : lanes)
         if (!lane.error.empty()) throw xmsg("traceRays: a worker thread failed: " + lane.error);
-    if (fromProgress) std::rethrow_exception(fromProgress);
+    if (failure) std::rethrow_exception(failure);
     if (stoppedByCaller) throw stoppedByHost(doneAtStop, total);
 
     std::size_t failures = 0;

@@ -35,7 +35,7 @@ using D = hn::ScalableTag<double>;
 using V = hn::Vec<D>;
 using M = hn::Mask<D>;
 
-constexpr std::size_t kMaxLanes = 16;
+static_assert(HWY_LANES(double) <= kMaxLanes, "the lanes' state holds every lane");
 constexpr double kPhasePi = 3.141592653589793;
 
 // The lanes' state, spilled to memory only when a lane finishes.
@@ -314,7 +314,7 @@ void TraceRodBlock(const RodKernel& rod, RayBlock& b, std::size_t count) {
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
-#include "lumivex/grin.h"
+#include "lumivex/description.h"
 
 namespace lumivex {
 namespace detail {
@@ -330,12 +330,13 @@ double EnteredIndex::at(double x, double y) const {
 }
 
 bool rodKernel(const TElement& element, const TElement& next, double wavelength, RodKernel& k) {
-    if (typeid(element) != typeid(TGrinRod)) return false;
-    const auto& e = dynamic_cast<const TGrinRod&>(element);
+    const TElementKind* kind = exactKindOf(element);
+    RodProfile e;
+    if (!kind || !kind->rodProfile || !kind->rodProfile(element, e)) return false;
     RodKernel s;
     if (!enteredIndex(next, s.behind)) return false;
-    s.z = e.zPosition;
-    s.zGap = 0.0 + e.zPosition;
+    s.z = element.zPosition;
+    s.zGap = 0.0 + element.zPosition;
     s.n0 = e.n0, s.g = e.g, s.h4 = e.h4, s.h6 = e.h6;
     // The constants of TGrinRod::RKStep's curvature factor, formed as it
     // forms them.

@@ -32,6 +32,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 using D = hn::ScalableTag<double>;
 using V = hn::Vec<D>;
 using M = hn::Mask<D>;
+static_assert(HWY_LANES(double) <= kMaxLanes, "the blocks are padded to whole vectors");
 
 // The sag and slopes of the shape at (x, y): fails (the lane is handed back)
 // where the scalar square root would throw.
@@ -47,17 +48,18 @@ struct Shape {
         V arg;
         switch (s.shape) {
             case SurfaceShape::kSphere:  // R² − ρ²
-                arg = hn::Sub(hn::Set(d, s.c[1]), hn::Mul(rho, rho));
+                arg = hn::Sub(hn::Set(d, s.sphere.R2), hn::Mul(rho, rho));
                 break;
             case SurfaceShape::kConic:  // 1 − (1 + κ)·C·C·ρ·ρ
             case SurfaceShape::kEvenAsphere:
-                arg = hn::Sub(hn::Set(d, 1.0), hn::Mul(hn::Mul(hn::Set(d, s.c[1]), rho), rho));
+                arg = hn::Sub(hn::Set(d, 1.0),
+                              hn::Mul(hn::Mul(hn::Set(d, s.conic.rootFactor), rho), rho));
                 break;
             case SurfaceShape::kEllipse:  // b² − ρ²
-                arg = hn::Sub(hn::Set(d, s.c[1]), hn::Mul(rho, rho));
+                arg = hn::Sub(hn::Set(d, s.semiAxes.b2), hn::Mul(rho, rho));
                 break;
             default:  // hyperbola: b² + ρ²
-                arg = hn::Add(hn::Set(d, s.c[1]), hn::Mul(rho, rho));
+                arg = hn::Add(hn::Set(d, s.semiAxes.b2), hn::Mul(rho, rho));
                 break;
         }
         bad = hn::Lt(arg, hn::Zero(d));
@@ -67,7 +69,8 @@ struct Shape {
     // Horner in ρ² = s over the coefficients, from the last: α1 + s·(α2 + …).
     static V horner(D d, const double* a, V s2) {
         V sum = hn::Zero(d);
-        for (int i = 7; i >= 0; --i) sum = hn::Add(hn::Mul(sum, s2), hn::Set(d, a[i]));
+        for (int i = AsphereTerms::kCount - 1; i >= 0; --i)
+            sum = hn::Add(hn::Mul(sum, s2), hn::Set(d, a[i]));
         return sum;
     }
 
@@ -77,13 +80,13 @@ struct Shape {
         const V s2 = hn::Add(hn::Mul(x, x), hn::Mul(y, y));
         V conic = hn::Zero(d);
         bad = hn::FirstN(d, 0);
-        if (s.conicPart) {
+        if (s.asphere.conicPart) {
             const V rho = hn::Sqrt(s2);
             const V q = root(d, rho, bad);
-            const V C = hn::Set(d, s.c[0]);
+            const V C = hn::Set(d, s.conic.C);
             conic = hn::Div(hn::Mul(hn::Mul(C, rho), rho), hn::Add(hn::Set(d, 1.0), q));
         }
-        return hn::Add(conic, hn::Mul(horner(d, s.alpha, s2), s2));
+        return hn::Add(conic, hn::Mul(horner(d, s.asphere.alpha, s2), s2));
     }
 
     // Its slopes, as TEvenAsphere::heightDerivative: the conic part from s
@@ -92,18 +95,19 @@ struct Shape {
         const V s2 = hn::Add(hn::Mul(x, x), hn::Mul(y, y));
         V S = hn::Zero(d);
         bad = hn::FirstN(d, 0);
-        if (s.conicPart) {
+        if (s.asphere.conicPart) {
             const V one = hn::Set(d, 1.0);
-            const V arg = hn::Sub(one, hn::Mul(hn::Set(d, s.c[1]), s2));
+            const V arg = hn::Sub(one, hn::Mul(hn::Set(d, s.conic.rootFactor), s2));
             bad = hn::Lt(arg, hn::Zero(d));
             const V w = hn::Sqrt(arg);
             const V onePlusW = hn::Add(one, w);
-            const V num = hn::Mul(hn::Mul(hn::Set(d, s.c[2]), s2), hn::Set(d, s.c[3]));
+            const V num = hn::Mul(hn::Mul(hn::Set(d, s.conic.C3), s2), hn::Set(d, s.conic.kappaPlus1));
             const V den = hn::Mul(hn::Mul(w, onePlusW), onePlusW);
-            S = hn::Add(hn::Div(num, den), hn::Div(hn::Set(d, s.c[4]), onePlusW));
+            S = hn::Add(hn::Div(num, den), hn::Div(hn::Set(d, s.conic.twoC), onePlusW));
         }
         V dpoly = hn::Zero(d);
-        for (int i = 7; i >= 0; --i) dpoly = hn::Add(hn::Mul(dpoly, s2), hn::Set(d, s.slopeAlpha[i]));
+        for (int i = AsphereTerms::kCount - 1; i >= 0; --i)
+            dpoly = hn::Add(hn::Mul(dpoly, s2), hn::Set(d, s.asphere.slopeAlpha[i]));
         S = hn::Add(S, dpoly);
         sx = hn::Mul(S, x);
         sy = hn::Mul(S, y);
@@ -115,15 +119,15 @@ struct Shape {
         const V q = root(d, rho, bad);
         switch (s.shape) {
             case SurfaceShape::kSphere: {
-                const V R = hn::Set(d, s.c[0]);
-                return s.c[0] > 0.0 ? hn::Sub(R, q) : hn::Add(R, q);
+                const V R = hn::Set(d, s.sphere.R);
+                return s.sphere.R > 0.0 ? hn::Sub(R, q) : hn::Add(R, q);
             }
             case SurfaceShape::kConic: {
-                const V C = hn::Set(d, s.c[0]);
+                const V C = hn::Set(d, s.conic.C);
                 return hn::Div(hn::Mul(hn::Mul(C, rho), rho), hn::Add(hn::Set(d, 1.0), q));
             }
             default:  // ellipse and hyperbola: q·(a/b) − a
-                return hn::Sub(hn::Mul(q, hn::Set(d, s.c[2])), hn::Set(d, s.c[0]));
+                return hn::Sub(hn::Mul(q, hn::Set(d, s.semiAxes.aOverB)), hn::Set(d, s.semiAxes.a));
         }
     }
 
@@ -134,7 +138,7 @@ struct Shape {
         const V q = root(d, rho, bad);
         switch (s.shape) {
             case SurfaceShape::kSphere: {
-                const V dd = s.c[0] > 0.0 ? q : hn::Neg(q);
+                const V dd = s.sphere.R > 0.0 ? q : hn::Neg(q);
                 bad = hn::Or(bad, hn::Eq(dd, hn::Zero(d)));
                 sx = hn::Div(x, dd);
                 sy = hn::Div(y, dd);
@@ -144,24 +148,24 @@ struct Shape {
                 const V one = hn::Set(d, 1.0);
                 const V w = q;
                 const V onePlusW = hn::Add(one, w);
-                const V num = hn::Mul(hn::Mul(hn::Mul(hn::Set(d, s.c[2]), rho), rho),
-                                      hn::Set(d, s.c[3]));
+                const V num = hn::Mul(hn::Mul(hn::Mul(hn::Set(d, s.conic.C3), rho), rho),
+                                      hn::Set(d, s.conic.kappaPlus1));
                 const V den = hn::Mul(hn::Mul(w, onePlusW), onePlusW);
-                const V S = hn::Add(hn::Div(num, den), hn::Div(hn::Set(d, s.c[4]), onePlusW));
+                const V S = hn::Add(hn::Div(num, den), hn::Div(hn::Set(d, s.conic.twoC), onePlusW));
                 sx = hn::Mul(S, x);
                 sy = hn::Mul(S, y);
                 return;
             }
             case SurfaceShape::kEllipse: {
                 bad = hn::Or(bad, hn::Eq(q, hn::Zero(d)));
-                const V f = hn::Set(d, s.c[3]);  // −(a/b)
+                const V f = hn::Set(d, s.semiAxes.minusAOverB);
                 sx = hn::Div(hn::Mul(f, x), q);
                 sy = hn::Div(hn::Mul(f, y), q);
                 return;
             }
             default: {
                 bad = hn::Or(bad, hn::Eq(q, hn::Zero(d)));
-                const V f = hn::Set(d, s.c[2]);  // a/b
+                const V f = hn::Set(d, s.semiAxes.aOverB);
                 sx = hn::Div(hn::Mul(f, x), q);
                 sy = hn::Div(hn::Mul(f, y), q);
                 return;
@@ -294,11 +298,11 @@ void TraceSurfaceBlock(const SurfaceKernel& s, RayBlock& b, std::size_t count) {
         if (!hn::AllFalse(d, normal)) {
             // Near the axis the sum of the two angles decides: computed here
             // with the scalar arccosine, lane by lane (rare).
-            alignas(64) double ci[16], cr[16], flag[16];
+            alignas(64) double ci[kMaxLanes], cr[kMaxLanes], flag[kMaxLanes];
             hn::Store(cosI, d, ci);
             hn::Store(cosR, d, cr);
             hn::Store(hn::VecFromMask(d, normal), d, flag);
-            double isNormal[16];
+            double isNormal[kMaxLanes];
             for (std::size_t l = 0; l < N; ++l) {
                 bool yes = false;
                 if (flag[l] != 0.0) yes = math::acosUnit(ci[l]) + math::acosUnit(cr[l]) < 1e-4;
@@ -379,7 +383,7 @@ void TraceSurfaceBlock(const SurfaceKernel& s, RayBlock& b, std::size_t count) {
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
-#include "lumivex/grin.h"
+#include "lumivex/description.h"
 #include "lumivex/surfaces.h"
 
 namespace lumivex {
@@ -400,98 +404,35 @@ const char* kernelTarget() {
 
 namespace {
 
-// The index a surface refracts into: a constant unless the next element is a
-// gradient-index medium or a host's own class.
+// The index a surface refracts into: a constant behind a plain element and
+// an element whose catalogue entry says so, not in a gradient-index medium or
+// a host's own class.
 bool constantIndex(const TElement& next, double& n) {
-    if (typeid(next) == typeid(TElement)) {
-        n = next.getRefIndex(TVector(), 0.0).real();
-        return true;
-    }
-    const std::type_info& t = typeid(next);
-    if (t == typeid(TSlab) || t == typeid(TSphericalLens) || t == typeid(TEllipticalLens) ||
-        t == typeid(THyperbolicLens) || t == typeid(TGeneralLens) || t == typeid(TLens) ||
-        t == typeid(TEvenAsphere) || t == typeid(TFresnelLens) || t == typeid(TPolynomialSurface) ||
-        t == typeid(TPolynomialXYSurface) || t == typeid(TMatrixLens)) {
-        n = dynamic_cast<const TSurface&>(next).refIndex.real();
-        return true;
-    }
-    return false;
+    const TElementKind* kind = exactKindOf(next);
+    if (typeid(next) != typeid(TElement) && !(kind && kind->constantIndex)) return false;
+    n = next.getRefIndex(TVector(), 0.0).real();
+    return true;
 }
 
 }  // namespace
 
 bool enteredIndex(const TElement& next, EnteredIndex& index) {
-    if (typeid(next) == typeid(TGrinRod)) {
-        const auto& rod = dynamic_cast<const TGrinRod&>(next);
+    const TElementKind* kind = exactKindOf(next);
+    RodProfile profile;
+    if (kind && kind->rodProfile && kind->rodProfile(next, profile)) {
         index.rod = true;
-        index.n0 = rod.n0, index.g = rod.g, index.h4 = rod.h4, index.h6 = rod.h6;
+        index.n0 = profile.n0, index.g = profile.g, index.h4 = profile.h4, index.h6 = profile.h6;
         return true;
     }
     index.rod = false;
     return constantIndex(next, index.n);
 }
 
-namespace {
-
-// The conic's constants, each as TGeneralLens computes it: C, (1 + κ)·C·C,
-// C·C·C, κ + 1 and 2·C.
-void setConic(SurfaceKernel& s, double curvatureRadius, double kappa) {
-    const double C = 1.0 / curvatureRadius;
-    s.c[0] = C;
-    s.c[1] = (1.0 + kappa) * C * C;
-    s.c[2] = C * C * C;
-    s.c[3] = kappa + 1.0;
-    s.c[4] = 2.0 * C;
-}
-
-}  // namespace
-
 bool surfaceKernel(const TElement& element, const TElement& next, double wavelength,
                    SurfaceKernel& k) {
-    const std::type_info& t = typeid(element);
+    const TElementKind* kind = exactKindOf(element);
     SurfaceKernel s;
-    if (t == typeid(TSlab)) {
-        s.shape = SurfaceShape::kPlane;
-    } else if (t == typeid(TSphericalLens)) {
-        const auto& e = dynamic_cast<const TSphericalLens&>(element);
-        if (e.heightModulus != 0.0) return false;
-        s.shape = SurfaceShape::kSphere;
-        s.c[0] = e.curvatureRadius;
-        s.c[1] = e.curvatureRadius * e.curvatureRadius;
-    } else if (t == typeid(TGeneralLens) || t == typeid(TLens)) {
-        const auto& e = dynamic_cast<const TGeneralLens&>(element);
-        // The plane of radius 0 and a conic constant that is not finite
-        // take the scalar path.
-        if (e.heightModulus != 0.0 || e.curvatureRadius == 0.0 || !std::isfinite(e.conicConstant))
-            return false;
-        s.shape = SurfaceShape::kConic;
-        setConic(s, e.curvatureRadius, e.conicConstant);
-    } else if (t == typeid(TEvenAsphere)) {
-        const auto& e = dynamic_cast<const TEvenAsphere&>(element);
-        if (e.heightModulus != 0.0 || !std::isfinite(e.conicConstant)) return false;
-        s.shape = SurfaceShape::kEvenAsphere;
-        s.conicPart = e.curvatureRadius != 0.0;
-        if (s.conicPart) setConic(s, e.curvatureRadius, e.conicConstant);
-        for (int i = 1; i <= TEvenAsphere::kMaxCoefficients; ++i) {
-            const double a = e.getCoefficients()[static_cast<std::size_t>(i - 1)];
-            s.alpha[i - 1] = a;
-            s.slopeAlpha[i - 1] = 2.0 * i * a;
-        }
-    } else if (t == typeid(TEllipticalLens) || t == typeid(THyperbolicLens)) {
-        const bool ellipse = t == typeid(TEllipticalLens);
-        const double a = ellipse ? dynamic_cast<const TEllipticalLens&>(element).axialSemiAxis
-                                 : dynamic_cast<const THyperbolicLens&>(element).axialSemiAxis;
-        const double b = ellipse ? dynamic_cast<const TEllipticalLens&>(element).radialSemiAxis
-                                 : dynamic_cast<const THyperbolicLens&>(element).radialSemiAxis;
-        if (dynamic_cast<const TFunctionalSurface&>(element).heightModulus != 0.0) return false;
-        s.shape = ellipse ? SurfaceShape::kEllipse : SurfaceShape::kHyperbola;
-        s.c[0] = a;
-        s.c[1] = b * b;
-        s.c[2] = a / b;
-        s.c[3] = -(a / b);
-    } else {
-        return false;
-    }
+    if (!kind || !kind->kernelShape || !kind->kernelShape(element, s)) return false;
     const auto& surface = dynamic_cast<const TSurface&>(element);
     s.z0 = surface.zPosition;
     s.n1 = surface.refIndex.real();

@@ -14,12 +14,23 @@
 
 #include <cstddef>
 
+#include "description/kernel_shape.h"
 #include "lumivex/system.h"
 
 namespace lumivex {
 namespace detail {
 
 constexpr std::size_t kBlockRays = 256;
+// The most doubles one vector holds on any instruction set the kernels run
+// on (AVX-512): a kernel takes its rays in whole multiples of it, the lanes
+// past the last ray not live.
+constexpr std::size_t kMaxLanes = 8;
+static_assert(kBlockRays % kMaxLanes == 0, "a block is whole vectors");
+
+// The rays up to `count` rounded up to whole vectors.
+constexpr std::size_t paddedToLanes(std::size_t count) {
+    return (count + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
+}
 
 // The rays of one block as structure of arrays. `live` is 1 for a ray the
 // kernels still carry, 0 otherwise; a kernel sets `handedBack` to 1 for a
@@ -36,34 +47,26 @@ struct alignas(64) RayBlock {
     double reach[kBlockRays];
 };
 
-enum class SurfaceShape { kPlane, kSphere, kConic, kEllipse, kHyperbola, kEvenAsphere };
-
-// One surface as its kernel needs it: the shape's constants worked out once,
-// each as the scalar code computes it.
-struct SurfaceKernel {
-    SurfaceShape shape = SurfaceShape::kPlane;
+// One surface as its kernel needs it: the shape the element's catalogue
+// entry describes, and the refraction's constants worked out once, each as
+// the scalar code computes it.
+struct SurfaceKernel : KernelShape {
     double z0 = 0.0;
     double n1 = 1.0, n2 = 1.0;   // the indices in front of and behind the surface
     double ratio = 1.0;          // n1/n2
     double normalT = 1.0;        // the transmittance at normal incidence
     double phaseFactor = 0.0;    // 2π·n1
     double wavelength = 1.0;
-    // Sphere: R, R². Conic and even asphere: C, (1 + κ)·C·C, C·C·C, κ + 1,
-    // 2·C. Ellipse and hyperbola: a, b², a/b, −(a/b).
-    double c[5] = {0.0, 0.0, 0.0, 0.0, 0.0};
-    // Even asphere: whether it has a conic part (a radius that is not 0),
-    // α1 … α8, and 2i·αᵢ for the slopes.
-    bool conicPart = false;
-    double alpha[8] = {};
-    double slopeAlpha[8] = {};
 };
 
-// Whether `element`, followed by `next`, has a kernel, and its constants.
+// Whether `element`, followed by `next`, has a kernel, and its constants:
+// the element must be of exactly a catalogue class whose entry has a kernel
+// shape, and `next` of a class whose index is constant.
 bool surfaceKernel(const TElement& element, const TElement& next, double wavelength,
                    SurfaceKernel& kernel);
 
-// Carries the live rays among the first `count` (a multiple of 8, the rest
-// not live) through the surface.
+// Carries the live rays among the first `count` (a multiple of kMaxLanes,
+// the rest not live) through the surface.
 void traceSurfaceBlock(const SurfaceKernel& kernel, RayBlock& block, std::size_t count);
 
 // The index of the element a ray enters: a constant, or a gradient-index

@@ -2,7 +2,8 @@
 
 The field is turned into a fan of beams along x, the beams are traced
 through a rod of an eighth of a pitch (n0 = 1.6, g = 0.2 per mm), and the
-traced fan is turned back into a field at the rod's exit face: the rod
+traced fan is turned back into a field at the rod's exit face
+(``lumivex.field_round_trip``, the round trip of ``lumivex field``): the rod
 bends the rays towards its axis, so the Gaussian comes out narrower and
 brighter, with the curved phase of a converging wave.
 
@@ -36,20 +37,15 @@ dx = 4.0 / (columns - 1)
 x = (np.arange(columns) - columns // 2) * dx
 field_in = np.exp(-(x / 0.8) ** 2).astype(complex)
 
-beams = lumivex.field_to_fan(field_in, dx, dx, 41, 1, wavelength)
-start = np.array([b.nodes[0] for b in beams])
-start["position"][:, 2] = -0.5  # start in air in front of the rod
-traced = system.trace(start["position"], start["direction"], wavelength=wavelength,
-                      polarizations=start["polarization"], intensities=start["intensity"],
-                      phases=start["phase"], keep_nodes=True)
-fan_width = start["position"][-1, 0] - start["position"][0, 0]
-out_dx = dx / 2
-field_out = lumivex.fan_to_field(traced.beams(), out_dx, out_dx, fan_width, 0.0, columns)[0]
-x_out = (np.arange(columns) - columns // 2) * out_dx
+# Into 41 rays starting in air in front of the rod, through it, and back
+# into a field at its exit face (the last element), sampled twice as finely.
+result = lumivex.field_round_trip(system, field_in, dx, wavelength=wavelength, rays=41, z=-0.5,
+                                  out_samples=columns, out_dx=dx / 2)
+field_out, x_out = result.field, result.x
 
 fig, (left, right) = plt.subplots(1, 2, figsize=(11, 4.5), gridspec_kw={"width_ratios": [1.5, 1]})
-lumivex.plot.layout(system, traced, ax=left, end_z=length + 1.0)
-left.set_title(f"GRIN rod of 1/8 pitch, n0 = 1.6, g = {g}/mm, {traced.ok.sum()} beams")
+lumivex.plot.layout(system, result.rays, ax=left, end_z=length + 1.0)
+left.set_title(f"GRIN rod of 1/8 pitch, n0 = 1.6, g = {g}/mm, {len(result.rays)} beams")
 right.plot(x, np.abs(field_in) ** 2, label="entering field", color="#1d3557")
 right.plot(x_out, np.abs(field_out) ** 2, label="at the exit face (intensity)", color="#b3001b")
 right.set_xlim(-1.0, 1.0)

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lumivex/export.h"
@@ -158,6 +159,7 @@ struct TParaxialData {
     double entrancePupilDiameter = 0.0;
     double exitPupilZ = std::numeric_limits<double>::quiet_NaN();
     double exitPupilDiameter = std::numeric_limits<double>::quiet_NaN();
+    double wavelength = 0.0;  // the beam's
 };
 // An xmsg when a near-axis ray fails or the system has no optical power.
 LUMIVEX_API TParaxialData paraxialData(TOpticalSystem& system, const TCollimatedBeam& beam);
@@ -176,6 +178,7 @@ struct TSpotDiagram {
     TSpot spot;
     double centroidX = 0.0, centroidY = 0.0;  // the centroid relative to the chief ray
     double airyRadius = 0.0;                  // 1.22·λ·N of the paraxial F-number
+    double wavelength = 0.0, pupilRadius = 0.0;  // the beam's
 };
 // The spot of the beam through the pupil points in the plane imageZ (NaN: the
 // paraxial focus). The chief ray must go through (an xmsg otherwise).
@@ -194,6 +197,7 @@ LUMIVEX_API std::vector<TSpotDiagram> spotDiagrams(TOpticalSystem& system,
 // rays are straight, so each point is linear in z and the mean square radius
 // a parabola in z: its vertex, the plane of least RMS, is found exactly.
 struct TThroughFocus {
+    double fieldAngle = 0.0;  // the beam's
     std::vector<double> z, rms;
     double bestZ = 0.0;
     double bestRms = 0.0;
@@ -204,6 +208,16 @@ LUMIVEX_API TThroughFocus throughFocus(TOpticalSystem& system, const TCollimated
                                        const std::vector<TPupilPoint>& pupil, double zFrom,
                                        double zTo, int steps,
                                        const TTraceOptions& options = TTraceOptions());
+// The same over the planes the analyses look at by default: about the
+// image plane imageZ (NaN: the paraxial focus) by the depth over which a
+// spot of the beam's geometric radius there grows by its own size,
+// 4·N·radius (N the paraxial F-number), and never less than the
+// diffraction-limited depth of focus ±4·λ·N², the first plane no nearer
+// than the last element.
+LUMIVEX_API TThroughFocus throughFocusAbout(TOpticalSystem& system, const TCollimatedBeam& beam,
+                                            const std::vector<TPupilPoint>& pupil, double imageZ,
+                                            int steps,
+                                            const TTraceOptions& options = TTraceOptions());
 
 // The image plane the analyses use by default: the real paraxial focus of
 // the beam's axis (an xmsg when it is virtual, at infinity or not found).
@@ -242,10 +256,68 @@ struct TRayFan {
     int failed = 0;     // fan rays that failed (their values NaN)
     int vignetted = 0;  // fan rays a clear aperture stopped (NaN too)
     std::string failure;  // the first failure's summary, "" when none failed
+    double wavelength = 0.0;  // the beam's
 };
 // imageZ NaN: the paraxial focus. The chief ray must go through.
 LUMIVEX_API TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n,
                            double imageZ, const TTraceOptions& options = TTraceOptions());
+
+// ---------------------------------------------------------------------------
+// A sampled field through a system: one row of samples becomes a fan of rays
+// (fieldToBeamFan), the rays go through the system and on to an output
+// plane, and become a row of samples again (beamFanToField).
+
+// A row of a field: each sample's x and complex amplitude, in the plane z,
+// the samples dx apart.
+struct TFieldRow {
+    double z = 0.0;
+    double dx = 0.0;
+    std::vector<double> x;
+    std::vector<complex> value;
+    // Σ|value|²·Δx, Δx the spacing of the first two samples (Σ|value|² for
+    // one sample).
+    LUMIVEX_API double power() const;
+};
+
+// `samples` (at least 2) samples across `window`, centred on the axis, in
+// the plane z: a Gaussian of amplitude exp(−(x/waist)²), or a plane wave of
+// unit amplitude for an infinite waist, its wavefront tilted by `tilt`
+// radians (phase 2π·sin(tilt)·x/λ). An xmsg when the tilt turns the phase by
+// π or more between neighbouring samples: the conversion to rays follows
+// the phase from sample to sample, and would alias.
+LUMIVEX_API TFieldRow sampledRow(double wavelength, double z, long long samples, double window,
+                                 double waist, double tilt);
+
+// What came through: the output row, the rays that carried it (each from
+// the input plane through the system to the output plane), and whether the
+// system turned the row over (an imaging system does).
+struct TFieldRoundTrip {
+    TFieldRow out;
+    std::vector<TBeam> rays;
+    bool inverted = false;
+};
+
+// Why a round trip failed, and at which step (a host may add its own advice).
+class LUMIVEX_API TFieldRoundTripError : public xmsg {
+public:
+    enum Step { ToRays, Trace, Exit, Crossing, ToField };
+    TFieldRoundTripError(std::string message, Step step) : xmsg(std::move(message)), step(step) {}
+    Step step;
+};
+
+// The row `in` as `rays` rays (at least 2), traced through
+// the system from the plane in.z, carried straight on through the air
+// behind it to outZ (NaN: the last element) with the phase of that
+// stretch, and sampled there into outSamples samples (0: as many as the
+// input) outDx apart (NaN: spanning the rays' end points and a tenth more).
+// An xmsg when the row cannot become rays, a ray fails or does not leave
+// towards +z (the output needs every ray), the rays cross before outZ (so
+// they form no single field there), or they cannot become a row again:
+// a TFieldRoundTripError.
+LUMIVEX_API TFieldRoundTrip fieldRoundTrip(TOpticalSystem& system, const TFieldRow& in,
+                                           double wavelength, int rays, double outZ,
+                                           int outSamples, double outDx,
+                                           const TTraceOptions& options = TTraceOptions());
 
 // ---------------------------------------------------------------------------
 // Reductions: analyses that reduce many rays to a small result. The rays are

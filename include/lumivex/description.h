@@ -22,6 +22,11 @@
 
 namespace lumivex {
 
+namespace detail {
+struct KernelShape;  // description/kernel_shape.h
+struct RodProfile;
+}
+
 // One field of a description record, in record order.
 struct TRecordField {
     std::string key;          // short name, as the tool prints it: "z", "n", "secondIndex"
@@ -41,6 +46,10 @@ struct LUMIVEX_API TElementKind {
     std::vector<TRecordField> fields;  // the record's fields, in order
     bool gradientIndex = false;        // the medium in front of the element is a GRIN medium
     bool surface = false;              // a refracting surface, which has an outline
+    // The medium in front of an element of exactly this class has one index
+    // everywhere (getRefIndex does not depend on the point), so a surface
+    // refracting into it can take that index once for all its rays.
+    bool constantIndex = false;
 
     // Whether the element is of this kind or derived from it.
     std::function<bool(const TElement&)> is;
@@ -61,6 +70,13 @@ struct LUMIVEX_API TElementKind {
     // Values the reader accepts that are probably not what the author meant,
     // each a phrase to follow "element k (Kind) ".
     std::function<std::vector<std::string>(const TElement&)> remarks;
+    // For an element of exactly this class: whether the batch trace's vector
+    // kernels carry rays through it, and the shape they evaluate. Empty for
+    // kinds that are traced ray by ray.
+    std::function<bool(const TElement&, detail::KernelShape&)> kernelShape;
+    // For an element of exactly this class: whether it is a rod whose
+    // profile the rod kernel integrates, and the profile.
+    std::function<bool(const TElement&, detail::RodProfile&)> rodProfile;
 };
 
 // Every kind, most derived first: the first entry whose `is` holds is the
@@ -71,6 +87,9 @@ LUMIVEX_API const TElementKind* kindForKeyword(const std::string& keyword);
 // The nearest kind of the element (its own class or the library class it is
 // derived from), or null for a plain TElement or a host's direct subclass.
 LUMIVEX_API const TElementKind* kindOf(const TElement& element);
+// The kind whose class the element is exactly, or null for a plain TElement
+// or any class of a host's own.
+LUMIVEX_API const TElementKind* exactKindOf(const TElement& element);
 // A copy of the element when its class is exactly one of the catalogue's,
 // otherwise null.
 LUMIVEX_API std::unique_ptr<TElement> cloneElement(const TElement& element);

@@ -14,5 +14,6 @@
 #include "lumivex/trace.h"
 #include "lumivex/prescription.h"
 #include "lumivex/analysis.h"
+#include "lumivex/layout.h"
 
 #endif

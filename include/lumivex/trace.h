@@ -103,12 +103,13 @@ private:
 // TOpticalSystem::traceBeamFan resets them; afterwards every element's
 // optRadius is what traceBeamFan over the same rays in order leaves.
 //
-// Tracing writes element state (the traced radii, a rod's step), so each
-// worker thread traces through its own copies of the elements. Elements of a
-// class the element catalogue cannot copy (a host's own classes) are traced
-// on the calling thread alone, through the system itself, and so is every
-// trace on one thread. The rays go through the elements as
-// TOpticalSystem::traceBeam takes them, not through an override of it.
+// Tracing writes element state (the traced radii, a rod's step), so no two
+// threads trace through one element: the calling thread traces through the
+// system itself, every further thread through its own copies of the
+// elements. Elements of a class the element catalogue cannot copy (a host's
+// own classes) are traced on the calling thread alone. The rays go through
+// the elements as TOpticalSystem::traceBeam takes them, not through an
+// override of it.
 //
 // A ray's failure is recorded in the batch, never thrown. What is thrown is
 // an xmsg when the host stopped the trace or a worker could not go on (out

@@ -21,8 +21,9 @@ MatrixLens, GrinRod
     The element kinds.
 Beam, TraceResult
     Traced rays.
-field_to_fan, fan_to_field
-    Sampled complex fields to fans of beams and back.
+field_to_fan, fan_to_field, field_round_trip
+    Sampled complex fields to fans of beams and back, and a row of a field
+    through a system (``lumivex field``).
 Error, TraceError
     What the library reports.
 analysis
@@ -75,6 +76,7 @@ from ._lumivex import (  # noqa: F401
     field_to_fan,
     read_zmx,
 )
+from ._lumivex import FieldRoundTrip, field_round_trip  # noqa: F401
 
 __all__ = [
     "Beam", "Element", "Error", "FunctionalSurface", "GRIN", "Surface", "System",
@@ -82,6 +84,7 @@ __all__ = [
     "Slab", "Lens", "GeneralLens", "SphericalLens", "EllipticalLens", "HyperbolicLens",
     "FresnelLens", "PolynomialSurface", "PolynomialXYSurface", "MatrixSurface",
     "MatrixLens", "GrinRod", "EvenAsphere", "LensFileReport", "read_zmx",
+    "FieldRoundTrip", "field_round_trip",
     "Prescription", "Material",
 ]
 

@@ -29,6 +29,9 @@ collimated_rays
     The start rays of the beam through pupil points, for ``System.trace``.
 position_at_z
     Where traced rays cross a plane.
+layout
+    The picture of a system and its rays as geometry, as ``lumivex draw``
+    and ``lumivex.plot.layout`` draw it.
 irradiance
     Power per bin of a detector grid, from many rays made, traced and
     binned chunk by chunk (memory stays that of the grid).
@@ -60,7 +63,7 @@ __all__ = [
     "Paraxial", "Spot", "ThroughFocus", "RayFan", "OpdFan",
     "paraxial", "spot", "spots", "through_focus", "ray_fan", "opd_fan",
     "hexapolar", "square_grid", "random_pupil", "meridional_fan",
-    "collimated_rays", "position_at_z", "Irradiance", "irradiance",
+    "collimated_rays", "position_at_z", "Layout", "layout", "Irradiance", "irradiance",
 ]
 
 _PATTERNS = ("hexapolar", "grid", "random")
@@ -112,14 +115,6 @@ def _system(system):
     return system
 
 
-def _common(system, wavelength, pupil_radius, threads):
-    if wavelength is None:
-        raise ValueError("wavelength is required for a System (in its length unit); "
-                         "a Prescription brings its own")
-    return (_system(system), _positive(wavelength, "wavelength"),
-            _optional(pupil_radius, _positive, "pupil_radius"), _integer(threads, "threads", 0))
-
-
 def _lens(system):
     return isinstance(system, _Prescription)
 
@@ -139,6 +134,14 @@ def _field(lens, field):
     return field
 
 
+def _common(system, wavelength, pupil_radius, threads):
+    if wavelength is None:
+        raise ValueError("wavelength is required for a System (in its length unit); "
+                         "a Prescription brings its own")
+    return (_system(system), _positive(wavelength, "wavelength"),
+            _optional(pupil_radius, _positive, "pupil_radius"), _integer(threads, "threads", 0))
+
+
 def _pattern(pattern, rays, seed):
     if pattern not in _PATTERNS:
         raise ValueError(f"pattern must be one of {', '.join(map(repr, _PATTERNS))}, not {pattern!r}")
@@ -149,12 +152,24 @@ def _pattern(pattern, rays, seed):
     return pattern, rays, seed
 
 
+# -- results ---------------------------------------------------------------------
+# The library's result types themselves, bound with read-only attributes.
+
+Paraxial = _core.Paraxial
+Spot = _core.Spot
+ThroughFocus = _core.ThroughFocus
+RayFan = _core.RayFan
+OpdFan = _core.OpdFan
+Layout = _core.Layout
+
+
+# Irradiance, made here from the chunks' sums, keeps its values read-only
+# in the same way.
+
 def _frozen(a):
     a.flags.writeable = False
     return a
 
-
-# -- results -------------------------------------------------------------------
 
 class _Result:
     __slots__ = ()
@@ -169,202 +184,16 @@ class _Result:
             object.__setattr__(self, name, value)
 
 
-class Paraxial(_Result):
-    """First-order data of a system for an object at infinity.
-
-    Attributes
-    ----------
-    efl : float
-        Effective focal length f = -h/u', from a ray at height h near the
-        axis and its exit slope u'.
-    bfl : float
-        Back focal length: ``focus_z`` minus the last element's z.
-    focus_z : float
-        Where the near-axis rays cross the axis after the system.
-    f_number : float
-        |f| / (2 r), r the entrance pupil radius; the Airy radius is
-        1.22 λ N.
-    pupil_radius : float
-        The r of ``f_number``.
-    entrance_pupil_z, entrance_pupil_diameter : float
-        The entrance pupil: a prescription's stop imaged into object space;
-        for a System the beam's disk at the first element's vertex plane.
-    exit_pupil_z, exit_pupil_diameter : float
-        A prescription's stop imaged into image space; NaN for a System.
-    wavelength : float
-        In micrometres for a prescription, in the System's unit otherwise.
-    """
-
-    __slots__ = ("efl", "bfl", "focus_z", "f_number", "pupil_radius", "entrance_pupil_z",
-                 "entrance_pupil_diameter", "exit_pupil_z", "exit_pupil_diameter", "wavelength")
-
-    def __init__(self, values, wavelength):
-        values = dict(values)
-        values["wavelength"] = wavelength
-        self._set(**values)
-
-    def __repr__(self):
-        return (f"Paraxial(efl={self.efl:.6g}, bfl={self.bfl:.6g}, focus_z={self.focus_z:.6g}, "
-                f"f_number={self.f_number:.4g}, pupil_radius={self.pupil_radius:.6g})")
-
-
-class Spot(_Result):
-    """A spot diagram: where the rays that went through cross the image plane.
-
-    Points are relative to the chief ray (the ray through the pupil's
-    centre), whose own point in the plane is ``chief``.
-
-    Attributes
-    ----------
-    points : ndarray, shape (M, 2)
-        x, y of each ray that went through, minus the chief ray's.
-    pupil : ndarray, shape (M, 2)
-        The entrance-pupil point of each of those rays.
-    centroid : ndarray, shape (2,)
-        Mean of ``points``: the centroid relative to the chief ray.
-    chief : ndarray, shape (2,)
-        The chief ray's x, y in the image plane.
-    rms_radius, geo_radius : float
-        Root-mean-square and largest distance of the points from the centroid.
-    airy_radius : float
-        1.22 λ N, N the paraxial F-number.
-    image_z : float
-    rays, failed, vignetted : int
-        Rays that went through, rays that failed and rays a clear aperture
-        or the stop vignetted.
-    field_angle : float
-        Degrees: for a prescription the chief ray's angle in object space.
-    field : int
-        The prescription's field; -1 for a System's beam.
-    wavelength, pupil_radius : float
-        The wavelength in micrometres for a prescription.
-    """
-
-    __slots__ = ("points", "pupil", "centroid", "chief", "rms_radius", "geo_radius", "airy_radius",
-                 "image_z", "rays", "failed", "vignetted", "field", "field_angle", "wavelength", "pupil_radius")
-
-    def __init__(self, values, field_angle):
-        values = dict(values)
-        values["field_angle"] = field_angle
-        self._set(**values)
-
-    def __repr__(self):
-        failed = f", {self.failed} failed" if self.failed else ""
-        if self.vignetted:
-            failed += f", {self.vignetted} vignetted"
-        return (f"Spot(field_angle={self.field_angle:g} deg, image_z={self.image_z:.6g}, "
-                f"{self.rays} rays{failed}, rms_radius={self.rms_radius:.4g}, "
-                f"geo_radius={self.geo_radius:.4g}, airy_radius={self.airy_radius:.4g})")
-
-
-class ThroughFocus(_Result):
-    """The RMS spot radius against the image plane.
-
-    Unpacks as ``z, rms = through_focus(...)``.
-
-    Attributes
-    ----------
-    z, rms : ndarray, shape (steps,)
-        The planes and the RMS radius about the centroid in each.
-    best_z, best_rms : float
-        The plane of least RMS radius, found exactly (the mean square radius
-        is a parabola in z behind the last element), and its RMS radius.
-    field_angle : float
-        Degrees.
-    """
-
-    __slots__ = ("z", "rms", "best_z", "best_rms", "field_angle")
-
-    def __init__(self, values, field_angle):
-        self._set(field_angle=field_angle, **values)
-
-    def __iter__(self):
-        return iter((self.z, self.rms))
-
-    def __repr__(self):
-        return (f"ThroughFocus({len(self.z)} planes z={self.z[0]:.6g}..{self.z[-1]:.6g}, "
-                f"best_z={self.best_z:.6g}, best_rms={self.best_rms:.4g})")
-
-
-class RayFan(_Result):
-    """Transverse ray errors across the pupil.
-
-    Unpacks as ``rho, tangential, sagittal = ray_fan(...)``.
-
-    Attributes
-    ----------
-    rho : ndarray, shape (n,)
-        Normalised pupil coordinate, -1 to 1: tangential rays at
-        (rho r, 0), sagittal rays at (0, rho r).
-    tangential, sagittal : ndarray, shape (n,)
-        The image-plane point minus the chief ray's, x of the tangential
-        rays and y of the sagittal rays, in length units; NaN for a ray that
-        failed.
-    image_z, reference_radius : float
-        The image plane, and the radius of the OPD's reference sphere.
-    field_angle : float
-        Degrees.
-    field : int
-        The prescription's field; -1 for a System's beam. For a prescription
-        the tangential rays run along the field's direction in the pupil.
-    failed, vignetted : int
-        Fan rays that failed, and rays a clear aperture or the stop stopped
-        (their values NaN); ``failure`` says why the first failed.
-    """
-
-    __slots__ = ("rho", "tangential", "sagittal", "image_z", "reference_radius", "field_angle", "wavelength",
-                 "field", "failed", "vignetted", "failure")
-
-    def __init__(self, values, field_angle, wavelength, opd=False):
-        self._set(rho=values["rho"], tangential=values["tangential_opd" if opd else "tangential"],
-                  sagittal=values["sagittal_opd" if opd else "sagittal"], image_z=values["image_z"],
-                  reference_radius=values["reference_radius"], field_angle=field_angle,
-                  wavelength=wavelength, field=values["field"], failed=values["failed"],
-                  vignetted=values["vignetted"], failure=values["failure"])
-
-    def __iter__(self):
-        return iter((self.rho, self.tangential, self.sagittal))
-
-    def __repr__(self):
-        def largest(v):
-            v = np.abs(v[np.isfinite(v)])
-            # A fan whose every ray failed has no value, not a largest of 0.
-            return f"max |{v.max():.4g}|" if v.size else "all rays failed"
-        return (f"{type(self).__name__}(field_angle={self.field_angle:g} deg, {len(self.rho)} rays, "
-                f"image_z={self.image_z:.6g}, tangential {largest(self.tangential)}, "
-                f"sagittal {largest(self.sagittal)})")
-
-
-class OpdFan(RayFan):
-    """Optical path difference across the pupil, in waves.
-
-    Unpacks as ``rho, tangential, sagittal = opd_fan(...)``.
-
-    W = OPL(chief) - OPL(ray) from the incoming plane wavefront to a
-    reference sphere centred on the chief ray's image point and through the
-    chief ray's last node; positive where the wavefront leads. A perfect
-    image has W = 0.
-
-    Attributes
-    ----------
-    rho : ndarray, shape (n,)
-        Normalised pupil coordinate, as in RayFan.
-    tangential, sagittal : ndarray, shape (n,)
-        W in waves; NaN for a ray that failed.
-    image_z, reference_radius, field_angle
-        As in RayFan.
-    """
-
-    __slots__ = ()
-
-    def __init__(self, values, field_angle, wavelength):
-        super().__init__(values, field_angle, wavelength, opd=True)
-
-
 # -- analyses ------------------------------------------------------------------
 
 def paraxial(system, *, wavelength=None, field_angle=0.0, pupil_radius=None):
     """First-order data: EFL, BFL, paraxial focus, F-number.
+
+    A ``lumivex.Prescription`` in place of the System brings its aperture,
+    its stop (every ray aimed through it), its fields (``field`` picks one
+    by index), its primary wavelength (``wavelength`` in micrometres) and its
+    image plane, and its clear apertures and stop vignette; the BFL is
+    measured from its last lens surface.
 
     From two rays 1e-3 of the pupil radius either side of the axis; these
     are properties of the axis, so ``field_angle`` is checked but does not
@@ -372,18 +201,14 @@ def paraxial(system, *, wavelength=None, field_angle=0.0, pupil_radius=None):
 
     Parameters
     ----------
-    system : System or Prescription
-        A Prescription gives its own first-order data from y-nu traces at
-        its primary wavelength: its entrance and exit pupils, its working
-        F-number, and the BFL from its last lens surface.
+    system : System
     wavelength : float
-        Vacuum wavelength in the system's unit; for a Prescription in
-        micrometres, by default its primary wavelength.
+        Vacuum wavelength in the system's unit.
     field_angle : float
         Degrees, within ±90.
     pupil_radius : float, optional
         Entrance pupil radius for the F-number; by default the first
-        element's radius, or the prescription's aperture.
+        element's radius.
 
     Returns
     -------
@@ -407,30 +232,29 @@ def paraxial(system, *, wavelength=None, field_angle=0.0, pupil_radius=None):
     """
     if _lens(system):
         wavelength, pupil_radius, _ = _lens_common(system, wavelength, pupil_radius, 0)
-        values = _core.lens_paraxial(system, wavelength, pupil_radius)
-        return Paraxial(values, values["wavelength"])
+        return _core.lens_paraxial(system, wavelength, pupil_radius)
     system, wavelength, pupil_radius, _ = _common(system, wavelength, pupil_radius, 0)
     _angle(field_angle)
-    return Paraxial(_core.paraxial(system, wavelength, pupil_radius), wavelength)
+    return _core.paraxial(system, wavelength, pupil_radius)
 
 
 def spots(system, *, wavelength=None, field_angles=None, fields=None, rays=None, pattern="hexapolar",
           pupil_radius=None, image_z=None, seed=0, threads=0):
     """Spot diagrams at several field angles, all in one image plane.
 
+    A ``lumivex.Prescription`` in place of the System brings its aperture,
+    its stop (every ray aimed through it), its fields (``field`` picks one
+    by index), its primary wavelength (``wavelength`` in micrometres) and its
+    image plane, and its clear apertures and stop vignette; the BFL is
+    measured from its last lens surface.
+    For a Prescription ``fields`` (indices) picks its fields, all by default.
+
     Parameters
     ----------
-    system : System or Prescription
-        A Prescription brings its aperture, its stop (every ray aimed
-        through it), its fields, its primary wavelength and its image plane,
-        and its clear apertures and stop vignette (``Spot.vignetted``).
+    system : System
     wavelength : float
-        In the System's unit; for a Prescription in micrometres, by default
-        its primary wavelength.
     field_angles : sequence of float
-        Degrees, each within ±90 (a System; default the axis alone).
-    fields : sequence of int, optional
-        A Prescription's fields by index; by default all of them.
+        Degrees, each within ±90.
     rays : int, optional
         The size of the pupil pattern, in the pattern's own terms:
 
@@ -443,11 +267,9 @@ def spots(system, *, wavelength=None, field_angles=None, fields=None, rays=None,
         ============  =========================================  =======
     pattern : {"hexapolar", "grid", "random"}
     pupil_radius : float, optional
-        Entrance pupil radius; by default the first element's radius, or
-        the prescription's aperture.
+        Entrance pupil radius; by default the first element's radius.
     image_z : float, optional
-        The image plane; by default the real paraxial focus of the axis, or
-        the prescription's image plane.
+        The image plane; by default the real paraxial focus of the axis.
     seed : int
         Seed of the "random" pattern (the same points on every platform).
     threads : int
@@ -475,17 +297,16 @@ def spots(system, *, wavelength=None, field_angles=None, fields=None, rays=None,
     """
     if _lens(system):
         wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
+        if field_angles is not None:
+            raise ValueError("field_angles is for a System; a Prescription takes fields (indices)")
         if fields is None:
             fields = range(len(system.fields))
         if isinstance(fields, numbers.Real):
             raise ValueError("fields must be a sequence of field indices (use spot for one)")
         fields = [_field(system, k) for k in fields]
-        if field_angles is not None:
-            raise ValueError("field_angles is for a System; a Prescription takes fields (indices)")
         pattern, rays, seed = _pattern(pattern, rays, seed)
         image_z = _optional(image_z, _real, "image_z")
-        found = _core.lens_spots(system, fields, pattern, rays, seed, pupil_radius, image_z, wavelength, threads)
-        return [Spot(values, values["field_angle"] / _RADIANS) for values in found]
+        return _core.lens_spots(system, fields, pattern, rays, seed, pupil_radius, image_z, wavelength, threads)
     if fields is not None:
         raise ValueError("fields is for a Prescription; a System takes field_angles (degrees)")
     if field_angles is None:
@@ -498,9 +319,8 @@ def spots(system, *, wavelength=None, field_angles=None, fields=None, rays=None,
         raise ValueError("field_angles must hold at least one angle")
     pattern, rays, seed = _pattern(pattern, rays, seed)
     image_z = _optional(image_z, _real, "image_z")
-    found = _core.spots(system, wavelength, [a * _RADIANS for a in angles], pattern, rays, seed,
-                        pupil_radius, image_z, threads)
-    return [Spot(values, angle) for values, angle in zip(found, angles)]
+    return _core.spots(system, wavelength, [a * _RADIANS for a in angles], pattern, rays, seed,
+                       pupil_radius, image_z, threads)
 
 
 def spot(system, *, wavelength=None, field_angle=0.0, field=0, rays=None, pattern="hexapolar",
@@ -510,9 +330,7 @@ def spot(system, *, wavelength=None, field_angle=0.0, field=0, rays=None, patter
     Parameters
     ----------
     field_angle : float
-        Degrees, within ±90 (a System).
-    field : int
-        A Prescription's field, by index.
+        Degrees, within ±90.
     system, wavelength, rays, pattern, pupil_radius, image_z, seed, threads
         As in `spots`.
 
@@ -549,9 +367,8 @@ def through_focus(system, *, wavelength=None, field_angle=0.0, field=0, z_range=
         --through-focus``.
     steps : int
         Planes from the first to the last, at least 2.
-    system, wavelength, field_angle, field, rays, pattern, pupil_radius, seed, threads
-        As in `spot`. For a Prescription the planes may lie anywhere behind
-        its last lens surface, in front of its image plane too.
+    system, wavelength, field_angle, rays, pattern, pupil_radius, seed, threads
+        As in `spot`.
 
     Returns
     -------
@@ -568,12 +385,20 @@ def through_focus(system, *, wavelength=None, field_angle=0.0, field=0, z_range=
     >>> bool(curve.best_rms <= rms.min()), bool(curve.best_z < la.paraxial(s, wavelength=5.876e-4).focus_z)
     (True, True)
     """
-    lens = _lens(system)
-    if lens:
+    if _lens(system):
         wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
         field = _field(system, field)
-    else:
-        system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
+        steps = _integer(steps, "steps", 2)
+        pattern, rays, seed = _pattern(pattern, rays, seed)
+        z_from = z_to = None
+        if z_range is not None:
+            try:
+                z_from, z_to = (_real(z, "z_range") for z in z_range)
+            except TypeError:
+                raise ValueError(f"z_range must be a pair of planes, not {z_range!r}") from None
+        return _core.lens_through_focus(system, field, pattern, rays, seed, pupil_radius, z_from, z_to, steps,
+                                        wavelength, threads)
+    system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
     field_angle = _angle(field_angle)
     steps = _integer(steps, "steps", 2)
     pattern, rays, seed = _pattern(pattern, rays, seed)
@@ -583,48 +408,43 @@ def through_focus(system, *, wavelength=None, field_angle=0.0, field=0, z_range=
             z_from, z_to = (_real(z, "z_range") for z in z_range)
         except TypeError:
             raise ValueError(f"z_range must be a pair of planes, not {z_range!r}") from None
-        if not lens:
-            last = system[len(system) - 1].z
-            if min(z_from, z_to) < last:
-                raise ValueError(f"z_range must lie behind the last element at z = {last:g}")
-    if lens:
-        values = _core.lens_through_focus(system, field, pattern, rays, seed, pupil_radius, z_from, z_to, steps,
-                                          wavelength, threads)
-        return ThroughFocus(values, field_angle)
-    values = _core.through_focus(system, wavelength, field_angle * _RADIANS, pattern, rays, seed, pupil_radius,
-                                 z_from, z_to, steps, threads)
-    return ThroughFocus(values, field_angle)
+        last = system[len(system) - 1].z
+        if min(z_from, z_to) < last:
+            raise ValueError(f"z_range must lie behind the last element at z = {last:g}")
+    return _core.through_focus(system, wavelength, field_angle * _RADIANS, pattern, rays, seed, pupil_radius,
+                               z_from, z_to, steps, threads)
 
 
-def _fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field=0):
+def _fan(core, system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field=0):
     if _lens(system):
         wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
-        values = _core.lens_fan(system, _field(system, field), _integer(rays, "rays", 2), pupil_radius,
-                                _optional(image_z, _real, "image_z"), wavelength, threads)
-        return values, values["field_angle"] / _RADIANS, values["wavelength"]
+        lens_core = _core.lens_ray_fan if core is _core.ray_fan else _core.lens_opd_fan
+        return lens_core(system, _field(system, field), _integer(rays, "rays", 2), pupil_radius,
+                         _optional(image_z, _real, "image_z"), wavelength, threads)
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
     field_angle = _angle(field_angle)
     rays = _integer(rays, "rays", 2)
     image_z = _optional(image_z, _real, "image_z")
-    return _core.ray_fan(system, wavelength, field_angle * _RADIANS, rays, pupil_radius, image_z,
-                         threads), field_angle, wavelength
+    return core(system, wavelength, field_angle * _RADIANS, rays, pupil_radius, image_z, threads)
 
 
 def ray_fan(system, *, wavelength=None, field_angle=0.0, field=0, rays=21, pupil_radius=None, image_z=None,
             threads=0):
     """Transverse ray errors of a tangential and a sagittal fan.
 
+    A ``lumivex.Prescription`` in place of the System brings its aperture,
+    its stop (every ray aimed through it), its fields (``field`` picks one
+    by index), its primary wavelength (``wavelength`` in micrometres) and its
+    image plane, and its clear apertures and stop vignette; the BFL is
+    measured from its last lens surface.
+    Its fans run along the field's direction in the pupil and across it.
+
     Parameters
     ----------
-    system : System or Prescription
+    system : System
     wavelength : float
-        As in `spot`.
     field_angle : float
-        Degrees, within ±90 (a System).
-    field : int
-        A Prescription's field, by index: its fans run along the field's
-        direction in the pupil and across it, aimed through its stop; the
-        OPD's reference sphere passes through its exit pupil.
+        Degrees, within ±90.
     rays : int
         Rays across the pupil in each fan, at least 2.
     pupil_radius, image_z, threads
@@ -644,7 +464,7 @@ def ray_fan(system, *, wavelength=None, field_angle=0.0, field=0, rays=21, pupil
     >>> rho.tolist()
     [-1.0, -0.5, 0.0, 0.5, 1.0]
     """
-    return RayFan(*_fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field))
+    return _fan(_core.ray_fan, system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field)
 
 
 def opd_fan(system, *, wavelength=None, field_angle=0.0, field=0, rays=21, pupil_radius=None, image_z=None,
@@ -667,7 +487,7 @@ def opd_fan(system, *, wavelength=None, field_angle=0.0, field=0, rays=21, pupil
     >>> float(wt[1])
     0.0
     """
-    return OpdFan(*_fan(system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field))
+    return _fan(_core.opd_fan, system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field)
 
 
 # -- ray sets and positions -----------------------------------------------------
@@ -839,6 +659,59 @@ def position_at_z(rays, z):
     if k.shape != p.shape:
         raise ValueError(f"directions must have the shape of positions {p.shape}, not {k.shape}")
     return _core.lines_at_z(p, k, z)
+
+
+def layout(system, traced=None, *, wavelength=5.5e-4, field_angle=0.0, rays=11, end_z=None, threads=0):
+    """The picture of the system and its rays in the x-z section, as geometry.
+
+    What ``lumivex draw`` draws: faces drawn to their traced radius, the
+    glass or gradient-index medium between neighbouring faces closed into
+    shaded pieces, rays through their nodes continued to ``end_z``, the
+    paraxial focus. ``lumivex.plot.layout`` draws it with matplotlib.
+
+    Parameters
+    ----------
+    system : System
+    traced : TraceResult or sequence of Beam, optional
+        Rays to lay out; a TraceResult must come from ``keep_nodes=True``.
+        By default the fan of ``lumivex draw``: ``rays`` parallel rays at
+        ``field_angle`` across 80 % of the first element's radius, traced
+        on a fresh copy of the system.
+    wavelength, field_angle, rays, threads
+        The default fan's (degrees for the angle).
+    end_z : float, optional
+        Where rays that went through end; by default a little beyond the
+        last element, or beyond the focus when it is not too far behind it.
+
+    Returns
+    -------
+    Layout
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System.from_text("OpticalSystem 6\\nSlab 0 1\\nLens 5 1.5 1 50 0\\n")
+    >>> g = la.layout(s)
+    >>> len(g.rays), [p.medium for p in g.pieces], g.markers[0].label
+    (11, ['glass'], 'F′')
+    """
+    system = _system(system)
+    end_z = _optional(end_z, _real, "end_z")
+    if traced is None:
+        return _core.layout_fan(system, _positive(wavelength, "wavelength"), _angle(field_angle) * _RADIANS,
+                                _integer(rays, "rays", 1), end_z, _integer(threads, "threads", 0))
+    if hasattr(traced, "beams"):
+        if not traced.nodes_kept:
+            raise ValueError("traced must come from System.trace(..., keep_nodes=True)")
+        beams = traced.beams()
+        failures = [traced.message(i) for i in range(len(beams))]
+    else:
+        beams = list(traced)
+        if not all(isinstance(b, _Beam) for b in beams):
+            raise ValueError("traced must be a TraceResult or a sequence of Beam")
+        # A beam that ends without a direction stopped where it failed.
+        failures = ["" if len(b.nodes) == 0 or np.any(b.nodes[-1]["direction"]) else "failed" for b in beams]
+    return _core.layout_traced(system, beams, failures, end_z)
 
 
 # -- irradiance ----------------------------------------------------------------

@@ -28,45 +28,27 @@ def _ray_colours():
         "lumivex_intensity", [(0.99, 0.80, 0.45), (0.95, 0.45, 0.12), (0.70, 0.02, 0.06)])
 
 
-def _default_fan(system, rays=11, wavelength=5.5e-4):
-    first = system[0]
-    length = max(system[len(system) - 1].z - first.z, 1.0)
-    half = 0.9 * min((e.radius for e in system if e.radius > 0), default=1.0)
-    x = np.linspace(-half, half, rays)
-    start = np.zeros((rays, 3))
-    start[:, 0] = x
-    start[:, 2] = first.z - 0.1 * length
-    return system.trace(start, np.tile([0.0, 0.0, 1.0], (rays, 1)), wavelength=wavelength,
-                        keep_nodes=True)
-
-
-def _beams(traced):
-    if traced is None:
-        return []
-    if hasattr(traced, "beams"):
-        return traced.beams()
-    return list(traced)
-
-
 def layout(system, traced=None, ax=None, end_z=None):
-    """Draws the system and rays in the x-z plane, as ``lumivex draw`` does.
+    """Draws the system and rays in the x-z section, the picture of ``lumivex draw``.
 
-    Surfaces are drawn from their outlines, the glass between two surfaces
-    is shaded blue, a gradient-index medium green; rays run through their
-    recorded nodes, coloured by their final intensity (failed rays grey,
-    dashed).
+    Both draw one geometry, ``lumivex.analysis.layout``: faces drawn to
+    their traced radius, the glass between neighbouring faces shaded blue,
+    a gradient-index medium green, rays through their nodes coloured by
+    their final intensity (failed rays grey, dashed), the optical axis, the
+    paraxial focus F′, element names, and x stretched by the same round
+    factor when the system is long and thin.
 
     Parameters
     ----------
     system : System
     traced : TraceResult or sequence of Beam, optional
         Rays to draw; a TraceResult must come from ``keep_nodes=True``. By
-        default 11 rays parallel to the axis across 0.9 of the smallest
-        radius, at a wavelength of 5.5e-4.
+        default the fan of ``lumivex draw``: 11 rays parallel to the axis
+        across 80 % of the first element's radius, at a wavelength of 5.5e-4.
     ax : matplotlib.axes.Axes, optional
     end_z : float, optional
         Where rays that leave the system end; by default a little beyond the
-        last element or their crossing of the axis.
+        last element, or beyond the focus when it is not too far behind it.
 
     Returns
     -------
@@ -79,90 +61,47 @@ def layout(system, traced=None, ax=None, end_z=None):
     >>> ax = lumivex.plot.layout(s)
     """
     ax = _axes(ax)
-    n = len(system)
-    if n == 0:
+    if len(system) == 0:
         return ax
-    if traced is None:
-        traced = _default_fan(system)
-    beams = _beams(traced)
+    from .analysis import layout as _layout
 
-    # Neighbours with a medium between them form one piece, and every face of
-    # a piece is drawn to the piece's largest radius so that its rim closes.
-    def medium(e):
-        if e.gradient_index:
-            return "grin"
-        return "glass" if e.index_in_front.real != 1.0 else "air"
-
-    media = [medium(e) for e in system]
-    radius = [e.radius if e.radius > 0 else 1.0 for e in system]
-    i = 0
-    while i < n:
-        j = i
-        while j + 1 < n and media[j + 1] != "air":
-            j += 1
-        r = max(radius[i:j + 1])
-        radius[i:j + 1] = [r] * (j + 1 - i)
-        i = j + 1
-    outlines = []
-    for e, r in zip(system, radius):
-        points = np.zeros((0, 3))
-        for half in (r, e.radius):
-            try:
-                points = e.outline(half)
-                break
-            except Exception:  # a shape that ends before r: its own radius
-                continue
-        outlines.append(points)
-
-    for k in range(1, n):
-        if media[k] == "air" or len(outlines[k - 1]) == 0 or len(outlines[k]) == 0:
-            continue
-        piece = np.vstack([outlines[k - 1], outlines[k][::-1]])
-        colour = _GRIN if media[k] == "grin" else _GLASS
-        ax.fill(piece[:, 2], piece[:, 0], color=colour, alpha=0.9, lw=0, zorder=1)
-
-    last_z = system[n - 1].z
-    size = max(last_z - system[0].z, 2 * max(radius))
-    if end_z is None:
-        end_z = last_z + 0.15 * size
-        # Beyond the rays' crossing of the axis, when it is not too far away.
-        crossings = []
-        for b in beams:
-            node = b.nodes[-1]
-            kx, kz = node["direction"][0], node["direction"][2]
-            if kz > 0 and kx != 0:
-                z = node["position"][2] - node["position"][0] * kz / kx
-                if last_z < z < last_z + 6 * size:
-                    crossings.append(z)
-        if crossings:
-            end_z = max(end_z, max(crossings) + 0.1 * (max(crossings) - system[0].z))
-
+    g = _layout(system, traced, end_z=end_z)
+    for piece in g.pieces:
+        o = piece.outline
+        if piece.medium == "grin":
+            ax.fill(o[:, 0], o[:, 1], color=_GRIN, alpha=0.6, ec="#5b8f6a", lw=0.8, zorder=1)
+        else:
+            ax.fill(o[:, 0], o[:, 1], color=_GLASS, alpha=0.9, ec=_SURFACE, lw=0.8, zorder=1)
+    ax.plot([g.z_min, g.z_max], [0.0, 0.0], color="#555555", lw=0.8, ls=(0, (16, 4, 3, 4)), zorder=0)
     colours = _ray_colours()
-    for b in beams:
-        nodes = b.nodes
-        x = list(nodes["position"][:, 0])
-        z = list(nodes["position"][:, 2])
-        last = nodes[-1]
-        failed = not np.any(last["direction"])
-        if failed:
-            if len(x) > 1 and not np.any(last["position"]):
-                x.pop()
-                z.pop()  # a terminal node with no intersection to show
-            ax.plot(z, x, color="#8a8a8a", lw=0.9, ls="--", zorder=2)
+    for ray in g.rays:
+        p = ray.points
+        if ray.ok:
+            ax.plot(p[:, 0], p[:, 1], color=colours(float(np.clip(ray.intensity, 0, 1))), lw=1.0, zorder=2)
+        else:
+            ax.plot(p[:, 0], p[:, 1], color="#8a8a8a", lw=1.0, ls="--", zorder=2)
+    # Element names above their faces, skipping any that would run into the
+    # one before (a character is about 1/135 of the length, as in the SVG).
+    char = (g.z_max - g.z_min) / 135.0
+    label_end = -np.inf
+    for face in g.faces:
+        if len(face.outline) == 0:
             continue
-        k = last["direction"]
-        if k[2] > 0 and z[-1] < end_z:
-            t = (end_z - z[-1]) / k[2]
-            x.append(x[-1] + t * k[0])
-            z.append(end_z)
-        ax.plot(z, x, color=colours(float(np.clip(last["intensity"], 0, 1))), lw=1.0, zorder=2)
-
-    for points in outlines:
-        if len(points):
-            ax.plot(points[:, 2], points[:, 0], color=_SURFACE, lw=1.6, zorder=3)
-    ax.axhline(0.0, color="#555555", lw=0.8, ls="-.", zorder=0)
+        ax.plot(face.outline[:, 0], face.outline[:, 1], color=_SURFACE, lw=1.6, zorder=3)
+        half = 0.5 * char * len(face.kind)
+        if face.z - half >= label_end + char:
+            ax.annotate(face.kind, (face.z, face.radius), xytext=(0, 5), textcoords="offset points",
+                        ha="center", fontsize=8, color="#33475b")
+            label_end = face.z + half
+    for marker in g.markers:
+        ax.plot(marker.z, marker.x, "o", ms=6, mfc="white", mec="black", mew=1.1, zorder=4)
+        ax.annotate(marker.label, (marker.z, marker.x), xytext=(0, -14), textcoords="offset points",
+                    ha="center", fontsize=10, style="italic")
+    ax.set_xlim(g.z_min, g.z_max)
+    ax.set_ylim(-g.x_max, g.x_max)
+    ax.set_aspect(g.exaggeration, adjustable="box")
     ax.set_xlabel("z")
-    ax.set_ylabel("x")
+    ax.set_ylabel("x" if g.exaggeration == 1.0 else f"x (\u00d7{g.exaggeration:g})")
     return ax
 
 

@@ -14,3 +14,15 @@ def singlet():
     s.add(lumivex.SphericalLens(0.0, 1.0, 0.0, 50.0))
     s.add(lumivex.SphericalLens(5.0, 1.5168, 0.0, -50.0))
     return s
+
+
+@pytest.fixture
+def tool():
+    """The lumivex tool of the same build, or a skip."""
+    import os
+
+    build = pathlib.Path(lumivex.__file__).resolve().parents[2]
+    path = build / "tools" / "lumivex"
+    if not os.path.exists(path):
+        pytest.skip("the lumivex tool is not built")
+    return str(path)

@@ -1,5 +1,6 @@
 import json
 import os
+import re
 import subprocess
 
 import numpy as np
@@ -209,6 +210,49 @@ def test_library_failures_are_lumivex_errors():
         la.paraxial(flat, wavelength=WAVELENGTH)
     with pytest.raises(lumivex.Error, match="infinity"):
         la.spot(flat, wavelength=WAVELENGTH)
+
+
+def test_layout_is_the_geometry_the_tool_and_matplotlib_draw(tool, tmp_path):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    import lumivex.plot
+
+    text = "OpticalSystem 6\nSlab 0 1\nLens 5 1.5 1 50 0\n"
+    path = tmp_path / "lens.txt"
+    path.write_text(text)
+    svg = subprocess.run([tool, "draw", str(path), "-a", "2", "-n", "7", "-o", "-"], check=True,
+                         capture_output=True, text=True).stdout
+    system = lumivex.System.from_text(text)
+    g = la.layout(system, field_angle=2.0, rays=7)
+
+    def points(text):
+        return np.array([[float(v) for v in p.split(",")] for p in text.replace("M", "").replace("L", "").split()])
+
+    # The picture is the geometry through one map per axis: every ray, face
+    # and shaded piece point for point.
+    drawn = ([points(p) for p in re.findall(r'<polyline class="ray" points="([^"]*)"', svg)]
+             + [points(p) for p in re.findall(r'<path class="element" d="([^"]*)"', svg)]
+             + [points(p) for p in re.findall(r'<polygon class="medium[^"]*" points="([^"]*)"', svg)])
+    shapes = [r.points for r in g.rays] + [f.outline for f in g.faces if len(f.outline)] + [
+        p.outline for p in g.pieces]
+    assert [len(d) for d in drawn] == [len(s) for s in shapes] and len(g.rays) == 7
+    drawn, shapes = np.vstack(drawn), np.vstack(shapes)
+    for axis in (0, 1):
+        fit = np.polyfit(shapes[:, axis], drawn[:, axis], 1)
+        assert np.abs(np.polyval(fit, shapes[:, axis]) - drawn[:, axis]).max() < 0.01
+    assert g.markers[0].label in svg and f"\u00d7{g.exaggeration:g}" in svg
+
+    # matplotlib draws the same rays and faces (of the default fan here).
+    ax = lumivex.plot.layout(system, ax=plt.figure().add_subplot())
+    lines = [np.c_[line.get_xdata(), line.get_ydata()] for line in ax.lines]
+    g = la.layout(system)
+    for shape in [r.points for r in g.rays] + [f.outline for f in g.faces]:
+        assert any(len(line) == len(shape) and np.array_equal(line, shape) for line in lines)
+    assert ax.get_xlim() == (g.z_min, g.z_max)
+    plt.close("all")
 
 
 def window_and_lens():

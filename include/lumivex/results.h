@@ -1,0 +1,183 @@
+// The analyses' results written out: each result's JSON form and CSV
+// columns, described here once for every host that writes them (the lumivex
+// tool among them).
+//
+// Header-only on nlohmann's JSON library (Debian's nlohmann-json3-dev): a
+// host that includes this header needs it, the library itself does not.
+// The functions to_json are found by nlohmann::json's conversions, so
+// `nlohmann::json j = spotDiagrams(...)` writes a list of spots. Angles are
+// written in degrees, lengths in the system's unit; a value a failed ray
+// left undefined (NaN) is null.
+#ifndef LUMIVEX_RESULTS_H
+#define LUMIVEX_RESULTS_H
+
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "lumivex/analysis.h"
+#include "lumivex/trace.h"
+
+namespace lumivex {
+
+namespace results {
+
+inline double degrees(double radians) { return radians / (3.141592653589793 / 180.0); }
+
+// NaN and infinities have no JSON number: null.
+inline nlohmann::json values(const std::vector<double>& v) {
+    nlohmann::json a = nlohmann::json::array();
+    for (double x : v) a.push_back(std::isfinite(x) ? nlohmann::json(x) : nlohmann::json());
+    return a;
+}
+
+// A CSV number that reads back to the same double.
+inline std::string number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
+// A CSV cell, quoted when it holds a comma, a quote or a line break.
+inline std::string cell(const std::string& text) {
+    if (text.find_first_of(",\"\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+// A number that may be undefined (NaN): null then.
+inline nlohmann::json value(double v) { return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(); }
+
+inline nlohmann::json xyz(const TVector& v) { return {{"x", v.x}, {"y", v.y}, {"z", v.z}}; }
+
+}  // namespace results
+
+inline void to_json(nlohmann::json& j, const TParaxialData& p) {
+    j = {{"efl", p.efl},
+         {"bfl", p.bfl},
+         {"focusZ", p.focusZ},
+         {"fNumber", p.fNumber},
+         {"pupilRadius", p.pupilRadius},
+         {"entrancePupilZ", p.entrancePupilZ},
+         {"entrancePupilDiameter", p.entrancePupilDiameter},
+         {"exitPupilZ", results::value(p.exitPupilZ)},
+         {"exitPupilDiameter", results::value(p.exitPupilDiameter)}};
+}
+
+// Not found or at infinity: null.
+inline void to_json(nlohmann::json& j, const TParaxialFocus& f) {
+    if (f.found && !f.atInfinity)
+        j = {{"z", f.z}, {"x", f.x}, {"virtual", f.isVirtual}};
+    else
+        j = nullptr;
+}
+
+inline void to_json(nlohmann::json& j, const TSpot& s) {
+    j = {{"z", s.z},
+         {"rays", s.rays},
+         {"rmsRadius", s.rms},
+         {"centroidX", s.centroidX},
+         {"centroidY", s.centroidY}};
+}
+
+// The diagram's numbers; its points are the CSV's (spotCsv).
+inline void to_json(nlohmann::json& j, const TSpotDiagram& s) {
+    j = {{"fieldAngleDegrees", results::degrees(s.fieldAngle)},
+         {"field", s.field},
+         {"z", s.z},
+         {"rays", s.spot.rays},
+         {"failed", s.spot.failed},
+         {"vignetted", s.spot.vignetted},
+         {"chief", {{"x", s.chiefX}, {"y", s.chiefY}}},
+         {"centroid", {{"x", s.centroidX}, {"y", s.centroidY}}},
+         {"rmsRadius", s.spot.rms},
+         {"geoRadius", s.spot.largest},
+         {"airyRadius", s.airyRadius}};
+}
+
+inline void to_json(nlohmann::json& j, const TThroughFocus& c) {
+    j = {{"z", c.z}, {"rms", c.rms}, {"bestZ", c.bestZ}, {"bestRms", c.bestRms}};
+}
+
+inline void to_json(nlohmann::json& j, const TRayFan& f) {
+    j = {{"fieldAngleDegrees", results::degrees(f.fieldAngle)},
+         {"z", f.z},
+         {"referenceRadius", f.referenceRadius},
+         {"rho", f.rho},
+         {"tangential", results::values(f.tangential)},
+         {"sagittal", results::values(f.sagittal)},
+         {"tangentialOpdWaves", results::values(f.tangentialOpd)},
+         {"sagittalOpdWaves", results::values(f.sagittalOpd)},
+         {"field", f.field},
+         {"failed", f.failed},
+         {"vignetted", f.vignetted}};
+}
+
+// Every ray of the diagrams that went through, one row each.
+inline std::string spotCsv(const std::vector<TSpotDiagram>& spots) {
+    std::string csv = "field_deg,ray,pupil_x,pupil_y,dx,dy\n";
+    for (const TSpotDiagram& s : spots)
+        for (std::size_t i = 0; i < s.x.size(); ++i)
+            csv += results::number(results::degrees(s.fieldAngle)) + ',' + std::to_string(i + 1) +
+                   ',' + results::number(s.pupil[i].x) + ',' + results::number(s.pupil[i].y) +
+                   ',' + results::number(s.x[i]) + ',' + results::number(s.y[i]) + '\n';
+    return csv;
+}
+
+inline std::string fanCsv(const std::vector<TRayFan>& fans) {
+    std::string csv = "field_deg,rho,tangential,sagittal,tangential_opd_waves,sagittal_opd_waves\n";
+    for (const TRayFan& f : fans)
+        for (std::size_t i = 0; i < f.rho.size(); ++i)
+            csv += results::number(results::degrees(f.fieldAngle)) + ',' +
+                   results::number(f.rho[i]) + ',' + results::number(f.tangential[i]) + ',' +
+                   results::number(f.sagittal[i]) + ',' + results::number(f.tangentialOpd[i]) +
+                   ',' + results::number(f.sagittalOpd[i]) + '\n';
+    return csv;
+}
+
+// The rays of a batch traced with its nodes kept: where each started and
+// left, and how it fared ("ok" or the first line of its failure).
+inline std::string rayStatus(const TRayBatch& batch, std::size_t i) {
+    return batch.ok(i) ? "ok" : failureSummary(batch.message(i));
+}
+
+inline nlohmann::json rayRows(const TRayBatch& batch) {
+    nlohmann::json rows = nlohmann::json::array();
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const TBeam& beam = batch.beam(i);
+        const TBeamNode& exit = beam.getLast();
+        nlohmann::json row = {{"startX", beam[0].position.x},
+                              {"exit", results::xyz(exit.position)},
+                              {"direction", results::xyz(exit.kVector)},
+                              {"intensity", exit.intensity},
+                              {"phase", exit.opticalPath},
+                              {"nodes", beam.getSize()},
+                              {"ok", batch.ok(i)},
+                              {"status", rayStatus(batch, i)}};
+        if (!batch.ok(i)) row["message"] = batch.message(i);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+inline std::string rayCsv(const TRayBatch& batch) {
+    std::string csv = "ray,start_x,exit_x,exit_y,exit_z,dir_x,dir_y,dir_z,intensity,phase,status\n";
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const TBeam& beam = batch.beam(i);
+        const TBeamNode& exit = beam.getLast();
+        csv += std::to_string(i + 1);
+        for (double v : {beam[0].position.x, exit.position.x, exit.position.y, exit.position.z,
+                         exit.kVector.x, exit.kVector.y, exit.kVector.z, exit.intensity,
+                         exit.opticalPath})
+            csv += ',' + results::number(v);
+        csv += ',' + results::cell(rayStatus(batch, i)) + '\n';
+    }
+    return csv;
+}
+
+}  // namespace lumivex
+
+#endif
