@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
+#include "analysis/reductions.h"
 #include "lumivex/analysis.h"
 
 namespace lumivex {
@@ -85,6 +87,8 @@ TParaxialData paraxialData(TOpticalSystem& system, const TCollimatedBeam& beam) 
     data.bfl = focus.z - system.getLast()->zPosition;
     data.fNumber = beam.pupilRadius > 0.0 ? std::fabs(data.efl) / (2.0 * beam.pupilRadius)
                                           : std::numeric_limits<double>::infinity();
+    data.entrancePupilZ = system[0]->zPosition;
+    data.entrancePupilDiameter = 2.0 * beam.pupilRadius;
     return data;
 }
 
@@ -138,29 +142,31 @@ std::vector<TSpotDiagram> spotDiagrams(TOpticalSystem& system, const TCollimated
     return diagrams;
 }
 
-TThroughFocus throughFocus(TOpticalSystem& system, const TCollimatedBeam& beam,
-                           const std::vector<TPupilPoint>& pupil, double zFrom, double zTo,
-                           int steps, const TTraceOptions& options) {
-    if (steps < 2) throw xmsg("throughFocus: at least 2 planes are needed");
+namespace detail {
+
+TThroughFocus focusCurve(const TRayBatch& batch, std::size_t count, double lastZ, double zFrom,
+                         double zTo, int steps, const char* who) {
+    const std::string w(who);
+    if (steps < 2) throw xmsg(w + ": at least 2 planes are needed");
     if (!std::isfinite(zFrom) || !std::isfinite(zTo))
-        throw xmsg("throughFocus: the planes must be finite");
-    const double lastZ = system.getSize() > 0 ? system.getLast()->zPosition : 0.0;
+        throw xmsg(w + ": the planes must be finite");
     if (std::min(zFrom, zTo) < lastZ)
-        throw xmsg("throughFocus: the planes must lie behind the last element");
-    const TRayBatch batch = traced(system, beam, pupil, options);
+        throw xmsg(w + ": the planes must lie behind the last element (z = " + std::to_string(lastZ) +
+                   "), where the rays run straight; z = " + std::to_string(std::min(zFrom, zTo)) +
+                   " does not");
 
     // Each ray's point at z0 and its change per unit z; the spread about the
     // centroid is Σ|a + b·t|² in t = z − z0, least at t = −Σa·b / Σb·b.
     const double z0 = 0.5 * (zFrom + zTo);
     std::vector<TVector> a, b;
-    for (std::size_t i = 0; i < batch.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         if (!batch.ok(i)) continue;
         const TBeamNode& last = batch.last(i);
         if (!(last.kVector.z > 0.0)) continue;
         a.push_back(positionAtZ(last, z0));
         b.push_back(TVector(last.kVector.x / last.kVector.z, last.kVector.y / last.kVector.z, 0.0));
     }
-    if (a.empty()) throw xmsg("throughFocus: no ray goes through");
+    if (a.empty()) throw xmsg(w + ": no ray goes through");
     TVector ma, mb;
     for (std::size_t i = 0; i < a.size(); ++i) {
         ma = ma + a[i];
@@ -185,7 +191,6 @@ TThroughFocus throughFocus(TOpticalSystem& system, const TCollimatedBeam& beam,
     };
 
     TThroughFocus curve;
-    curve.fieldAngle = beam.fieldAngle;
     for (int s = 0; s < steps; ++s) {
         const double z = zFrom + (zTo - zFrom) * s / (steps - 1);
         curve.z.push_back(z);
@@ -195,6 +200,79 @@ TThroughFocus throughFocus(TOpticalSystem& system, const TCollimatedBeam& beam,
     const double t = bb > 0.0 ? -ab / bb : 0.0;
     curve.bestZ = z0 + t;
     curve.bestRms = rmsAt(t);
+    return curve;
+}
+
+TRayFan fanOf(const TRayBatch& starts, const TRayBatch& batch, const std::vector<long>& rayOf,
+              std::size_t chief, const std::vector<double>& rho, const FanGeometry& g) {
+    // The path of a traced ray in waves, from the incoming wavefront to the
+    // reference sphere, and where it meets the sphere.
+    const auto pathToSphere = [&](const TBeamNode& start, const TBeamNode& last, TVector& onSphere) {
+        const TVector d = last.kVector.unit();
+        const TVector w = last.position - g.Q;
+        // |w + t·d| = R on the side the light comes from: the first root.
+        const double bHalf = w.dot(d);
+        const double c = w.dot(w) - g.R * g.R;
+        const double disc = bHalf * bHalf - c;
+        if (!(disc >= 0.0)) return kNaN;
+        const double t = -bHalf - std::sqrt(disc);
+        onSphere = last.position + d * t;
+        const double credit = g.planeWave ? g.n0 * start.position.dot(g.k) : 0.0;
+        return last.opticalPath / (2.0 * kPi) + (credit + t) / g.lambda;
+    };
+
+    TRayFan fan;
+    fan.z = g.z;
+    fan.referenceRadius = g.R;
+    fan.rho = rho;
+    fan.wavelength = g.lambda;
+    TVector chiefSphere;
+    const double chiefPath = pathToSphere(starts.last(chief), batch.last(chief), chiefSphere);
+    const std::size_t n = rho.size();
+    for (std::size_t i = 0; i < 2 * n; ++i) {
+        const bool tangential = i < n;
+        const TVector& along = tangential ? g.tangential : g.sagittal;
+        double transverse = kNaN, opd = kNaN, height = kNaN;
+        const long r = rayOf[i];
+        if (r >= 0) {
+            const std::size_t j = static_cast<std::size_t>(r);
+            if (batch.vignetted(j)) {
+                ++fan.vignetted;
+            } else if (!batch.ok(j) || !(batch.last(j).kVector.z > 0.0)) {
+                ++fan.failed;
+                if (fan.failure.empty())
+                    fan.failure = batch.ok(j) ? "the ray does not leave towards +z"
+                                              : failureSummary(batch.message(j));
+            } else {
+                const TVector p = positionAtZ(batch.last(j), g.z);
+                transverse = (p.x - g.Q.x) * along.x + (p.y - g.Q.y) * along.y;
+                TVector s;
+                const double path = pathToSphere(starts.last(j), batch.last(j), s);
+                opd = chiefPath - path;
+                height = (s.x - chiefSphere.x) * along.x + (s.y - chiefSphere.y) * along.y;
+            }
+        }
+        (tangential ? fan.tangential : fan.sagittal).push_back(transverse);
+        (tangential ? fan.tangentialOpd : fan.sagittalOpd).push_back(opd);
+        (tangential ? fan.tangentialSphere : fan.sagittalSphere).push_back(height);
+    }
+    return fan;
+}
+
+}  // namespace detail
+
+TThroughFocus throughFocus(TOpticalSystem& system, const TCollimatedBeam& beam,
+                           const std::vector<TPupilPoint>& pupil, double zFrom, double zTo,
+                           int steps, const TTraceOptions& options) {
+    if (steps < 2) throw xmsg("throughFocus: at least 2 planes are needed");
+    if (!std::isfinite(zFrom) || !std::isfinite(zTo))
+        throw xmsg("throughFocus: the planes must be finite");
+    const double lastZ = system.getSize() > 0 ? system.getLast()->zPosition : 0.0;
+    if (std::min(zFrom, zTo) < lastZ)
+        throw xmsg("throughFocus: the planes must lie behind the last element");
+    const TRayBatch batch = traced(system, beam, pupil, options);
+    TThroughFocus curve = detail::focusCurve(batch, batch.size(), lastZ, zFrom, zTo, steps, "throughFocus");
+    curve.fieldAngle = beam.fieldAngle;
     return curve;
 }
 
@@ -214,62 +292,30 @@ TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n, doubl
     if (n < 2) throw xmsg("rayFan: a fan needs at least 2 rays");
     const double z = imagePlane(system, beam, imageZ);
     const TBeamNode chiefLast = tracedChief(system, beam, "rayFan");
-    const TVector Q = positionAtZ(chiefLast, z);
-    const double R = (chiefLast.position - Q).length();
-    const double lambda = beam.wavelength;
-    const TVector k = startNode(system, beam, {0.0, 0.0}).kVector.unit();
-    const double n0 = system[0]->getRefIndex(TVector(0.0, 0.0, beam.startZ), 0.0).real();
+    detail::FanGeometry g;
+    g.z = z;
+    g.Q = positionAtZ(chiefLast, z);
+    g.R = (chiefLast.position - g.Q).length();
+    g.lambda = beam.wavelength;
+    g.k = startNode(system, beam, {0.0, 0.0}).kVector.unit();
+    g.n0 = system[0]->getRefIndex(TVector(0.0, 0.0, beam.startZ), 0.0).real();
 
-    // The path of a traced ray in waves, from the incoming plane wavefront
-    // to the reference sphere, and where it meets the sphere.
-    const auto pathToSphere = [&](const TBeamNode& start, const TBeamNode& last, TVector& onSphere) {
-        const TVector d = last.kVector.unit();
-        const TVector w = last.position - Q;
-        // |w + t·d| = R on the side the light comes from: the first root.
-        const double bHalf = w.dot(d);
-        const double c = w.dot(w) - R * R;
-        const double disc = bHalf * bHalf - c;
-        if (!(disc >= 0.0)) return kNaN;
-        const double t = -bHalf - std::sqrt(disc);
-        onSphere = last.position + d * t;
-        return last.opticalPath / (2.0 * kPi) + (n0 * start.position.dot(k) + t) / lambda;
-    };
-
-    TRayFan fan;
-    fan.fieldAngle = beam.fieldAngle;
-    fan.z = z;
-    fan.referenceRadius = R;
-    fan.wavelength = lambda;
+    std::vector<double> rho;
     std::vector<TPupilPoint> points;
     for (int i = 0; i < n; ++i) {
-        const double rho = -1.0 + 2.0 * i / (n - 1);
-        fan.rho.push_back(rho);
-        points.push_back({rho * beam.pupilRadius, 0.0});
+        rho.push_back(-1.0 + 2.0 * i / (n - 1));
+        points.push_back({rho.back() * beam.pupilRadius, 0.0});
     }
-    for (int i = 0; i < n; ++i) points.push_back({0.0, fan.rho[i] * beam.pupilRadius});
+    for (int i = 0; i < n; ++i) points.push_back({0.0, rho[i] * beam.pupilRadius});
     points.push_back({0.0, 0.0});  // the chief ray, traced like the others
     const TRayBatch starts = rayBatch(system, beam, points);
     TRayBatch batch = starts;
     traceRays(system, batch, options);
 
-    const std::size_t chief = points.size() - 1;
-    TVector chiefSphere;
-    const double chiefPath = pathToSphere(starts.last(chief), batch.last(chief), chiefSphere);
-    for (std::size_t i = 0; i < chief; ++i) {
-        const bool tangential = i < static_cast<std::size_t>(n);
-        double transverse = kNaN, opd = kNaN, height = kNaN;
-        if (batch.ok(i) && batch.last(i).kVector.z > 0.0) {
-            const TVector p = positionAtZ(batch.last(i), z);
-            transverse = tangential ? p.x - Q.x : p.y - Q.y;
-            TVector s;
-            const double path = pathToSphere(starts.last(i), batch.last(i), s);
-            opd = chiefPath - path;
-            height = tangential ? s.x - chiefSphere.x : s.y - chiefSphere.y;
-        }
-        (tangential ? fan.tangential : fan.sagittal).push_back(transverse);
-        (tangential ? fan.tangentialOpd : fan.sagittalOpd).push_back(opd);
-        (tangential ? fan.tangentialSphere : fan.sagittalSphere).push_back(height);
-    }
+    std::vector<long> rayOf(2 * static_cast<std::size_t>(n));
+    for (std::size_t i = 0; i < rayOf.size(); ++i) rayOf[i] = static_cast<long>(i);
+    TRayFan fan = detail::fanOf(starts, batch, rayOf, points.size() - 1, rho, g);
+    fan.fieldAngle = beam.fieldAngle;
     return fan;
 }
 

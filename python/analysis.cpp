@@ -182,14 +182,23 @@ void bindFanFields(py::class_<Fan>& cls) {
         .def_property_readonly("image_z", [](const Fan& f) { return f.z; })
         .def_readonly("reference_radius", &Fan::referenceRadius)
         .def_property_readonly("field_angle", [](const Fan& f) { return degrees(f.fieldAngle); })
-        .def_readonly("wavelength", &Fan::wavelength);
+        .def_readonly("wavelength", &Fan::wavelength)
+        .def_readonly("field", &Fan::field)
+        .def_readonly("failed", &Fan::failed)
+        .def_readonly("vignetted", &Fan::vignetted)
+        .def_readonly("failure", &Fan::failure);
 }
 
 template <class Fan>
 std::string fanRepr(const Fan& f, const char* name, const std::vector<double>& t, const std::vector<double>& s) {
+    // A fan whose every ray failed has no largest value, not one of 0.
+    const auto largest = [](const std::vector<double>& v) {
+        const double m = largestMagnitude(v);
+        return std::isnan(m) ? std::string("all rays failed") : "max |" + g("%.4g", m) + "|";
+    };
     return std::string(name) + "(field_angle=" + g("%g", degrees(f.fieldAngle)) + " deg, " +
-           std::to_string(f.rho.size()) + " rays, image_z=" + g("%.6g", f.z) + ", tangential max |" +
-           g("%.4g", largestMagnitude(t)) + "|, sagittal max |" + g("%.4g", largestMagnitude(s)) + "|)";
+           std::to_string(f.rho.size()) + " rays, image_z=" + g("%.6g", f.z) + ", tangential " + largest(t) +
+           ", sagittal " + largest(s) + ")";
 }
 
 void bindResults(py::module_& a) {
@@ -210,7 +219,13 @@ f_number : float
     |f| / (2 r), r the entrance pupil radius; the Airy radius is 1.22 λ N.
 pupil_radius : float
     The r of ``f_number``.
+entrance_pupil_z, entrance_pupil_diameter : float
+    The entrance pupil: a prescription's stop imaged into object space; for
+    a System the beam's disk at the first element's vertex plane.
+exit_pupil_z, exit_pupil_diameter : float
+    A prescription's stop imaged into image space; NaN for a System.
 wavelength : float
+    In the lens unit (a prescription's primary wavelength converted).
 )");
     paraxialClass.def_readonly("efl", &TParaxialData::efl)
         .def_readonly("bfl", &TParaxialData::bfl)
@@ -218,6 +233,10 @@ wavelength : float
         .def_readonly("f_number", &TParaxialData::fNumber)
         .def_readonly("pupil_radius", &TParaxialData::pupilRadius)
         .def_readonly("wavelength", &TParaxialData::wavelength)
+        .def_readonly("entrance_pupil_z", &TParaxialData::entrancePupilZ)
+        .def_readonly("entrance_pupil_diameter", &TParaxialData::entrancePupilDiameter)
+        .def_readonly("exit_pupil_z", &TParaxialData::exitPupilZ)
+        .def_readonly("exit_pupil_diameter", &TParaxialData::exitPupilDiameter)
         .def("__repr__", [](const TParaxialData& p) {
             return "Paraxial(efl=" + g("%.6g", p.efl) + ", bfl=" + g("%.6g", p.bfl) + ", focus_z=" +
                    g("%.6g", p.focusZ) + ", f_number=" + g("%.4g", p.fNumber) + ", pupil_radius=" +
@@ -248,6 +267,9 @@ image_z : float
 rays, failed, vignetted : int
     Rays that went through, rays that failed and rays a clear aperture
     stopped.
+field : int
+    A prescription's field; -1 for a System's beam (whose field_angle is
+    the beam's; a prescription's is its chief ray's angle in object space).
 field_angle : float
     Degrees.
 wavelength, pupil_radius : float
@@ -273,6 +295,7 @@ wavelength, pupil_radius : float
         .def_property_readonly("rays", [](const TSpotDiagram& d) { return d.spot.rays; })
         .def_property_readonly("failed", [](const TSpotDiagram& d) { return d.spot.failed; })
         .def_property_readonly("vignetted", [](const TSpotDiagram& d) { return d.spot.vignetted; })
+        .def_readonly("field", &TSpotDiagram::field)
         .def_property_readonly("field_angle", [](const TSpotDiagram& d) { return degrees(d.fieldAngle); })
         .def_readonly("wavelength", &TSpotDiagram::wavelength)
         .def_readonly("pupil_radius", &TSpotDiagram::pupilRadius)
@@ -328,6 +351,12 @@ tangential, sagittal : ndarray, shape (n,)
     failed.
 image_z, reference_radius : float
     The image plane, and the radius of the OPD's reference sphere.
+field : int
+    A prescription's field; -1 for a System's beam. A prescription's
+    tangential rays run along its field's direction in the pupil.
+failed, vignetted : int
+    Fan rays that failed, and fan rays a clear aperture or the stop
+    stopped (their values NaN); ``failure`` says why the first failed.
 field_angle : float
     Degrees.
 wavelength : float
@@ -634,6 +663,64 @@ TIrradianceMap nodesMap(const py::array_t<double, py::array::c_style | py::array
 
 }  // namespace
 
+// A prescription's analyses: the prescription as the host gave it, with the
+// entrance pupil's radius over its aperture when one is given. Wavelengths
+// in micrometres (None: the primary).
+TPrescription withPupil(const TPrescription& p, const py::object& pupilRadius) {
+    TPrescription lens = p;
+    if (!pupilRadius.is_none())
+        lens.aperture = {TApertureKind::entrancePupilDiameter, 2.0 * pupilRadius.cast<double>()};
+    return lens;
+}
+
+TParaxialData lensParaxial(const TPrescription& p, const py::object& wavelength, const py::object& pupilRadius) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    py::gil_scoped_release nogil;
+    return paraxialData(lens, orDefault(wavelength));
+}
+
+std::vector<TSpotDiagram> lensSpots(const TPrescription& p, const std::vector<int>& fields, const std::string& pattern,
+                                    int n, std::uint64_t seed, const py::object& pupilRadius, const py::object& imageZ,
+                                    const py::object& wavelength, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength), z = orDefault(imageZ);
+    py::gil_scoped_release nogil;
+    const std::vector<TPupilPoint> pupil = pupilSet(pattern, 1.0, n, seed);
+    std::vector<TSpotDiagram> diagrams;
+    for (int field : fields) diagrams.push_back(spotDiagram(lens, field, pupil, z, um, traceOptions(threads)));
+    return diagrams;
+}
+
+TThroughFocus lensThroughFocus(const TPrescription& p, int field, const std::string& pattern, int n,
+                               std::uint64_t seed, const py::object& pupilRadius, const py::object& zFrom,
+                               const py::object& zTo, int steps, const py::object& wavelength, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength);
+    double from = orDefault(zFrom), to = orDefault(zTo);
+    py::gil_scoped_release nogil;
+    const std::vector<TPupilPoint> pupil = pupilSet(pattern, 1.0, n, seed);
+    const TTraceOptions options = traceOptions(threads);
+    if (std::isnan(from)) {
+        // As for a bare system: about the image plane by the depth over which
+        // the spot grows by its own size, never less than ±4·λ·N².
+        const TSpotDiagram spot = spotDiagram(lens, field, pupil, kNaN, um, options);
+        const double N = lens.firstOrder(um).fNumber;
+        const double lambda = lens.wavelengthInLensUnit(um);
+        const double half = std::max(4.0 * N * spot.spot.largest, 4.0 * lambda * N * N);
+        from = std::max(spot.z - half, lens.surfaces.back().element->zPosition);
+        to = spot.z + half;
+    }
+    return throughFocus(lens, field, pupil, from, to, steps, um, options);
+}
+
+TRayFan lensFan(const TPrescription& p, int field, int n, const py::object& pupilRadius, const py::object& imageZ,
+                const py::object& wavelength, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength), z = orDefault(imageZ);
+    py::gil_scoped_release nogil;
+    return rayFan(lens, field, n, z, um, traceOptions(threads));
+}
+
 void bindAnalysis(py::module_& m) {
     py::module_ a = m.def_submodule("_analysis", "Compiled half of lumivex.analysis; use that instead.");
     bindResults(a);
@@ -654,6 +741,14 @@ void bindAnalysis(py::module_& m) {
         },
         py::arg("system"), py::arg("wavelength"), py::arg("field_angle"), py::arg("n"), py::arg("pupil_radius"),
         py::arg("image_z"), py::arg("threads"));
+    a.def("lens_paraxial", &lensParaxial);
+    a.def("lens_spots", &lensSpots);
+    a.def("lens_through_focus", &lensThroughFocus);
+    a.def("lens_ray_fan", &lensFan);
+    a.def("lens_opd_fan", [](const TPrescription& p, int field, int n, const py::object& pupilRadius,
+                             const py::object& imageZ, const py::object& wavelength, int threads) {
+        return OpdFan(lensFan(p, field, n, pupilRadius, imageZ, wavelength, threads));
+    });
     a.def("pupil", [](const std::string& pattern, double r, int n, std::uint64_t seed) {
         return pointArray(pupilSet(pattern, r, n, seed));
     });

@@ -271,3 +271,69 @@ TEST(Analysis, LeastRmsPlaneLiesBetweenParaxialAndMarginalFocus) {
     for (double rms : curve.rms) EXPECT_GE(rms, curve.bestRms * (1.0 - 1e-12));
     EXPECT_NEAR(spotDiagram(system, beam, pupil, curve.bestZ).spot.rms, curve.bestRms, 1e-12);
 }
+
+namespace {
+
+// A window of clear semi-diameter 6 in air at z = 0, then the stop, the flat
+// face of a plano-convex lens of index 1.5 at z = 20, and its convex face of
+// radius −50 at z = 25: EFL = R/(n − 1) = 100 from the convex vertex, and
+// an entrance pupil of diameter 10 at the stop itself (air in front of it).
+TPrescription windowAndLens() {
+    TPrescription p;
+    p.addStandard(0.0, 0.0, TMaterial::air(), 0.0, 6.0);
+    p.addStandard(20.0, 0.0, TMaterial::fixedIndex(1.5));
+    p.addStandard(25.0, -50.0, TMaterial::air());
+    p.stop = 1;
+    p.aperture = {TApertureKind::entrancePupilDiameter, 10.0};
+    p.fields = {{0.0, 0.0, 1.0}, {10.0, 0.0, 1.0}};
+    p.wavelengths = {{0.5876, 1.0}};
+    return p;
+}
+
+}  // namespace
+
+TEST(Analysis, PrescriptionsVignetteAtTheirClearAperturesAndMeasureFromTheLastSurface) {
+    const TPrescription lens = windowAndLens();
+    const TParaxialData paraxial = paraxialData(lens);
+    EXPECT_NEAR(paraxial.efl, 100.0, 1e-9);
+    EXPECT_NEAR(paraxial.bfl, 100.0, 1e-9);  // from the convex face, not from an image surface
+    EXPECT_NEAR(paraxial.fNumber, 10.0, 1e-9);
+    EXPECT_NEAR(paraxial.entrancePupilZ, 20.0, 1e-9);
+    EXPECT_NEAR(paraxial.entrancePupilDiameter, 10.0, 1e-9);
+
+    // Aimed at the stop, a ray of the 10° beam through pupil point (px, py)
+    // crosses it at 5·(px, py) and the window 20·tan 10° = 3.527 lower in x:
+    // vignetted where that point lies beyond 6 from the axis.
+    const std::vector<TPupilPoint> pupil = hexapolar(1.0, 8);
+    const double shift = 20.0 * std::tan(10.0 * 3.141592653589793 / 180.0);
+    int clipped = 0;
+    for (const TPupilPoint& q : pupil) {
+        const double r = std::hypot(5.0 * q.x - shift, 5.0 * q.y);
+        ASSERT_GT(std::fabs(r - 6.0), 1e-3);  // no point on the rim
+        clipped += r > 6.0;
+    }
+    ASSERT_GT(clipped, 10);
+    const std::vector<TSpotDiagram> spots = spotDiagrams(lens, pupil);
+    ASSERT_EQ(spots.size(), 2u);
+    EXPECT_EQ(spots[0].spot.vignetted, 0);
+    EXPECT_EQ(spots[0].spot.rays, static_cast<int>(pupil.size()));
+    EXPECT_NEAR(spots[0].z, 125.0, 1e-6);  // the paraxial focus, its default image plane
+    EXPECT_EQ(spots[1].spot.vignetted, clipped);
+    EXPECT_EQ(spots[1].spot.failed, 0);
+    EXPECT_EQ(spots[1].spot.rays + clipped, static_cast<int>(pupil.size()));
+    EXPECT_NEAR(spots[1].fieldAngle, 10.0 * 3.141592653589793 / 180.0, 1e-12);
+    const TRayFan fan = rayFan(lens, 1, 21);
+    EXPECT_GT(fan.vignetted, 0);
+    EXPECT_EQ(fan.failed, 0);
+
+    // Planes between the last surface and the image plane are fine; in
+    // front of the last surface they are refused in words.
+    const TThroughFocus curve = throughFocus(lens, 0, pupil, 30.0, 125.0, 5);
+    EXPECT_GT(curve.rms.front(), curve.rms.back());
+    try {
+        spotDiagram(lens, 0, pupil, 10.0);
+        ADD_FAILURE() << "a plane inside the lens";
+    } catch (const xmsg& e) {
+        EXPECT_NE(e.message().find("in front of the last lens surface"), std::string::npos) << e.message();
+    }
+}

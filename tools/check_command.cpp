@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "elements.h"
 #include "format.h"
+#include "lens_analyses.h"
 #include "lens_report.h"
 #include "load.h"
 #include "options.h"
@@ -38,8 +39,17 @@ void checkLensFile(const CheckOptions& options, const LoadedSystem& loaded) {
 }
 
 void runCheck(const CheckOptions& options) {
+    if (isLensFile(options.file)) {
+        // What the import read, surface by surface, then the lens it makes.
+        const LoadedPrescription lens = loadPrescription(options.file);
+        const double inLensUnit = options.wavelength * lens.lens.lensUnitsPerMicrometre();
+        checkLensFile(options, readSystem(options.file, inLensUnit));
+        return runLensCheck(lens, options.wavelength, false, options.write ? std::cerr : std::cout);
+    }
+    if (isPrescriptionFile(options.file))
+        return runLensCheck(loadPrescription(options.file), options.wavelength, true,
+                            options.write ? std::cerr : std::cout, options.write);
     LoadedSystem loaded = readSystem(options.file, options.wavelength);
-    if (loaded.lens) return checkLensFile(options, loaded);
     const TReadReport& scan = loaded.report;
     const TOpticalSystem& system = *loaded.system;
     // With --write standard output carries the description alone.
@@ -120,7 +130,8 @@ void runCheck(const CheckOptions& options) {
 void addCheckCommand(CLI::App& app) {
     auto options = std::make_shared<CheckOptions>();
     CLI::App* command =
-        app.add_subcommand("check", "Read a description and report what was found in it");
+        app.add_subcommand("check", "Read a description or a prescription (.zmx, .json) and report "
+                                    "what was found in it");
     addFileArgument(*command, options->file);
     command->add_flag("--write", options->write,
                       "Print the description as the library writes it (the report goes to "
@@ -129,8 +140,8 @@ void addCheckCommand(CLI::App& app) {
                               "Significant digits of the written numbers (default: 6)"),
           Allowed::whole(1, 17));
     addWavelengthOption(*command, options->wavelength,
-                        "For a .zmx file: the wavelength its glasses are taken at, in its "
-                        "length unit (default: its primary wavelength)");
+                        "For a prescription (a .zmx or .json file): the wavelength of its "
+                        "first-order data, in micrometres (default: its primary wavelength)");
     command->callback([options] { runCheck(*options); });
 }
 

@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "lumivex/results.h"
 #include "format.h"
+#include "lens_analyses.h"
 #include "load.h"
 #include "options.h"
 
@@ -27,19 +28,18 @@ struct FanCommandOptions : AnalysisOptions {
 std::string cell(double v, int digits) { return std::isfinite(v) ? number(v, digits) : "failed"; }
 
 void runFan(const FanCommandOptions& options) {
+    if (isPrescriptionFile(options.file)) return runLensFan(options, options.rays);
     LoadedSystem loaded = loadSystem(options.file, options.wavelength);
     TOpticalSystem& system = *loaded.system;
     TTraceOptions trace;
     trace.threads = options.threads;
     std::vector<TRayFan> fans;
+    TCollimatedBeam beam = analysisBeam(system, options, loaded.wavelength);
     try {
-        TCollimatedBeam beam;
-        beam.wavelength = loaded.wavelength;
-        beam = resolveFilledBeam(system, beam);
         // One image plane for every field: the axis's.
         const double z = std::isnan(options.imageZ) ? paraxialImageZ(system, beam) : options.imageZ;
-        for (double degrees : options.fields) {
-            beam.fieldAngle = degrees * kRadians;
+        for (double angle : fieldAngles(options)) {
+            beam.fieldAngle = angle;
             fans.push_back(rayFan(system, beam, options.rays, z, trace));
         }
     } catch (const xmsg& e) {

@@ -70,13 +70,43 @@ Description loadDescription(const std::string& path) {
     return description;
 }
 
-bool isLensFile(const std::string& path) {
+namespace {
+
+bool hasExtension(const std::string& path, const char* wanted) {
     const std::size_t dot = path.find_last_of("./");
     if (dot == std::string::npos || path[dot] != '.') return false;
     std::string extension = path.substr(dot + 1);
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == "zmx";
+    return extension == wanted;
 }
+
+}  // namespace
+
+bool isLensFile(const std::string& path) { return hasExtension(path, "zmx"); }
+
+bool isPrescriptionFile(const std::string& path) {
+    return isLensFile(path) || hasExtension(path, "json");
+}
+
+LoadedPrescription loadPrescription(const std::string& path) {
+    LoadedPrescription loaded;
+    loaded.source = loadDescription(path);
+    std::istringstream is(loaded.source.text);
+    try {
+        if (isLensFile(path)) {
+            TZmxPrescription imported = importZmxPrescription(is, path);
+            loaded.lens = std::move(imported.prescription);
+            loaded.skipped = std::move(imported.skipped);
+            loaded.notes = std::move(imported.notes);
+        } else {
+            loaded.lens = TPrescription::fromJson(loaded.source.text, path);
+        }
+    } catch (const xmsg& e) {
+        throw ToolError(kExitInput, importFailure(path, e.message()));
+    }
+    return loaded;
+}
+
 
 LoadedSystem readSystem(const std::string& path, double wavelength) {
     LoadedSystem loaded;

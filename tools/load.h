@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "lumivex/lumivex.h"
 
@@ -66,6 +67,22 @@ std::string readStopMessage(const std::string& name, const TReadReport& report);
 // stopped early is a ToolError: the tracing commands need a whole system.
 LoadedSystem loadSystem(const std::string& path,
                         double wavelength = std::numeric_limits<double>::quiet_NaN());
+
+// A lens as its designer defined it: a .zmx lens file imported whole into a
+// prescription, or a prescription's .json file.
+struct LoadedPrescription {
+    Description source;
+    TPrescription lens;
+    std::vector<TZmxItem> skipped;   // a .zmx file's keywords that change no ray path
+    std::vector<std::string> notes;  // what the import decided
+};
+
+// Whether the path names a prescription the analyses take whole: a .zmx
+// lens file or a .json prescription (the extension, in any case).
+bool isPrescriptionFile(const std::string& path);
+// Reads it; a file that cannot be read or is refused is a ToolError in one
+// line that names it.
+LoadedPrescription loadPrescription(const std::string& path);
 
 // Whether an output path names standard output ("-").
 bool isStandardOutput(const std::string& path);

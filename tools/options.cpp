@@ -142,7 +142,9 @@ CLI::Option* addThreadsOption(CLI::App& command, int& threads) {
 }
 
 void addAnalysisOptions(CLI::App& command, AnalysisOptions& options, const std::string& csvHelp) {
-    addFileArgument(command, options.file);
+    command.add_option("FILE", options.file,
+                       "System description, or a prescription: a .zmx lens file or a .json file "
+                       "(default: the built-in example)");
     nameOfAFile(
         command.add_option("-o,--output", options.output, "SVG file to write ('-': standard output)")
             ->capture_default_str());
@@ -169,15 +171,26 @@ void addAnalysisOptions(CLI::App& command, AnalysisOptions& options, const std::
                     }
                 }
             },
-            "Field angles in degrees: 0,2.5,5")
+            "Field angles in degrees: 0,2.5,5 (default: 0; for a prescription its own fields, "
+            "and object heights when its object is at a finite distance)")
         ->default_str("0")
         ->type_name("FLOAT " + brief(angle) + " ...");
+    CLI::Option* pupil = allow(
+        command.add_option("--pupil", options.pupil,
+                           "Entrance pupil diameter (default: a prescription's aperture; the "
+                           "first element's diameter)"),
+        Allowed::positive());
+    allow(command.add_option("--f-number", options.fNumber,
+                             "Image-space working F-number instead of --pupil")
+              ->excludes(pupil),
+          Allowed::positive());
     allow(command.add_option("--image-z", options.imageZ,
                              "z of the image plane (default: the paraxial focus)"),
           Allowed::finite());
     addWavelengthOption(command, options.wavelength,
-                        "Wavelength in the description's length unit (default: 5.5e-4, 550 nm in "
-                        "mm; for a .zmx file its primary wavelength)");
+                        "Wavelength: in micrometres for a prescription (a .zmx or .json file; "
+                        "default its primary wavelength), in the description's length unit "
+                        "otherwise (default 5.5e-4, 550 nm in mm)");
     addThreadsOption(command, options.threads);
     nameOfAFile(command.add_option("--csv", options.csvFile, csvHelp));
     command.add_flag("--json", options.json, "Print the numbers as JSON instead");

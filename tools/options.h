@@ -57,9 +57,13 @@ struct AnalysisOptions {
     explicit AnalysisOptions(std::string figure) : output(std::move(figure)) {}
     std::string file;
     std::string output;
-    std::vector<double> fields{0.0};
+    std::vector<double> fields;  // none given: on the axis, or a prescription's own
     double imageZ = std::numeric_limits<double>::quiet_NaN();
-    double wavelength = std::numeric_limits<double>::quiet_NaN();  // the loader decides
+    // A prescription's in micrometres, a description's in its length unit;
+    // NaN: the loader decides.
+    double wavelength = std::numeric_limits<double>::quiet_NaN();
+    double pupil = std::numeric_limits<double>::quiet_NaN();    // entrance pupil diameter
+    double fNumber = std::numeric_limits<double>::quiet_NaN();  // image-space F-number
     int threads = 0;
     std::string csvFile;
     bool json = false;

@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "lumivex/results.h"
 #include "format.h"
+#include "lens_analyses.h"
 #include "load.h"
 #include "options.h"
 
@@ -36,17 +37,16 @@ auto analysed(F&& f) {
 }
 
 void runSpot(const SpotOptions& options) {
+    if (isPrescriptionFile(options.file))
+        return runLensSpot(options, options.rings, options.throughFocus);
     LoadedSystem loaded = loadSystem(options.file, options.wavelength);
     TOpticalSystem& system = *loaded.system;
-    TCollimatedBeam beam;
-    beam.wavelength = loaded.wavelength;
-    beam = resolveFilledBeam(system, beam);
+    const TCollimatedBeam beam = analysisBeam(system, options, loaded.wavelength);
     TTraceOptions trace;
     trace.threads = options.threads;
 
     const TParaxialData paraxial = analysed([&] { return paraxialData(system, beam); });
-    std::vector<double> angles;
-    for (double degrees : options.fields) angles.push_back(degrees * kRadians);
+    const std::vector<double> angles = fieldAngles(options);
     const std::vector<TPupilPoint> pupil = hexapolar(beam.pupilRadius, options.rings);
     const std::vector<TSpotDiagram> spots = analysed(
         [&] { return spotDiagrams(system, beam, angles, pupil, options.imageZ, trace); });

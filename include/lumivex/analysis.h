@@ -17,6 +17,7 @@
 
 #include "lumivex/export.h"
 #include "lumivex/geometry.h"
+#include "lumivex/prescription.h"
 #include "lumivex/system.h"
 #include "lumivex/trace.h"
 
@@ -151,6 +152,13 @@ struct TParaxialData {
     // the pupil radius: 1/(2·n′·u′) with the paraxial marginal slope u′ = r/f
     // in image space of index n′ = 1. The Airy radius is 1.22·λ·fNumber.
     double fNumber = 0.0;
+    // The entrance and exit pupils: for a bare system the entrance pupil is
+    // the disk of the beam at the first element's vertex plane, the exit
+    // pupil is not known (NaN); a prescription's are its stop's images.
+    double entrancePupilZ = 0.0;
+    double entrancePupilDiameter = 0.0;
+    double exitPupilZ = std::numeric_limits<double>::quiet_NaN();
+    double exitPupilDiameter = std::numeric_limits<double>::quiet_NaN();
     double wavelength = 0.0;  // the beam's
 };
 // An xmsg when a near-axis ray fails or the system has no optical power.
@@ -159,6 +167,7 @@ LUMIVEX_API TParaxialData paraxialData(TOpticalSystem& system, const TCollimated
 // A spot diagram in the plane z: where each ray that went through crosses
 // it, relative to the chief ray (the ray through the pupil's centre).
 struct TSpotDiagram {
+    int field = -1;  // a prescription's field; −1 for a bare system's beam
     double fieldAngle = 0.0;
     double z = 0.0;
     double chiefX = 0.0, chiefY = 0.0;  // the chief ray's point in the plane
@@ -243,6 +252,10 @@ struct TRayFan {
     // Where each ray meets the reference sphere, relative to the chief ray's
     // crossing: x of the tangential rays, y of the sagittal rays.
     std::vector<double> tangentialSphere, sagittalSphere;
+    int field = -1;     // a prescription's field; −1 for a bare system's beam
+    int failed = 0;     // fan rays that failed (their values NaN)
+    int vignetted = 0;  // fan rays a clear aperture stopped (NaN too)
+    std::string failure;  // the first failure's summary, "" when none failed
     double wavelength = 0.0;  // the beam's
 };
 // imageZ NaN: the paraxial focus. The chief ray must go through.
@@ -418,6 +431,55 @@ LUMIVEX_API TIrradianceMap irradiance(TOpticalSystem& system, const TCollimatedB
                                       std::uint64_t rays, std::uint64_t seed, TDetectorGrid grid,
                                       const TTraceOptions& options = TTraceOptions());
 
+// ---------------------------------------------------------------------------
+// The analyses of a prescription: the lens as its designer defined it. They
+// take its aperture and stop (every ray aimed as the prescription says), its
+// fields, its primary wavelength and its image plane, and its clear
+// apertures and stop vignette: a ray they stop is counted as vignetted, not
+// as failed. The system traced is TPrescription::systemAt, so the image
+// plane is not an element and the last element is the last lens surface.
+// Wavelengths are in micrometres (NaN: the primary), lengths in the
+// prescription's unit; a field is an index into TPrescription::fields.
+// Pupil points are normalised: (px, py) on the unit disk, px along x.
+
+// First-order data of the prescription at a wavelength: the paraxial focus,
+// BFL from the last lens surface, EFL, the working F-number and the
+// entrance pupil of its aperture, from y–nu traces (TPrescription::firstOrder).
+LUMIVEX_API TParaxialData paraxialData(const TPrescription& lens,
+                                       double wavelengthUm = std::numeric_limits<double>::quiet_NaN());
+
+// The spot of field `field` in the plane imageZ (NaN: the prescription's
+// image plane). Its pupil points are kept in entrance-pupil coordinates
+// (the normalised points times the entrance pupil's radius); fieldAngle is
+// the chief ray's angle to the axis in object space. A point that cannot be
+// aimed counts as failed. The chief ray must go through (an xmsg saying why
+// otherwise).
+LUMIVEX_API TSpotDiagram spotDiagram(const TPrescription& lens, int field,
+                                     const std::vector<TPupilPoint>& pupil,
+                                     double imageZ = std::numeric_limits<double>::quiet_NaN(),
+                                     double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
+                                     const TTraceOptions& options = TTraceOptions());
+// The spot of every field of the prescription, in one plane.
+LUMIVEX_API std::vector<TSpotDiagram> spotDiagrams(
+    const TPrescription& lens, const std::vector<TPupilPoint>& pupil,
+    double imageZ = std::numeric_limits<double>::quiet_NaN(),
+    double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
+    const TTraceOptions& options = TTraceOptions());
+// The RMS radius of field `field` in `steps` planes from zFrom to zTo, any
+// plane behind the last lens surface (before the image plane too).
+LUMIVEX_API TThroughFocus throughFocus(const TPrescription& lens, int field,
+                                       const std::vector<TPupilPoint>& pupil, double zFrom,
+                                       double zTo, int steps,
+                                       double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
+                                       const TTraceOptions& options = TTraceOptions());
+// The fans of field `field`: tangential rays along the field's direction in
+// the pupil (x for a field on the axis), sagittal rays across it. The OPD's
+// reference sphere is centred on the chief ray's point in the image plane
+// and passes through the chief ray's crossing of the exit pupil plane.
+LUMIVEX_API TRayFan rayFan(const TPrescription& lens, int field, int n,
+                           double imageZ = std::numeric_limits<double>::quiet_NaN(),
+                           double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
+                           const TTraceOptions& options = TTraceOptions());
 
 }  // namespace lumivex
 

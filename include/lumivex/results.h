@@ -48,6 +48,9 @@ inline std::string cell(const std::string& text) {
     return quoted + "\"";
 }
 
+// A number that may be undefined (NaN): null then.
+inline nlohmann::json value(double v) { return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(); }
+
 inline nlohmann::json xyz(const TVector& v) { return {{"x", v.x}, {"y", v.y}, {"z", v.z}}; }
 
 }  // namespace results
@@ -57,7 +60,11 @@ inline void to_json(nlohmann::json& j, const TParaxialData& p) {
          {"bfl", p.bfl},
          {"focusZ", p.focusZ},
          {"fNumber", p.fNumber},
-         {"pupilRadius", p.pupilRadius}};
+         {"pupilRadius", p.pupilRadius},
+         {"entrancePupilZ", p.entrancePupilZ},
+         {"entrancePupilDiameter", p.entrancePupilDiameter},
+         {"exitPupilZ", results::value(p.exitPupilZ)},
+         {"exitPupilDiameter", results::value(p.exitPupilDiameter)}};
 }
 
 // Not found or at infinity: null.
@@ -79,6 +86,7 @@ inline void to_json(nlohmann::json& j, const TSpot& s) {
 // The diagram's numbers; its points are the CSV's (spotCsv).
 inline void to_json(nlohmann::json& j, const TSpotDiagram& s) {
     j = {{"fieldAngleDegrees", results::degrees(s.fieldAngle)},
+         {"field", s.field},
          {"z", s.z},
          {"rays", s.spot.rays},
          {"failed", s.spot.failed},
@@ -102,7 +110,10 @@ inline void to_json(nlohmann::json& j, const TRayFan& f) {
          {"tangential", results::values(f.tangential)},
          {"sagittal", results::values(f.sagittal)},
          {"tangentialOpdWaves", results::values(f.tangentialOpd)},
-         {"sagittalOpdWaves", results::values(f.sagittalOpd)}};
+         {"sagittalOpdWaves", results::values(f.sagittalOpd)},
+         {"field", f.field},
+         {"failed", f.failed},
+         {"vignetted", f.vignetted}};
 }
 
 // Every ray of the diagrams that went through, one row each.

@@ -56,6 +56,7 @@ import numbers
 import numpy as np
 
 from ._lumivex import Beam as _Beam
+from ._lumivex import Prescription as _Prescription
 from ._lumivex import _analysis as _core
 
 __all__ = [
@@ -114,7 +115,29 @@ def _system(system):
     return system
 
 
+def _lens(system):
+    return isinstance(system, _Prescription)
+
+
+def _lens_common(lens, wavelength, pupil_radius, threads):
+    """A prescription's arguments: the wavelength in micrometres (None: its
+    primary), the entrance pupil radius over its aperture (None: its own)."""
+    lens.validate()
+    return (_optional(wavelength, _positive, "wavelength"), _optional(pupil_radius, _positive, "pupil_radius"),
+            _integer(threads, "threads", 0))
+
+
+def _field(lens, field):
+    field = _integer(field, "field", 0)
+    if field >= len(lens.fields):
+        raise ValueError(f"field must be an index into the prescription's {len(lens.fields)} fields, not {field}")
+    return field
+
+
 def _common(system, wavelength, pupil_radius, threads):
+    if wavelength is None:
+        raise ValueError("wavelength is required for a System (in its length unit); "
+                         "a Prescription brings its own")
     return (_system(system), _positive(wavelength, "wavelength"),
             _optional(pupil_radius, _positive, "pupil_radius"), _integer(threads, "threads", 0))
 
@@ -163,8 +186,14 @@ class _Result:
 
 # -- analyses ------------------------------------------------------------------
 
-def paraxial(system, *, wavelength, field_angle=0.0, pupil_radius=None):
+def paraxial(system, *, wavelength=None, field_angle=0.0, pupil_radius=None):
     """First-order data: EFL, BFL, paraxial focus, F-number.
+
+    A ``lumivex.Prescription`` in place of the System brings its aperture,
+    its stop (every ray aimed through it), its fields (``field`` picks one
+    by index), its primary wavelength (``wavelength`` in micrometres) and its
+    image plane, and its clear apertures and stop vignette; the BFL is
+    measured from its last lens surface.
 
     From two rays 1e-3 of the pupil radius either side of the axis; these
     are properties of the axis, so ``field_angle`` is checked but does not
@@ -201,14 +230,24 @@ def paraxial(system, *, wavelength, field_angle=0.0, pupil_radius=None):
     >>> round(p.bfl, 2), round(p.f_number, 2)
     (47.54, 4.1)
     """
+    if _lens(system):
+        wavelength, pupil_radius, _ = _lens_common(system, wavelength, pupil_radius, 0)
+        return _core.lens_paraxial(system, wavelength, pupil_radius)
     system, wavelength, pupil_radius, _ = _common(system, wavelength, pupil_radius, 0)
     _angle(field_angle)
     return _core.paraxial(system, wavelength, pupil_radius)
 
 
-def spots(system, *, wavelength, field_angles=(0.0,), rays=None, pattern="hexapolar", pupil_radius=None,
-          image_z=None, seed=0, threads=0):
+def spots(system, *, wavelength=None, field_angles=None, fields=None, rays=None, pattern="hexapolar",
+          pupil_radius=None, image_z=None, seed=0, threads=0):
     """Spot diagrams at several field angles, all in one image plane.
+
+    A ``lumivex.Prescription`` in place of the System brings its aperture,
+    its stop (every ray aimed through it), its fields (``field`` picks one
+    by index), its primary wavelength (``wavelength`` in micrometres) and its
+    image plane, and its clear apertures and stop vignette; the BFL is
+    measured from its last lens surface.
+    For a Prescription ``fields`` (indices) picks its fields, all by default.
 
     Parameters
     ----------
@@ -256,6 +295,22 @@ def spots(system, *, wavelength, field_angles=(0.0,), rays=None, pattern="hexapo
     >>> [round(d.rms_radius, 4) for d in la.spots(s, wavelength=5.876e-4, field_angles=[0, 3])]
     [0.0881, 0.1051]
     """
+    if _lens(system):
+        wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
+        if field_angles is not None:
+            raise ValueError("field_angles is for a System; a Prescription takes fields (indices)")
+        if fields is None:
+            fields = range(len(system.fields))
+        if isinstance(fields, numbers.Real):
+            raise ValueError("fields must be a sequence of field indices (use spot for one)")
+        fields = [_field(system, k) for k in fields]
+        pattern, rays, seed = _pattern(pattern, rays, seed)
+        image_z = _optional(image_z, _real, "image_z")
+        return _core.lens_spots(system, fields, pattern, rays, seed, pupil_radius, image_z, wavelength, threads)
+    if fields is not None:
+        raise ValueError("fields is for a Prescription; a System takes field_angles (degrees)")
+    if field_angles is None:
+        field_angles = (0.0,)
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
     if isinstance(field_angles, numbers.Real):
         raise ValueError("field_angles must be a sequence of angles (use spot for one)")
@@ -268,8 +323,8 @@ def spots(system, *, wavelength, field_angles=(0.0,), rays=None, pattern="hexapo
                        pupil_radius, image_z, threads)
 
 
-def spot(system, *, wavelength, field_angle=0.0, rays=None, pattern="hexapolar", pupil_radius=None,
-         image_z=None, seed=0, threads=0):
+def spot(system, *, wavelength=None, field_angle=0.0, field=0, rays=None, pattern="hexapolar",
+         pupil_radius=None, image_z=None, seed=0, threads=0):
     """The spot diagram at one field angle.
 
     Parameters
@@ -292,11 +347,14 @@ def spot(system, *, wavelength, field_angle=0.0, rays=None, pattern="hexapolar",
     >>> d.points.shape, d.rms_radius > d.airy_radius
     ((500, 2), True)
     """
+    if _lens(system):
+        return spots(system, wavelength=wavelength, fields=[field], rays=rays, pattern=pattern,
+                     pupil_radius=pupil_radius, image_z=image_z, seed=seed, threads=threads)[0]
     return spots(system, wavelength=wavelength, field_angles=[_angle(field_angle)], rays=rays, pattern=pattern,
                  pupil_radius=pupil_radius, image_z=image_z, seed=seed, threads=threads)[0]
 
 
-def through_focus(system, *, wavelength, field_angle=0.0, z_range=None, steps=21, rays=None,
+def through_focus(system, *, wavelength=None, field_angle=0.0, field=0, z_range=None, steps=21, rays=None,
                   pattern="hexapolar", pupil_radius=None, seed=0, threads=0):
     """The RMS spot radius in planes about the focus, and the best plane.
 
@@ -327,6 +385,19 @@ def through_focus(system, *, wavelength, field_angle=0.0, z_range=None, steps=21
     >>> bool(curve.best_rms <= rms.min()), bool(curve.best_z < la.paraxial(s, wavelength=5.876e-4).focus_z)
     (True, True)
     """
+    if _lens(system):
+        wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
+        field = _field(system, field)
+        steps = _integer(steps, "steps", 2)
+        pattern, rays, seed = _pattern(pattern, rays, seed)
+        z_from = z_to = None
+        if z_range is not None:
+            try:
+                z_from, z_to = (_real(z, "z_range") for z in z_range)
+            except TypeError:
+                raise ValueError(f"z_range must be a pair of planes, not {z_range!r}") from None
+        return _core.lens_through_focus(system, field, pattern, rays, seed, pupil_radius, z_from, z_to, steps,
+                                        wavelength, threads)
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
     field_angle = _angle(field_angle)
     steps = _integer(steps, "steps", 2)
@@ -344,7 +415,12 @@ def through_focus(system, *, wavelength, field_angle=0.0, z_range=None, steps=21
                                z_from, z_to, steps, threads)
 
 
-def _fan(core, system, wavelength, field_angle, rays, pupil_radius, image_z, threads):
+def _fan(core, system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field=0):
+    if _lens(system):
+        wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
+        lens_core = _core.lens_ray_fan if core is _core.ray_fan else _core.lens_opd_fan
+        return lens_core(system, _field(system, field), _integer(rays, "rays", 2), pupil_radius,
+                         _optional(image_z, _real, "image_z"), wavelength, threads)
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
     field_angle = _angle(field_angle)
     rays = _integer(rays, "rays", 2)
@@ -352,8 +428,16 @@ def _fan(core, system, wavelength, field_angle, rays, pupil_radius, image_z, thr
     return core(system, wavelength, field_angle * _RADIANS, rays, pupil_radius, image_z, threads)
 
 
-def ray_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, image_z=None, threads=0):
+def ray_fan(system, *, wavelength=None, field_angle=0.0, field=0, rays=21, pupil_radius=None, image_z=None,
+            threads=0):
     """Transverse ray errors of a tangential and a sagittal fan.
+
+    A ``lumivex.Prescription`` in place of the System brings its aperture,
+    its stop (every ray aimed through it), its fields (``field`` picks one
+    by index), its primary wavelength (``wavelength`` in micrometres) and its
+    image plane, and its clear apertures and stop vignette; the BFL is
+    measured from its last lens surface.
+    Its fans run along the field's direction in the pupil and across it.
 
     Parameters
     ----------
@@ -380,10 +464,11 @@ def ray_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, 
     >>> rho.tolist()
     [-1.0, -0.5, 0.0, 0.5, 1.0]
     """
-    return _fan(_core.ray_fan, system, wavelength, field_angle, rays, pupil_radius, image_z, threads)
+    return _fan(_core.ray_fan, system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field)
 
 
-def opd_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, image_z=None, threads=0):
+def opd_fan(system, *, wavelength=None, field_angle=0.0, field=0, rays=21, pupil_radius=None, image_z=None,
+            threads=0):
     """Optical path difference, in waves, along a tangential and a sagittal fan.
 
     Parameters are those of `ray_fan`; the rays are the same.
@@ -402,7 +487,7 @@ def opd_fan(system, *, wavelength, field_angle=0.0, rays=21, pupil_radius=None, 
     >>> float(wt[1])
     0.0
     """
-    return _fan(_core.opd_fan, system, wavelength, field_angle, rays, pupil_radius, image_z, threads)
+    return _fan(_core.opd_fan, system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field)
 
 
 # -- ray sets and positions -----------------------------------------------------

@@ -253,3 +253,41 @@ def test_layout_is_the_geometry_the_tool_and_matplotlib_draw(tool, tmp_path):
         assert any(len(line) == len(shape) and np.array_equal(line, shape) for line in lines)
     assert ax.get_xlim() == (g.z_min, g.z_max)
     plt.close("all")
+
+
+def window_and_lens():
+    """A window of clear semi-diameter 6 at z = 0, the stop on the flat face of
+    a plano-convex lens (index 1.5) at z = 20, its convex face of radius -50 at
+    z = 25: EFL 100, entrance pupil of diameter 10 at the stop."""
+    p = lumivex.Prescription()
+    p.add_standard(0.0, 0.0, clear_semi_diameter=6.0)
+    p.add_standard(20.0, 0.0, 1.5)
+    p.add_standard(25.0, -50.0)
+    p.stop = 1
+    p.set_aperture("entrance pupil diameter", 10.0)
+    p.fields = [(0.0, 0.0), (10.0, 0.0)]
+    p.wavelengths = [0.5876]
+    return p
+
+
+def test_prescriptions_bring_their_pupil_fields_image_plane_and_clear_apertures():
+    p = window_and_lens()
+    par = la.paraxial(p)
+    assert par.efl == pytest.approx(100.0) and par.bfl == pytest.approx(100.0)
+    assert par.entrance_pupil_z == pytest.approx(20.0) and par.entrance_pupil_diameter == pytest.approx(10.0)
+    assert par.f_number == pytest.approx(10.0)
+    # The 10-degree beam crosses the window 20 tan 10° lower than the stop: the
+    # rays of pupil point (px, py) beyond 6 there are stopped.
+    pupil = la.hexapolar(1.0, 8)
+    clipped = int((np.hypot(5 * pupil[:, 0] - 20 * np.tan(np.radians(10)), 5 * pupil[:, 1]) > 6).sum())
+    axial, off = la.spots(p, rays=8)
+    assert axial.vignetted == 0 and off.vignetted == clipped > 10 and off.failed == 0
+    assert off.rays == len(pupil) - clipped and off.image_z == pytest.approx(125.0)
+    assert la.spot(p, field=1, rays=8).vignetted == clipped
+    # A bare system with explicit arguments keeps working as before.
+    bare = la.paraxial(p.system_at(), wavelength=5.876e-4)
+    assert bare.efl == pytest.approx(100.0, rel=1e-6)
+    fan = la.ray_fan(p, field=1, rays=11)
+    assert np.isnan(fan.tangential).sum() > 0 and fan.vignetted > 0
+    with pytest.raises(lumivex.Error, match="in front of the last lens surface"):
+        la.spot(p, image_z=10.0)
