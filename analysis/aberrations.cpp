@@ -4,16 +4,17 @@
 #include <cmath>
 #include <limits>
 
+#include "analysis/reference_sphere.h"
 #include "lumivex/analysis.h"
 
 namespace lumivex {
 
+namespace detail {
+
 namespace {
-
 constexpr double kPi = 3.141592653589793;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+}  // namespace
 
-// The chief ray of a beam: through the centre of its pupil.
 TBeamNode tracedChief(TOpticalSystem& system, const TCollimatedBeam& beam, const char* who) {
     TBeam chief(beam.wavelength);
     chief.addNode(startNode(system, beam, {0.0, 0.0}));
@@ -33,6 +34,41 @@ double imagePlane(TOpticalSystem& system, const TCollimatedBeam& beam, double im
     if (!std::isfinite(imageZ)) throw xmsg("the image plane must be finite");
     return imageZ;
 }
+
+TReferenceSphere referenceSphere(const TOpticalSystem& system, const TCollimatedBeam& beam,
+                                 const TBeamNode& chiefLast, const TVector& centre) {
+    TReferenceSphere sphere;
+    sphere.centre = centre;
+    sphere.radius = (chiefLast.position - centre).length();
+    sphere.wavelength = beam.wavelength;
+    sphere.n0 = system[0]->getRefIndex(TVector(0.0, 0.0, beam.startZ), 0.0).real();
+    sphere.k = startNode(system, beam, {0.0, 0.0}).kVector.unit();
+    return sphere;
+}
+
+double TReferenceSphere::pathInWaves(const TBeamNode& start, const TBeamNode& last,
+                                     TVector& onSphere) const {
+    const TVector d = last.kVector.unit();
+    const TVector w = last.position - centre;
+    // |w + t·d| = R on the side the light comes from: the first root.
+    const double bHalf = w.dot(d);
+    const double c = w.dot(w) - radius * radius;
+    const double disc = bHalf * bHalf - c;
+    if (!(disc >= 0.0)) return std::numeric_limits<double>::quiet_NaN();
+    const double t = -bHalf - std::sqrt(disc);
+    onSphere = last.position + d * t;
+    return last.opticalPath / (2.0 * kPi) +
+           (n0 * start.position.dot(k) + t) / wavelength;
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::imagePlane;
+using detail::tracedChief;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TRayBatch traced(TOpticalSystem& system, const TCollimatedBeam& beam,
                  const std::vector<TPupilPoint>& pupil, const TTraceOptions& options) {
@@ -199,31 +235,14 @@ TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n, doubl
     if (n < 2) throw xmsg("rayFan: a fan needs at least 2 rays");
     const double z = imagePlane(system, beam, imageZ);
     const TBeamNode chiefLast = tracedChief(system, beam, "rayFan");
-    const TVector Q = positionAtZ(chiefLast, z);
-    const double R = (chiefLast.position - Q).length();
-    const double lambda = beam.wavelength;
-    const TVector k = startNode(system, beam, {0.0, 0.0}).kVector.unit();
-    const double n0 = system[0]->getRefIndex(TVector(0.0, 0.0, beam.startZ), 0.0).real();
-
-    // The path of a traced ray in waves, from the incoming plane wavefront
-    // to the reference sphere, and where it meets the sphere.
-    const auto pathToSphere = [&](const TBeamNode& start, const TBeamNode& last, TVector& onSphere) {
-        const TVector d = last.kVector.unit();
-        const TVector w = last.position - Q;
-        // |w + t·d| = R on the side the light comes from: the first root.
-        const double bHalf = w.dot(d);
-        const double c = w.dot(w) - R * R;
-        const double disc = bHalf * bHalf - c;
-        if (!(disc >= 0.0)) return kNaN;
-        const double t = -bHalf - std::sqrt(disc);
-        onSphere = last.position + d * t;
-        return last.opticalPath / (2.0 * kPi) + (n0 * start.position.dot(k) + t) / lambda;
-    };
+    const detail::TReferenceSphere sphere =
+        detail::referenceSphere(system, beam, chiefLast, positionAtZ(chiefLast, z));
+    const TVector& Q = sphere.centre;
 
     TRayFan fan;
     fan.fieldAngle = beam.fieldAngle;
     fan.z = z;
-    fan.referenceRadius = R;
+    fan.referenceRadius = sphere.radius;
     std::vector<TPupilPoint> points;
     for (int i = 0; i < n; ++i) {
         const double rho = -1.0 + 2.0 * i / (n - 1);
@@ -238,7 +257,7 @@ TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n, doubl
 
     const std::size_t chief = points.size() - 1;
     TVector chiefSphere;
-    const double chiefPath = pathToSphere(starts.last(chief), batch.last(chief), chiefSphere);
+    const double chiefPath = sphere.pathInWaves(starts.last(chief), batch.last(chief), chiefSphere);
     for (std::size_t i = 0; i < chief; ++i) {
         const bool tangential = i < static_cast<std::size_t>(n);
         double transverse = kNaN, opd = kNaN, height = kNaN;
@@ -246,7 +265,7 @@ TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n, doubl
             const TVector p = positionAtZ(batch.last(i), z);
             transverse = tangential ? p.x - Q.x : p.y - Q.y;
             TVector s;
-            const double path = pathToSphere(starts.last(i), batch.last(i), s);
+            const double path = sphere.pathInWaves(starts.last(i), batch.last(i), s);
             opd = chiefPath - path;
             height = tangential ? s.x - chiefSphere.x : s.y - chiefSphere.y;
         }

@@ -37,6 +37,7 @@ set(public_description description)
 set(public_lensfile lensfile)
 set(public_trace trace)
 set(public_analysis analysis)
+set(public_diffraction analysis)
 
 set(problems "")
 

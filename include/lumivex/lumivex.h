@@ -13,5 +13,6 @@
 #include "lumivex/lensfile.h"
 #include "lumivex/trace.h"
 #include "lumivex/analysis.h"
+#include "lumivex/diffraction.h"
 
 #endif
