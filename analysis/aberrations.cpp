@@ -137,10 +137,10 @@ TSpotDiagram spotDiagram(TOpticalSystem& system, const TCollimatedBeam& beam,
     d.chiefX = chief.x;
     d.chiefY = chief.y;
     std::vector<TVector> points;
-    int failed = 0;
+    int failed = 0, vignetted = 0;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         if (!batch.ok(i)) {
-            ++failed;
+            ++(batch.vignetted(i) ? vignetted : failed);
             continue;
         }
         const TVector p = positionAtZ(batch.last(i), z);
@@ -149,7 +149,7 @@ TSpotDiagram spotDiagram(TOpticalSystem& system, const TCollimatedBeam& beam,
         d.x.push_back(p.x - chief.x);
         d.y.push_back(p.y - chief.y);
     }
-    d.spot = spotOf(points, z, failed);
+    d.spot = spotOf(points, z, failed, vignetted);
     d.centroidX = d.spot.centroidX - chief.x;
     d.centroidY = d.spot.centroidY - chief.y;
     d.airyRadius = 1.22 * beam.wavelength * paraxial.fNumber;

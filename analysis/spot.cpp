@@ -98,10 +98,11 @@ TParaxialFocus paraxialFocus(TOpticalSystem& system, const TCollimatedBeam& beam
     return focus;
 }
 
-TSpot spotOf(const std::vector<TVector>& points, double z, int failed) {
+TSpot spotOf(const std::vector<TVector>& points, double z, int failed, int vignetted) {
     TSpot spot;
     spot.z = z;
     spot.failed = failed;
+    spot.vignetted = vignetted;
     spot.rays = static_cast<int>(points.size());
     if (points.empty()) return spot;
     for (const TVector& p : points) {
@@ -127,16 +128,16 @@ TSpot spotOf(const std::vector<TVector>& points, double z, int failed) {
 TSpot spotAt(const TRayBatch& batch, double z) {
     std::vector<TVector> points;
     points.reserve(batch.size());
-    int failed = 0;
+    int failed = 0, vignetted = 0;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         if (!batch.ok(i)) {
-            ++failed;
+            ++(batch.vignetted(i) ? vignetted : failed);
             continue;
         }
         points.push_back(batch.nodesKept() ? positionAtZ(batch.beam(i), z)
                                            : positionAtZ(batch.last(i), z));
     }
-    return spotOf(points, z, failed);
+    return spotOf(points, z, failed, vignetted);
 }
 
 }  // namespace lumivex

@@ -111,6 +111,7 @@ py::dict spotDict(const TSpotDiagram& d, double wavelength, double pupilRadius) 
     r["centroid"] = pair(d.centroidX, d.centroidY);
     r["rays"] = d.spot.rays;
     r["failed"] = d.spot.failed;
+    r["vignetted"] = d.spot.vignetted;
     r["rms_radius"] = d.spot.rms;
     r["geo_radius"] = d.spot.largest;
     r["airy_radius"] = d.airyRadius;

@@ -121,7 +121,8 @@ std::vector<double> defaultPolarizations(const double* k, py::ssize_t n) {
 // each keeping the batch alive through a capsule.
 struct TraceResult {
     std::shared_ptr<TRayBatch> batch;
-    py::array nodes, position, direction, polarization, intensity, phase, ok, failed_element;
+    py::array nodes, position, direction, polarization, intensity, phase, ok, failed_element, vignetted,
+        vignetted_element;
 
     std::size_t index(py::ssize_t i) const {
         const auto n = static_cast<py::ssize_t>(batch->size());
@@ -167,23 +168,34 @@ TraceResult makeResult(std::shared_ptr<TRayBatch> batch) {
     const int* failed = batch->failedElementData() ? batch->failedElementData() : &noFailure;
     r.failed_element = py::array_t<int>({n}, {py::ssize_t(sizeof(int))}, failed, owner);
     readOnly(r.failed_element);
-    py::array_t<bool> ok(n);
+    const int* stopped = batch->vignettedElementData() ? batch->vignettedElementData() : &noFailure;
+    r.vignetted_element = py::array_t<int>({n}, {py::ssize_t(sizeof(int))}, stopped, owner);
+    readOnly(r.vignetted_element);
+    py::array_t<bool> ok(n), vignetted(n);
     bool* out = ok.mutable_data();
-    for (py::ssize_t i = 0; i < n; ++i) out[i] = failed[i] < 0;
+    bool* outV = vignetted.mutable_data();
+    for (py::ssize_t i = 0; i < n; ++i) {
+        out[i] = failed[i] < 0 && stopped[i] < 0;
+        outV[i] = stopped[i] >= 0;
+    }
     r.ok = ok;
     readOnly(r.ok);
+    r.vignetted = vignetted;
+    readOnly(r.vignetted);
     return r;
 }
 
 // Traces with the GIL released. Now and then the progress callback takes the
 // GIL back to let Python handle signals; a pending KeyboardInterrupt (or
 // whatever a handler raised) stops the trace and is raised here.
-void traceReleased(TOpticalSystem& system, TRayBatch& batch, int threads, bool keepNodes) {
+void traceReleased(TOpticalSystem& system, TRayBatch& batch, int threads, bool keepNodes,
+                   std::vector<double> clipRadii = {}) {
     using Clock = std::chrono::steady_clock;
     std::optional<py::error_already_set> raised;
     TTraceOptions options;
     options.threads = threads;
     options.keepNodes = keepNodes;
+    options.clipRadii = std::move(clipRadii);
     Clock::time_point lastCheck = Clock::now();
     std::size_t lastDone = 0;
     options.progress = [&](std::size_t done, std::size_t) {
@@ -209,9 +221,20 @@ void traceReleased(TOpticalSystem& system, TRayBatch& batch, int threads, bool k
 
 TraceResult trace(System& s, const py::object& positions, const py::object& directions, double wavelength,
                   const py::object& polarizations, const py::object& intensities, const py::object& phases,
-                  int threads, bool keepNodes) {
+                  int threads, bool keepNodes, const py::object& clipRadii) {
     checkWavelength(wavelength);
     if (threads < 0) raiseValueError("threads must be 0 (every core) or more");
+    std::vector<double> clip;
+    if (!clipRadii.is_none()) {
+        const Rows c = doubles(clipRadii, "clip_radii");
+        if (c.ndim() != 1) raiseValueError("clip_radii must be one radius per element, shape (M,)");
+        clip.assign(c.data(), c.data() + c.size());
+        if (clip.size() > s.elements.size())
+            raiseValueError("clip_radii has " + std::to_string(clip.size()) + " entries for a system of " +
+                            std::to_string(s.elements.size()) + " elements");
+        for (std::size_t i = 0; i < clip.size(); ++i)
+            if (clip[i] < 0.0) raiseValueError("clip_radii[" + std::to_string(i) + "] is negative");
+    }
     const Rows p = vectors(positions, "positions");
     const py::ssize_t n = p.shape(0);
     const Rows k = vectors(directions, "directions", n);
@@ -234,7 +257,7 @@ TraceResult trace(System& s, const py::object& positions, const py::object& dire
     batch->add(static_cast<std::size_t>(n), p.data(), k.data(), pol, w ? w->data() : nullptr,
                phi ? phi->data() : nullptr);
     std::unique_ptr<TOpticalSystem> system = s.build();
-    traceReleased(*system, *batch, threads, keepNodes);
+    traceReleased(*system, *batch, threads, keepNodes, std::move(clip));
     s.takeTracedRadii(*system);
     return makeResult(std::move(batch));
 }
@@ -383,8 +406,13 @@ position, direction, polarization : ndarray, shape (N, 3)
     Each ray's last node (for a failed ray the terminal node its failure left).
 intensity, phase : ndarray, shape (N,)
 ok : ndarray of bool, shape (N,)
+    Rays that went through every element: neither failed nor vignetted.
 failed_element : ndarray of int32, shape (N,)
     The element a ray failed at; -1 when it did not fail.
+vignetted : ndarray of bool, shape (N,)
+    Rays a clear aperture (``clip_radii``) stopped; not failures.
+vignetted_element : ndarray of int32, shape (N,)
+    The element whose clear aperture stopped a ray; -1 when none did.
 wavelength : float
 nodes : ndarray, shape (N, 11)
     The last nodes whole, one contiguous array: position, direction,
@@ -400,6 +428,8 @@ The arrays are read-only views of the traced nodes, not copies.
         .def_readonly("phase", &TraceResult::phase)
         .def_readonly("ok", &TraceResult::ok)
         .def_readonly("failed_element", &TraceResult::failed_element)
+        .def_readonly("vignetted", &TraceResult::vignetted)
+        .def_readonly("vignetted_element", &TraceResult::vignetted_element)
         .def_property_readonly("wavelength", [](const TraceResult& r) { return r.batch->wavelength(); })
         .def_property_readonly("nodes_kept", [](const TraceResult& r) { return r.batch->nodesKept(); })
         .def("__len__", [](const TraceResult& r) { return r.batch->size(); })
@@ -421,15 +451,19 @@ lumivex.Error
              },
              "Every ray's beam, as a list (keep_nodes=True only).")
         .def("__repr__", [](const TraceResult& r) {
-            std::size_t failed = 0;
-            for (std::size_t i = 0; i < r.batch->size(); ++i) failed += !r.batch->ok(i);
+            std::size_t failed = 0, vignetted = 0;
+            for (std::size_t i = 0; i < r.batch->size(); ++i) {
+                failed += r.batch->failedElement(i) >= 0;
+                vignetted += r.batch->vignetted(i);
+            }
             return "TraceResult(" + std::to_string(r.batch->size()) + " rays, " + std::to_string(failed) +
-                   " failed)";
+                   " failed" + (vignetted ? ", " + std::to_string(vignetted) + " vignetted" : std::string()) + ")";
         });
 
     system.def("trace", &trace, py::arg("positions"), py::arg("directions"), py::kw_only(), py::arg("wavelength"),
                py::arg("polarizations") = py::none(), py::arg("intensities") = py::none(),
                py::arg("phases") = py::none(), py::arg("threads") = 0, py::arg("keep_nodes") = false,
+               py::arg("clip_radii") = py::none(),
                R"(Traces many rays of one wavelength through the system.
 
 Parameters
@@ -448,6 +482,10 @@ threads : int
     Worker threads; 0 uses every core. Results do not depend on it.
 keep_nodes : bool
     Keep every ray's whole beam for TraceResult.beam.
+clip_radii : array_like, shape (M,), optional
+    Clear apertures by element (M at most the number of elements): a ray
+    that meets element k farther from the axis than ``clip_radii[k]`` ends
+    there, vignetted (see TraceResult.vignetted). NaN: no clip.
 
 Returns
 -------

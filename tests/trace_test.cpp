@@ -283,3 +283,97 @@ TEST(TraceRays, VectorKernelsGiveTraceBeamsBitsOnEveryInstructionSet) {
         hwy::SetSupportedTargetsForTest(0);
     }
 }
+
+TEST(TraceRays, ClearAperturesVignetteAlikeOnEveryPathAndPassTheRestBitForBit) {
+    // The status of a clipped trace follows from the unclipped beams: a ray
+    // ends, vignetted, at the first element whose node (the intersection,
+    // or a failed refraction's terminal node there) lies outside the clip.
+    std::vector<std::pair<std::unique_ptr<TOpticalSystem>, std::vector<TBeamNode>>> cases;
+    std::vector<std::vector<double>> clips;
+    cases.emplace_back(kernelSystem(), randomRays(3000));
+    clips.push_back({std::nan(""), 9.0, 8.0, std::nan(""), 7.5, 7.0, 8.5, 6.5, 7.0});
+    for (int kind = 0; kind <= 10; ++kind) {
+        std::string name;
+        cases.emplace_back(elementSystem(kind, name), elementRays(600));
+        clips.push_back({std::nan(""), 4.0});
+    }
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        TOpticalSystem& system = *cases[c].first;
+        const std::vector<TBeamNode>& rays = cases[c].second;
+        const std::vector<double>& clip = clips[c];
+        const Reference ref = traceOneByOne(system, rays);
+        std::vector<int> stoppedAt(rays.size(), -1);
+        std::vector<double> radii(clip.size(), 0.0);
+        int vignetted = 0, vignettedFailures = 0, passed = 0;
+        for (std::size_t r = 0; r < rays.size(); ++r) {
+            const TBeam& beam = ref.beams[r];
+            for (std::size_t k = 0; k < clip.size() && static_cast<int>(k) + 1 < beam.getSize(); ++k) {
+                const TVector P = beam[static_cast<int>(k) + 1].position;
+                const double rho = std::sqrt(P.x * P.x + P.y * P.y);
+                if (rho > clip[k]) {
+                    stoppedAt[r] = static_cast<int>(k);
+                    break;
+                }
+                const bool failedHere = !ref.messages[r].empty() && static_cast<int>(k) + 2 == beam.getSize();
+                if (!failedHere) radii[k] = std::max(radii[k], rho);
+            }
+            if (stoppedAt[r] >= 0) {
+                ++vignetted;
+                vignettedFailures += !ref.messages[r].empty() && stoppedAt[r] + 2 == beam.getSize();
+            }
+            passed += stoppedAt[r] < 0 && ref.messages[r].empty();
+        }
+        EXPECT_GT(vignetted, 20) << "case " << c;
+        EXPECT_GT(passed, 20) << "case " << c;
+        if (c == 0) {
+            EXPECT_GT(vignettedFailures, 0);  // vignetted where it would have failed
+        }
+
+        for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+            hwy::SetSupportedTargetsForTest(target);
+            const std::string name = std::string(hwy::TargetName(target)) + ", case " + std::to_string(c);
+            for (int threads : {1, 2}) {
+                for (bool keep : {false, true}) {
+                    TRayBatch batch = batchOf(rays);
+                    TTraceOptions options;
+                    options.threads = threads;
+                    options.keepNodes = keep;
+                    options.clipRadii = clip;
+                    traceRays(system, batch, options);
+                    for (std::size_t r = 0; r < rays.size(); ++r) {
+                        SCOPED_TRACE(name + ", ray " + std::to_string(r));
+                        const TBeam& beam = ref.beams[r];
+                        const int k = stoppedAt[r];
+                        ASSERT_EQ(batch.vignettedElement(r), k);
+                        const TBeamNode& expected = k >= 0 ? beam[k + 1] : beam.getLast();
+                        EXPECT_TRUE(sameBits(batch.last(r), expected));
+                        EXPECT_EQ(batch.ok(r), k < 0 && ref.messages[r].empty());
+                        EXPECT_EQ(batch.failedElement(r) >= 0, k < 0 && !ref.messages[r].empty());
+                        EXPECT_EQ(batch.message(r), k < 0 ? ref.messages[r] : std::string());
+                        if (keep) {
+                            EXPECT_EQ(batch.beam(r).getSize(), k >= 0 ? k + 2 : beam.getSize());
+                        }
+                    }
+                    // Vignetted rays do not widen the traced radii.
+                    for (std::size_t k = 0; k < clip.size(); ++k)
+                        EXPECT_EQ(system[static_cast<int>(k)]->optRadius, radii[k]) << name << ", element " << k;
+                }
+            }
+        }
+        hwy::SetSupportedTargetsForTest(0);
+    }
+
+    TOpticalSystem two(5.0);
+    two.addElement(new TSlab(0.0, complex(1.0, 0.0)));
+    TRayBatch batch(kWavelength);
+    TTraceOptions options;
+    options.clipRadii = {1.0, 2.0};
+    try {
+        traceRays(two, batch, options);
+        ADD_FAILURE() << "more clip radii than elements";
+    } catch (const xmsg& e) {
+        EXPECT_EQ(e.message(), "traceRays: 2 clip radii for a system of 1 elements");
+    }
+    options.clipRadii = {-1.0};
+    EXPECT_THROW(traceRays(two, batch, options), xmsg);
+}

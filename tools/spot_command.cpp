@@ -93,6 +93,7 @@ void runSpot(const SpotOptions& options) {
                             {"z", s.z},
                             {"rays", s.spot.rays},
                             {"failed", s.spot.failed},
+                            {"vignetted", s.spot.vignetted},
                             {"chief", {{"x", s.chiefX}, {"y", s.chiefY}}},
                             {"centroid", {{"x", s.centroidX}, {"y", s.centroidY}}},
                             {"rmsRadius", s.spot.rms},

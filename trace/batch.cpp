@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -38,6 +40,8 @@ struct Job {
     double wavelength;
     TBeamNode* nodes;
     int* failed;
+    int* vignetted;
+    std::vector<double> clip;  // by element; NaN: none
     TBeam* beams;  // null unless the nodes are kept
     std::size_t rays;
     std::size_t chunkSize;
@@ -61,37 +65,56 @@ struct Lane {
     std::unique_ptr<detail::RayBlock> block;  // the rays the kernels carry
 };
 
-// Traces the beam through the elements from element `first` on as
-// TOpticalSystem::traceBeam does; on a failure records the element and the
-// message that would throw. An element's tracing depends only on the beam's
-// last node and the element behind, so a ray resumed at element i ends as
-// the ray traced from its start.
-void traceFrom(const std::vector<TElement*>& elements, int first, const TElement& behind,
-               TBeam& beam, std::size_t ray, int& failed, Lane& lane) {
-    const int n = static_cast<int>(elements.size());
-    int i = first;
-    try {
-        for (; i + 1 < n; ++i) elements[i]->traceBeam(beam, *elements[i + 1]);
-        elements[n - 1]->traceBeam(beam, behind);
-        failed = -1;
-    } catch (const xmsg& e) {
-        failed = i;
-        lane.messages.emplace_back(ray, kDriverContext + e.message());
-    }
+// Whether a ray whose node at element i is `node` lies outside the element's
+// clear aperture. rho as the surfaces and the kernels compute it, so every
+// path sees the same bits; a NaN clip (none) or a NaN rho clips nothing.
+bool outsideClip(const Job& job, int i, const TBeamNode& node) {
+    const double clip = job.clip[static_cast<std::size_t>(i)];
+    if (clip != clip) return false;
+    const TVector& P = node.position;
+    return std::sqrt(P.x * P.x + P.y * P.y) > clip;
 }
 
-// Element i alone; false (and the failure recorded) when the ray fails there.
-bool traceElement(const std::vector<TElement*>& elements, int i, const TElement& behind,
-                  TBeam& beam, std::size_t ray, int& failed, Lane& lane) {
+// Element i alone, as TOpticalSystem::traceBeam takes it; false when the ray
+// ends there, failed (the element and the message that would throw recorded)
+// or vignetted. A vignetted ray does not widen the element's traced radius.
+bool traceElement(Job& job, const std::vector<TElement*>& elements, int i, const TElement& behind,
+                  TBeam& beam, std::size_t ray, Lane& lane) {
     const int n = static_cast<int>(elements.size());
+    TElement& element = *elements[i];
+    const double radiusBefore = element.optRadius;
+    const int nodesBefore = beam.getSize();
     try {
-        elements[i]->traceBeam(beam, i + 1 < n ? *elements[i + 1] : behind);
-        return true;
+        element.traceBeam(beam, i + 1 < n ? *elements[i + 1] : behind);
     } catch (const xmsg& e) {
-        failed = i;
+        // A surface that found the intersection but could not refract there
+        // leaves its terminal node at it: outside the clip the mount stops
+        // the ray before the surface could.
+        if (beam.getSize() > nodesBefore && outsideClip(job, i, beam.getLast())) {
+            element.optRadius = radiusBefore;
+            job.vignetted[ray] = i;
+            return false;
+        }
+        job.failed[ray] = i;
         lane.messages.emplace_back(ray, kDriverContext + e.message());
         return false;
     }
+    if (outsideClip(job, i, beam.getLast())) {
+        element.optRadius = radiusBefore;
+        job.vignetted[ray] = i;
+        return false;
+    }
+    return true;
+}
+
+// Traces the beam through the elements from element `first` on. An
+// element's tracing depends only on the beam's last node and the element
+// behind, so a ray resumed at element i ends as the ray traced from its start.
+void traceFrom(Job& job, const std::vector<TElement*>& elements, int first, const TElement& behind,
+               TBeam& beam, std::size_t ray, Lane& lane) {
+    const int n = static_cast<int>(elements.size());
+    for (int i = first; i < n; ++i)
+        if (!traceElement(job, elements, i, behind, beam, ray, lane)) return;
 }
 
 TBeamNode blockNode(const detail::RayBlock& b, std::size_t j) {
@@ -139,15 +162,25 @@ void traceBlock(Job& job, std::size_t begin, std::size_t end, Lane& lane, TBeam&
         if (job.hasKernel[i]) {
             detail::traceSurfaceBlock(job.kernels[i], b, padded);
             double& radius = elements[i]->optRadius;
+            // The kernel leaves every ray it carried at the surface with its
+            // rho, the scalar code's: outside the clip it ends there.
+            const double clip = job.clip[static_cast<std::size_t>(i)];
             for (std::size_t j = 0; j < count; ++j) {
                 if (b.live[j] != 0.0) {
-                    if (b.rho[j] > radius) radius = b.rho[j];
+                    if (b.rho[j] > clip) {
+                        b.live[j] = 0.0;
+                        const std::size_t r = begin + j;
+                        job.vignetted[r] = i;
+                        job.nodes[r] = blockNode(b, j);
+                    } else if (b.rho[j] > radius) {
+                        radius = b.rho[j];
+                    }
                 } else if (b.handedBack[j] != 0.0) {
                     b.handedBack[j] = 0.0;
                     const std::size_t r = begin + j;
                     beam.clear();
                     beam.addNode(blockNode(b, j));
-                    traceFrom(elements, i, behind, beam, r, job.failed[r], lane);
+                    traceFrom(job, elements, i, behind, beam, r, lane);
                     job.nodes[r] = beam.getLast();
                 }
             }
@@ -157,7 +190,7 @@ void traceBlock(Job& job, std::size_t begin, std::size_t end, Lane& lane, TBeam&
                 const std::size_t r = begin + j;
                 beam.clear();
                 beam.addNode(blockNode(b, j));
-                if (traceElement(elements, i, behind, beam, r, job.failed[r], lane)) {
+                if (traceElement(job, elements, i, behind, beam, r, lane)) {
                     setBlockNode(b, j, beam.getLast());
                 } else {
                     b.live[j] = 0.0;
@@ -169,7 +202,6 @@ void traceBlock(Job& job, std::size_t begin, std::size_t end, Lane& lane, TBeam&
     for (std::size_t j = 0; j < count; ++j) {
         if (b.live[j] == 0.0) continue;
         job.nodes[begin + j] = blockNode(b, j);
-        job.failed[begin + j] = -1;
     }
 }
 
@@ -198,7 +230,7 @@ void traceChunk(Job& job, std::size_t chunk, Lane& lane, TBeam& scratch) {
         TBeam& beam = job.beams ? job.beams[r] : scratch;
         beam.clear();
         beam.addNode(job.nodes[r]);
-        traceFrom(lane.elements, 0, behind, beam, r, job.failed[r], lane);
+        traceFrom(job, lane.elements, 0, behind, beam, r, lane);
         job.nodes[r] = beam.getLast();
     }
     job.done.fetch_add(r - begin, std::memory_order_relaxed);
@@ -239,6 +271,7 @@ TRayBatch::TRayBatch(double wavelength) : lambda(wavelength) {}
 void TRayBatch::add(const TBeamNode& start) {
     nodes.push_back(start);
     failed.push_back(-1);
+    vignettedAt.push_back(-1);
 }
 
 void TRayBatch::add(std::size_t n, const double* positions, const double* directions,
@@ -258,6 +291,7 @@ void TRayBatch::add(std::size_t n, const double* positions, const double* direct
 void TRayBatch::reserve(std::size_t n) {
     nodes.reserve(n);
     failed.reserve(n);
+    vignettedAt.reserve(n);
 }
 
 const TBeamNode& TRayBatch::last(std::size_t i) const {
@@ -265,15 +299,20 @@ const TBeamNode& TRayBatch::last(std::size_t i) const {
     return nodes[i];
 }
 
-bool TRayBatch::ok(std::size_t i) const { return failedElement(i) < 0; }
+bool TRayBatch::ok(std::size_t i) const { return failedElement(i) < 0 && vignettedAt[i] < 0; }
 
 int TRayBatch::failedElement(std::size_t i) const {
     if (i >= failed.size()) throw xmsg("TRayBatch: no ray " + std::to_string(i));
     return failed[i];
 }
 
+int TRayBatch::vignettedElement(std::size_t i) const {
+    if (i >= vignettedAt.size()) throw xmsg("TRayBatch: no ray " + std::to_string(i));
+    return vignettedAt[i];
+}
+
 const std::string& TRayBatch::message(std::size_t i) const {
-    if (ok(i)) return kNoMessage;
+    if (failedElement(i) < 0) return kNoMessage;
     // Failures are few and kept in ray order.
     auto it = std::lower_bound(messages.begin(), messages.end(), i,
                                [](const auto& m, std::size_t ray) { return m.first < ray; });
@@ -287,14 +326,22 @@ const TBeam& TRayBatch::beam(std::size_t i) const {
 }
 
 void traceRays(TOpticalSystem& system, TRayBatch& batch, const TTraceOptions& options) {
+    const int n = system.getSize();
+    if (options.clipRadii.size() > static_cast<std::size_t>(n))
+        throw xmsg("traceRays: " + std::to_string(options.clipRadii.size()) +
+                   " clip radii for a system of " + std::to_string(n) + " elements");
+    for (std::size_t i = 0; i < options.clipRadii.size(); ++i)
+        if (options.clipRadii[i] < 0.0)
+            throw xmsg("traceRays: the clip radius of element " + std::to_string(i) +
+                       " is negative (" + std::to_string(options.clipRadii[i]) + ")");
     system.initOptRadius();
     batch.messages.clear();
     batch.beams.clear();
     batch.kept = options.keepNodes;
     const std::size_t total = batch.size();
     std::fill(batch.failed.begin(), batch.failed.end(), -1);
+    std::fill(batch.vignettedAt.begin(), batch.vignettedAt.end(), -1);
     if (options.keepNodes) batch.beams.assign(total, TBeam(batch.lambda));
-    const int n = system.getSize();
     if (n == 0) {
         // Nothing to pass through: every ray stays at its start.
         for (std::size_t r = 0; r < total; ++r) {
@@ -312,6 +359,9 @@ void traceRays(TOpticalSystem& system, TRayBatch& batch, const TTraceOptions& op
     job.wavelength = batch.lambda;
     job.nodes = batch.nodes.data();
     job.failed = batch.failed.data();
+    job.vignetted = batch.vignettedAt.data();
+    job.clip.assign(static_cast<std::size_t>(n), std::numeric_limits<double>::quiet_NaN());
+    std::copy(options.clipRadii.begin(), options.clipRadii.end(), job.clip.begin());
     job.beams = options.keepNodes ? batch.beams.data() : nullptr;
     job.rays = total;
     // Chunks small enough to share the work out evenly at the end, large

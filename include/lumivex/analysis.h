@@ -108,8 +108,9 @@ LUMIVEX_API TParaxialFocus paraxialFocus(TOpticalSystem& system, const TCollimat
 // Where the rays that went through cross a plane, about their centroid.
 struct TSpot {
     double z = 0.0;
-    int rays = 0;    // rays that went through
-    int failed = 0;  // rays that did not
+    int rays = 0;       // rays that went through
+    int failed = 0;     // rays that failed
+    int vignetted = 0;  // rays a clear aperture stopped (not failures)
     double centroidX = 0.0;
     double centroidY = 0.0;
     double rms = 0.0;      // root mean square distance from the centroid
@@ -119,8 +120,9 @@ struct TSpot {
 // the trace kept them (as positionAtZ of a beam), otherwise from its last
 // node.
 LUMIVEX_API TSpot spotAt(const TRayBatch& batch, double z);
-// The spot of points in a plane, failed rays counted apart.
-LUMIVEX_API TSpot spotOf(const std::vector<TVector>& points, double z, int failed = 0);
+// The spot of points in a plane, failed and vignetted rays counted apart.
+LUMIVEX_API TSpot spotOf(const std::vector<TVector>& points, double z, int failed = 0,
+                         int vignetted = 0);
 
 
 // ---------------------------------------------------------------------------
@@ -161,7 +163,7 @@ struct TSpotDiagram {
     std::vector<TPupilPoint> pupil;     // each drawn ray's pupil point
     std::vector<double> x, y;           // each drawn ray's point − the chief ray's
     // About the centroid as spotAt measures it (its centroid absolute), failed
-    // rays counted; the geometric radius is spot.largest.
+    // and vignetted rays counted; the geometric radius is spot.largest.
     TSpot spot;
     double centroidX = 0.0, centroidY = 0.0;  // the centroid relative to the chief ray
     double airyRadius = 0.0;                  // 1.22·λ·N of the paraxial F-number

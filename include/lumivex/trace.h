@@ -3,7 +3,9 @@
 //
 // Every ray's result is, bit for bit, what TOpticalSystem::traceBeam gives
 // for that ray alone: its last node, whether it failed, and the message it
-// failed with. The thread count changes only how fast.
+// failed with. The thread count changes only how fast. Clear apertures
+// (TTraceOptions::clipRadii) end the rays outside them as vignetted, a
+// status of its own; every other ray is traced as without them.
 #ifndef LUMIVEX_TRACE_H
 #define LUMIVEX_TRACE_H
 
@@ -27,6 +29,14 @@ struct TTraceOptions {
     // returning false stops the trace, which then throws an xmsg saying so
     // (the batch is left partly traced). Empty: not called.
     std::function<bool(std::size_t done, std::size_t total)> progress;
+    // Clear apertures, by element: a ray that leaves element k (for a surface:
+    // meets it) farther from the axis than clipRadii[k] ends there, vignetted
+    // at k, as a mount or a stop would end it. It is vignetted there too when
+    // element k could not refract it but found where it meets it, since the
+    // mount stops it first. NaN, or no entry (the list may be shorter than the
+    // system): no clip. A negative radius, or more entries than elements, is
+    // an xmsg.
+    std::vector<double> clipRadii;
 };
 
 // Rays of one wavelength: their start nodes before tracing, their last nodes
@@ -49,10 +59,18 @@ public:
 
     // Before tracing the start node, after tracing the ray's last node (for a
     // failed ray the terminal node its failure left).
+    // A vignetted ray's last node is the one the element that stopped it left.
     const TBeamNode& last(std::size_t i) const;
+    // Whether the ray went through every element: it neither failed nor was
+    // vignetted.
     bool ok(std::size_t i) const;
-    // The index of the element the ray failed at; −1 when it did not fail.
+    // The index of the element the ray failed at; −1 when it did not fail (a
+    // vignetted ray did not fail).
     int failedElement(std::size_t i) const;
+    // The index of the element whose clear aperture stopped the ray; −1 when
+    // none did.
+    int vignettedElement(std::size_t i) const;
+    bool vignetted(std::size_t i) const { return vignettedElement(i) >= 0; }
     // "" when the ray did not fail; otherwise what TOpticalSystem::traceBeam
     // throws for it.
     const std::string& message(std::size_t i) const;
@@ -61,11 +79,12 @@ public:
     bool nodesKept() const { return kept; }
 
     // The nodes as one contiguous array of size() TBeamNode, and the failed
-    // elements as one array of size() ints: for hosts that read results in
-    // place (a TBeamNode is 11 doubles: position, kVector, polarization,
-    // intensity, opticalPath).
+    // and the vignetting elements as arrays of size() ints: for hosts that
+    // read results in place (a TBeamNode is 11 doubles: position, kVector,
+    // polarization, intensity, opticalPath).
     const TBeamNode* nodeData() const { return nodes.data(); }
     const int* failedElementData() const { return failed.data(); }
+    const int* vignettedElementData() const { return vignettedAt.data(); }
 
 private:
     friend LUMIVEX_API void traceRays(TOpticalSystem&, TRayBatch&, const TTraceOptions&);
@@ -73,6 +92,7 @@ private:
     double lambda;
     std::vector<TBeamNode> nodes;
     std::vector<int> failed;                               // −1: ok
+    std::vector<int> vignettedAt;                          // −1: not vignetted
     std::vector<std::pair<std::size_t, std::string>> messages;  // failed rays, by ray
     std::vector<TBeam> beams;                              // when the nodes are kept
     bool kept = false;

@@ -205,15 +205,16 @@ class Spot(_Result):
     airy_radius : float
         1.22 λ N, N the paraxial F-number.
     image_z : float
-    rays, failed : int
-        Rays that went through and rays that failed.
+    rays, failed, vignetted : int
+        Rays that went through, rays that failed and rays a clear aperture
+        stopped.
     field_angle : float
         Degrees.
     wavelength, pupil_radius : float
     """
 
     __slots__ = ("points", "pupil", "centroid", "chief", "rms_radius", "geo_radius", "airy_radius",
-                 "image_z", "rays", "failed", "field_angle", "wavelength", "pupil_radius")
+                 "image_z", "rays", "failed", "vignetted", "field_angle", "wavelength", "pupil_radius")
 
     def __init__(self, values, field_angle):
         values = dict(values)
@@ -222,6 +223,8 @@ class Spot(_Result):
 
     def __repr__(self):
         failed = f", {self.failed} failed" if self.failed else ""
+        if self.vignetted:
+            failed += f", {self.vignetted} vignetted"
         return (f"Spot(field_angle={self.field_angle:g} deg, image_z={self.image_z:.6g}, "
                 f"{self.rays} rays{failed}, rms_radius={self.rms_radius:.4g}, "
                 f"geo_radius={self.geo_radius:.4g}, airy_radius={self.airy_radius:.4g})")

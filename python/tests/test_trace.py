@@ -50,6 +50,23 @@ def test_failures_are_reported_per_ray(singlet):
     assert len(e.value.beam) == 2 and not e.value.beam.nodes[-1]["direction"].any()
 
 
+def test_clear_apertures_vignette_rays_apart_from_failures(singlet):
+    # Parallel rays at heights 0 … 7: the first face clipped at 3.5 stops
+    # those above it; the ray at 60 still fails, not vignetted.
+    x = np.r_[np.arange(8.0), 60.0]
+    r = singlet.trace(np.c_[x, 0 * x, x * 0 - 1], [[0, 0, 1]] * 9, wavelength=5e-4, clip_radii=[3.5])
+    assert list(r.vignetted) == [False] * 4 + [True] * 4 + [False]
+    assert list(r.vignetted_element) == [-1] * 4 + [0] * 4 + [-1]
+    assert list(r.ok) == [True] * 4 + [False] * 5 and list(r.failed_element) == [-1] * 8 + [0]
+    assert r.message(5) == "" and np.allclose(r.position[4:8, 0], x[4:8])  # ended on the first face
+    free = singlet.trace(np.c_[x, 0 * x, x * 0 - 1], [[0, 0, 1]] * 9, wavelength=5e-4, clip_radii=[np.nan, np.nan])
+    assert np.array_equal(free.position[:4], r.position[:4]) and free.vignetted.sum() == 0
+    assert "4 vignetted" in repr(r)
+    for bad in ([1, 2, 3], [-1.0], [[1.0]]):
+        with pytest.raises(ValueError, match="clip_radii"):
+            singlet.trace([[0, 0, -1]], [[0, 0, 1]], wavelength=5e-4, clip_radii=bad)
+
+
 def test_results_view_the_traced_nodes(singlet):
     p, k = rays(1000)
     r = singlet.trace(p.astype(np.float32).tolist(), k[::1], wavelength=5e-4)
