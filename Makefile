@@ -47,8 +47,11 @@ demo: build
 	$(BUILD)/tools/lumivex trace
 	$(BUILD)/tools/lumivex spot --fields 0,2.5,5 --through-focus -o $(BUILD)/demo/spot.svg
 	$(BUILD)/tools/lumivex fan --fields 0,5 -o $(BUILD)/demo/fan.svg
+	$(BUILD)/tools/lumivex psf examples/singlet.txt --fields 0,0.15,0.3 -o $(BUILD)/demo/psf.svg
+	$(BUILD)/tools/lumivex mtf examples/singlet.txt --fields 0,0.15,0.3 -o $(BUILD)/demo/mtf.svg
 	@echo
-	@echo "The pictures of the built-in example are $(BUILD)/demo/layout.svg, spot.svg and fan.svg"
+	@echo "The pictures of the built-in example are $(BUILD)/demo/layout.svg, spot.svg and fan.svg;"
+	@echo "the PSF and MTF of examples/singlet.txt are $(BUILD)/demo/psf.svg and mtf.svg"
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 # The host-install test and the Python package are left out: a host built

@@ -137,6 +137,33 @@ std::vector<double> fitFringe(const std::vector<double>& x, const std::vector<do
     return c;
 }
 
+// The plane a + b·x + c·y nearest the values by least squares (3 × 3 normal
+// equations by Cramer's rule; a singular set, a line of points, keeps a).
+std::vector<double> fitPlane(const std::vector<double>& x, const std::vector<double>& y,
+                             const std::vector<double>& w) {
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0, sw = 0, sxw = 0, syw = 0;
+    for (std::size_t p = 0; p < w.size(); ++p) {
+        n += 1;
+        sx += x[p];
+        sy += y[p];
+        sxx += x[p] * x[p];
+        sxy += x[p] * y[p];
+        syy += y[p] * y[p];
+        sw += w[p];
+        sxw += x[p] * w[p];
+        syw += y[p] * w[p];
+    }
+    const auto det = [](double a, double b, double c, double d, double e, double f, double g,
+                        double h, double i) {
+        return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
+    };
+    const double D = det(n, sx, sy, sx, sxx, sxy, sy, sxy, syy);
+    if (!(std::fabs(D) > 1e-12 * n * n * n)) return {sw / n, 0.0, 0.0};
+    return {det(sw, sx, sy, sxw, sxx, sxy, syw, sxy, syy) / D,
+            det(n, sw, sy, sx, sxw, sxy, sy, syw, syy) / D,
+            det(n, sx, sw, sx, sxx, sxw, sy, sxy, syw) / D};
+}
+
 }  // namespace
 
 void fringeZernikeOrder(int j, int& n, int& m) {
@@ -236,7 +263,6 @@ TWavefrontMap wavefrontMap(TOpticalSystem& system, const TCollimatedBeam& beam, 
     map.valid = traced.valid;
 
     std::vector<double> x, y, w;
-    double sum = 0.0, lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (int j = 0; j < samples; ++j)
         for (int i = 0; i < samples; ++i) {
             const double opd = traced.opd[static_cast<std::size_t>(j) * samples + i];
@@ -244,13 +270,23 @@ TWavefrontMap wavefrontMap(TOpticalSystem& system, const TCollimatedBeam& beam, 
             x.push_back((i + 0.5 - 0.5 * samples) * traced.pitch / r);
             y.push_back((j + 0.5 - 0.5 * samples) * traced.pitch / r);
             w.push_back(opd);
-            sum += opd;
-            lo = std::min(lo, opd);
-            hi = std::max(hi, opd);
         }
+    // About the mean (to the chief ray's point), and about the plane fitted
+    // by least squares (piston and tilt removed: to the point the wavefront
+    // best converges on, the measure the Strehl ratio follows).
+    const std::vector<double> plane = fitPlane(x, y, w);
+    double sum = 0.0;
+    for (double v : w) sum += v;
     const double mean = sum / w.size();
-    double square = 0.0;
-    for (double v : w) square += (v - mean) * (v - mean);
+    double toChief = 0.0, square = 0.0, lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (std::size_t p = 0; p < w.size(); ++p) {
+        toChief += (w[p] - mean) * (w[p] - mean);
+        const double d = w[p] - plane[0] - plane[1] * x[p] - plane[2] * y[p];
+        square += d * d;
+        lo = std::min(lo, d);
+        hi = std::max(hi, d);
+    }
+    map.rmsToChief = std::sqrt(toChief / w.size());
     map.rms = std::sqrt(square / w.size());
     map.pv = hi - lo;
     map.zernike = fitFringe(x, y, w);

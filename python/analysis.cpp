@@ -285,6 +285,7 @@ void bindDiffraction(py::module_& a) {
         .def_property_readonly("zernike", vectorView(&TWavefrontMap::zernike))
         .def_readonly("rms", &TWavefrontMap::rms)
         .def_readonly("pv", &TWavefrontMap::pv)
+        .def_readonly("rms_to_chief", &TWavefrontMap::rmsToChief)
         .def_readonly("wavelength", &TWavefrontMap::wavelength)
         .def_readonly("image_z", &TWavefrontMap::z)
         .def_property_readonly("reference", [](const TWavefrontMap& w) { return pair(w.referenceX, w.referenceY); })

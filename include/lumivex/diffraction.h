@@ -76,9 +76,14 @@ struct TWavefrontMap {
     std::vector<double> amplitude;
     int disk = 0;   // grid points on the disk of radius r
     int valid = 0;  // of those, the points inside the pupil
-    // Over the points inside the pupil, about their mean (piston removed).
+    // Over the points inside the pupil, in waves: the RMS and the peak to
+    // valley about the plane fitted by least squares (piston and tilt
+    // removed, as the Strehl ratio sees the wavefront: W_rms ≪ 1 gives
+    // S ≈ exp(−(2π·W_rms)²)), and the RMS about the mean (referred to the
+    // chief ray's point, tilt kept).
     double rms = 0.0;
-    double pv = 0.0;  // peak to valley
+    double pv = 0.0;
+    double rmsToChief = 0.0;
     // Fringe Z1 … Z37 in waves, fitted by least squares to the points inside
     // the pupil at ρ = (x, y)/r.
     std::vector<double> zernike;

@@ -604,7 +604,9 @@ def wavefront(system, *, wavelength, field_angle=0.0, samples=64, pupil_radius=N
     Wavefront
         ``opd`` (n, n) in waves, NaN outside the pupil; ``amplitude`` (n, n),
         the square root of each ray's transmitted power fraction, 0 outside;
-        ``rms`` and ``pv`` in waves over the pupil, piston removed;
+        ``rms`` and ``pv`` in waves over the pupil about the plane fitted by
+        least squares (piston and tilt removed), ``rms_to_chief`` about the
+        mean (tilt kept);
         ``zernike``, the Fringe coefficients Z1 ... Z37 in waves fitted at
         rho = (x, y) / r (Z4 = 2 rho^2 - 1, Z9 = 6 rho^4 - 6 rho^2 + 1, ...,
         not normalized).
