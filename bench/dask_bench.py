@@ -17,19 +17,30 @@ reuse (MALLOC_MMAP_THRESHOLD_, MALLOC_TRIM_THRESHOLD_; the workers through
 distributed.nanny.pre-spawn-environ, as the nanny sets its own trim
 threshold), as a deployment should; --glibc-defaults measures without.
 
+Then the irradiance map of the same singlet (lumivex.analysis.irradiance,
+and lumivex.distributed.irradiance on the two workers), whose rays are
+made, traced and binned where they are traced: against the time tracing
+alone takes (System.trace of ready rays on this machine's cores, per ray),
+the cluster against local threads, and the client's peak memory while the
+cluster works (the resident set, sampled). The size is 10^7 rays, or
+LUMIVEX_IRRADIANCE_RAYS (1e8 for the targets' size).
+
 Usage: PYTHONPATH=build/python /usr/bin/python3 bench/dask_bench.py [--glibc-defaults] [rays ...]
        ... bench/dask_bench.py --chunks 1000000   (throughput against chunk size)
+       ... bench/dask_bench.py --irradiance-only
 """
 
 import logging
 import os
 import pathlib
 import sys
+import threading
 import time
 
 import numpy as np
 
 import lumivex
+import lumivex.analysis as la
 import lumivex.distributed as ldist
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
@@ -74,6 +85,8 @@ def main(argv):
         dask.config.set({"distributed.nanny.pre-spawn-environ": MALLOC})
     for name in ("distributed", "distributed.nanny", "distributed.scheduler", "distributed.worker"):
         logging.getLogger(name).setLevel(logging.ERROR)
+    irradiance_only = "--irradiance-only" in argv
+    argv = [a for a in argv if a != "--irradiance-only"]
     sweep = argv[:1] == ["--chunks"]
     counts = [int(float(a)) for a in (argv[1:] if sweep else argv)] or [1_000_000, 10_000_000]
     system = lumivex.System.read(str(ROOT / "examples" / "singlet.txt"))
@@ -82,6 +95,10 @@ def main(argv):
         client.wait_for_workers(2)
         # Each worker reads the system once; that, and importing, is not what is measured.
         ldist.trace(system, *rays(1000), wavelength=WAVELENGTH, client=client)
+        # The irradiance first, while the client has held no large arrays.
+        irradiance(system, client, int(float(os.environ.get("LUMIVEX_IRRADIANCE_RAYS", "1e7"))))
+        if irradiance_only:
+            return
         if sweep:
             p, k = rays(counts[0])
             print(f"dask_bench: {counts[0]} singlet rays, two workers, against chunk size")
@@ -107,6 +124,61 @@ def main(argv):
                   f"lost to distribution {100 * (1 - here / there):+6.1f} %"
                   + ("  (target: under 15 %)" if n >= 10_000_000 else ""))
             del p, k
+
+
+def resident_mb():
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024.0
+    return float("nan")
+
+
+class PeakMemory:
+    """The client's largest resident set while a block runs, sampled every 5 ms."""
+
+    def __enter__(self):
+        self.before = self.peak = resident_mb()
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._sample, daemon=True)
+        self._thread.start()
+        return self
+
+    def _sample(self):
+        while not self._stop.wait(0.005):
+            self.peak = max(self.peak, resident_mb())
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join()
+        self.peak = max(self.peak, resident_mb())
+
+
+def irradiance(system, client, n):
+    args = dict(rays=n, wavelength=WAVELENGTH, z=50.0, bins=256, seed=1, extent=(-0.05, 0.05, -0.05, 0.05))
+    small = dict(args, rays=200_000)
+    ldist.irradiance(system, client=client, **small)  # the workers read the system
+    with PeakMemory() as memory:
+        start = time.perf_counter()
+        remote = ldist.irradiance(system, client=client, **args)
+        there = time.perf_counter() - start
+    here = best(lambda: la.irradiance(system, threads=2, **args), repeat=1)
+    local = la.irradiance(system, threads=2, **small)
+    assert np.array_equal(local.image, ldist.irradiance(system, client=client, **small).image)
+    del local
+    # Tracing alone: ready rays filling the same disk, on the same two threads.
+    m = 1_000_000
+    p, k, e = la.collimated_rays(system, la.random_pupil(6.0, m, seed=1))
+    trace = best(lambda: system.trace(p, k, polarizations=e, wavelength=WAVELENGTH, threads=2)) / m * n
+    del p, k, e
+    print(f"dask_bench: irradiance map of {n:.3g} singlet rays, 256 x 256 bins "
+          f"(power on the grid {remote.power:.4f}, {remote.failed} failed)")
+    print(f"  local, 2 threads        {here:7.2f} s  {n / here / 1e6:6.2f} M rays/s   "
+          f"{here / trace:5.2f} x tracing alone ({trace:.2f} s at System.trace's rate)  (target: <= 1.2 x)")
+    print(f"  two-worker cluster      {there:7.2f} s  {n / there / 1e6:6.2f} M rays/s   "
+          f"{100 * (there / here - 1):+6.1f} % against local  (target: within 15 %)")
+    print(f"  client resident set     {memory.peak:7.1f} MB at its peak ({memory.before:.1f} MB before, "
+          f"+{memory.peak - memory.before:.1f} MB)  (target: under 200 MB)")
 
 
 def lumivex_cores():

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <sstream>
 
+#include "grin/rod_profile.h"
 #include "grin/runge_kutta.h"
 #include "numeric/checked_math.h"
-#include "system/refraction.h"
 
 namespace lumivex {
 
@@ -16,19 +16,10 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
-// A trace that needs more steps than this is not going to finish: at the
-// 1e-8 floor it would still cover 0.1 length units.
-constexpr long kMaxSteps = 10000000;
+constexpr long kMaxSteps = detail::kGradientMaxSteps;
 
 bool isFinite(const TVector& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
-// The angle that turns unit vector a into unit vector b; 0 when their dot
-// product has rounded to ±1 or beyond.
-double turnAngle(const TVector& a, const TVector& b) {
-    const double d = a.dot(b);
-    return std::fabs(d) < 1.0 ? math::acosUnit(d) : 0.0;
 }
 
 }  // namespace
@@ -66,7 +57,7 @@ void TGRIN::traceBeam(TBeam& beam, const TElement& next) {
     const double I0 = entry.intensity;
     double phase = entry.opticalPath;
 
-    step = 6e-7;
+    step = detail::kGradientFirstStep;
     const TVector D = findInitialValues(entry);
     const double length = zPosition - entry.position.z;
     double zNext = entry.position.z + length / 50;
@@ -112,31 +103,10 @@ void TGRIN::traceBeam(TBeam& beam, const TElement& next) {
         }
     }
 
-    // One rotation carries the polarization from the entry direction to the
-    // last direction inside; the interior nodes keep the entry polarization.
-    const TVector Kf = K;
-    const TVector C = Kf.cross(K0);
-    const TVector V1 = C.length() == 0.0
-                           ? V0
-                           : rotateAboutAxis(V0.x, V0.y, V0.z, C.x, C.y, C.z, turnAngle(Kf, K0));
-
-    // Refraction at the exit surface, as at any surface.
+    // The exit face refracts as any surface does (see leaveGradientMedium).
     const double nIn = getRefIndex(P, 0.0).real();
     const double nOut = next.getRefIndex(P, 0.0).real();
-    const TVector N = exitNormal(P);
-    if (!detail::meetsFromFront(Kf, N)) {
-        std::ostringstream os;
-        os << "TGRIN::traceBeam: the ray meets the exit surface from behind (direction " << Kf
-           << ", normal " << N << ", N.k " << N.dot(Kf) << ")";
-        throw xmsg(os.str());
-    }
-    const TVector Kt = detail::refract(Kf, N, nIn, nOut);
-    double T = 0.0;
-    TVector V2;
-    detail::transmitAndTurn(Kf, Kt, N, V1, nIn, nOut, T, V2);
-    const double I = I0 * T;
-
-    beam.addNode(TBeamNode(P, Kt, I, V2.unit(), phase));
+    beam.addNode(detail::leaveGradientMedium(K0, V0, I0, P, K, phase, nIn, nOut, exitNormal(P)));
 }
 
 }  // namespace lumivex

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <typeinfo>
 
+#include "grin/rod_profile.h"
 #include "grin/runge_kutta.h"
 #include "lumivex/grin.h"
 #include "numeric/checked_math.h"
@@ -21,11 +22,7 @@ TGrinRod::~TGrinRod() = default;
 double TGrinRod::exitHeight(const TVector&) const { return 0.0; }
 
 complex TGrinRod::getRefIndex(const TVector& p, double) const {
-    const double u = g * math::sqrt(p.x * p.x + p.y * p.y);
-    const double u2 = u * u;
-    // Beyond the profile's domain (n² < 0) the square root reports the failure.
-    const double n = n0 * math::sqrt(((1.0 - u2) + u2 * u2 * h4) + u2 * u2 * u2 * h6);
-    return {n, 0.0};
+    return {detail::rodIndex(n0, g, h4, h6, p.x, p.y), 0.0};
 }
 
 TVector TGrinRod::P(const TVector& y, const TVector& pos, const double d) const {

@@ -3,6 +3,8 @@
 // functions build the collimated beam, run the library's analysis on a copy
 // of the system with the GIL released and hand the results back as numpy
 // arrays and dicts, unchanged.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -344,6 +346,87 @@ void bindDiffraction(py::module_& a) {
     a.def("mtf", [](const TPsf& p) { return modulationTransfer(p); });
     a.def("encircled_energy", &encircledEnergy);
     a.def("ensquared_energy", &ensquaredEnergy);
+// -- irradiance maps -----------------------------------------------------------
+
+TDetectorGrid detector(double z, int nx, int ny, const std::array<double, 4>& extent) {
+    TDetectorGrid g;
+    g.z = z, g.nx = nx, g.ny = ny;
+    g.xMin = extent[0], g.xMax = extent[1], g.yMin = extent[2], g.yMax = extent[3];
+    return g;
+}
+
+TCollimatedBeam streamBeam(const TOpticalSystem& system, double wavelength, double fieldAngle) {
+    return filledBeam(system, wavelength, fieldAngle, py::none());
+}
+
+// Where the first rays of the stream land: (xmin, xmax, ymin, ymax).
+std::array<double, 4> streamExtent(System& s, double wavelength, double fieldAngle, std::uint64_t seed,
+                                   double z) {
+    const TDetectorGrid g = analysed(s, [&](TOpticalSystem& system) {
+        return irradianceGrid(system, streamBeam(system, wavelength, fieldAngle), seed, z, 1, 1);
+    });
+    return {g.xMin, g.xMax, g.yMin, g.yMax};
+}
+
+// Rays first … first + count − 1 of the stream of `total` rays, in a map of
+// their own.
+TIrradianceMap streamMap(System& s, double wavelength, double fieldAngle, std::uint64_t seed,
+                         std::uint64_t first, std::uint64_t count, std::uint64_t total, double z, int nx, int ny,
+                         const std::array<double, 4>& extent, int threads) {
+    if (total == 0) raiseValueError("rays must be at least 1");
+    TIrradianceMap map(detector(z, nx, ny, extent), 1.0 / static_cast<double>(total));
+    std::unique_ptr<TOpticalSystem> system = fresh(s);
+    Interruptible interrupts(threads);
+    try {
+        py::gil_scoped_release nogil;
+        traceIntoMap(*system, streamBeam(*system, wavelength, fieldAngle), seed, first, count, map,
+                     interrupts.options());
+    } catch (const xmsg&) {
+        interrupts.rethrow();
+        throw;
+    }
+    return map;
+}
+
+// The box around traced last nodes (at most the first 4096 that went
+// through), as irradianceGrid makes it.
+std::array<double, 4> nodesExtent(const py::array_t<double, py::array::c_style | py::array::forcecast>& nodes,
+                                  const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& failed,
+                                  double z) {
+    if (nodes.ndim() != 2 || nodes.shape(1) != 11 || failed.ndim() != 1 || failed.shape(0) != nodes.shape(0))
+        raiseValueError("nodes must have shape (N, 11) and failed shape (N,)");
+    const double* v = nodes.data();
+    const std::int32_t* f = failed.data();
+    const py::ssize_t n = std::min<py::ssize_t>(nodes.shape(0), 4096);
+    std::vector<TVector> points;
+    for (py::ssize_t i = 0; i < n; ++i, v += 11) {
+        if (f[i] >= 0) continue;
+        TBeamNode node;
+        node.position = TVector(v[0], v[1], v[2]);
+        node.kVector = TVector(v[3], v[4], v[5]);
+        points.push_back(positionAtZ(node, z));
+    }
+    const TDetectorGrid g = gridAround(points, z, 1, 1);
+    return {g.xMin, g.xMax, g.yMin, g.yMax};
+}
+
+// Traced last nodes, (N, 11), and failed elements (N,), in a new map.
+TIrradianceMap nodesMap(const py::array_t<double, py::array::c_style | py::array::forcecast>& nodes,
+                        const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& failed,
+                        double z, int nx, int ny, const std::array<double, 4>& extent, double rayPower,
+                        double maxIntensity) {
+    if (nodes.ndim() != 2 || nodes.shape(1) != 11 || failed.ndim() != 1 || failed.shape(0) != nodes.shape(0))
+        raiseValueError("nodes must have shape (N, 11) and failed shape (N,)");
+    TIrradianceMap map(detector(z, nx, ny, extent), rayPower, maxIntensity);
+    const double* v = nodes.data();
+    const std::int32_t* f = failed.data();
+    const py::ssize_t n = nodes.shape(0);
+    py::gil_scoped_release nogil;
+    for (py::ssize_t i = 0; i < n; ++i, v += 11)
+        map.add(TBeamNode(TVector(v[0], v[1], v[2]), TVector(v[3], v[4], v[5]), v[9], TVector(v[6], v[7], v[8]),
+                          v[10]),
+                f[i] < 0);
+    return map;
 }
 
 }  // namespace
@@ -365,6 +448,54 @@ void bindAnalysis(py::module_& m) {
     a.def("lines_at_z", &linesAtZ);
     a.def("beam_at_z", &beamAtZ);
     bindDiffraction(a);
+
+    py::class_<TIrradianceMap>(a, "IrradianceMap",
+                               "Exact sums of an irradiance map being gathered; merge() in any order.")
+        .def("merge",
+             [](TIrradianceMap& self, const TIrradianceMap& other) {
+                 self.merge(other);
+                 return &self;
+             },
+             py::return_value_policy::reference_internal)
+        .def_property_readonly("image",
+                               [](const TIrradianceMap& m) {
+                                   const std::vector<double> v = m.image();
+                                   py::array_t<double> a({static_cast<py::ssize_t>(m.grid().ny),
+                                                          static_cast<py::ssize_t>(m.grid().nx)});
+                                   std::copy(v.begin(), v.end(), a.mutable_data());
+                                   return a;
+                               })
+        .def_property_readonly("extent",
+                               [](const TIrradianceMap& m) {
+                                   const TDetectorGrid& g = m.grid();
+                                   return py::make_tuple(g.xMin, g.xMax, g.yMin, g.yMax);
+                               })
+        .def_property_readonly("z", [](const TIrradianceMap& m) { return m.grid().z; })
+        .def_property_readonly("power", &TIrradianceMap::power)
+        .def_property_readonly("power_through", &TIrradianceMap::powerThrough)
+        .def_property_readonly("rays", &TIrradianceMap::rays)
+        .def_property_readonly("failed", &TIrradianceMap::failed)
+        .def_property_readonly("on_grid", &TIrradianceMap::onGrid)
+        .def_property_readonly("centroid",
+                               [](const TIrradianceMap& m) { return pair(m.centroidX(), m.centroidY()); })
+        .def_property_readonly("rms_radius", &TIrradianceMap::rmsRadius)
+        .def(py::pickle(
+            [](const TIrradianceMap& m) {
+                const std::vector<std::int64_t> s = m.state();
+                return py::array_t<std::int64_t>(static_cast<py::ssize_t>(s.size()), s.data());
+            },
+            [](const py::array_t<std::int64_t>& state) {
+                const py::array_t<std::int64_t, py::array::c_style | py::array::forcecast> a(state);
+                return TIrradianceMap::fromState(std::vector<std::int64_t>(a.data(), a.data() + a.size()));
+            }));
+    a.def("irradiance_extent", &streamExtent, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"),
+          py::arg("seed"), py::arg("z"));
+    a.def("irradiance_stream", &streamMap, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"),
+          py::arg("seed"), py::arg("first"), py::arg("count"), py::arg("total"), py::arg("z"), py::arg("nx"),
+          py::arg("ny"), py::arg("extent"), py::arg("threads"));
+    a.def("irradiance_extent_of", &nodesExtent, py::arg("nodes"), py::arg("failed"), py::arg("z"));
+    a.def("irradiance_nodes", &nodesMap, py::arg("nodes"), py::arg("failed"), py::arg("z"), py::arg("nx"),
+          py::arg("ny"), py::arg("extent"), py::arg("ray_power"), py::arg("max_intensity"));
 }
 
 }  // namespace lumivex::python

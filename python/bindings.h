@@ -9,7 +9,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,27 @@ public:
     std::unique_ptr<TOpticalSystem> build() const;
     // The traced radii of the copies, back into the elements.
     void takeTracedRadii(const TOpticalSystem& traced) const;
+};
+
+// Trace options whose progress callback lets Python handle signals now and
+// then (taking the GIL back): a pending KeyboardInterrupt, or whatever a
+// handler raised, stops the trace; rethrow() raises it in place of the
+// library's "stopped by the host".
+class Interruptible {
+public:
+    explicit Interruptible(int threads, bool keepNodes = false);
+    Interruptible(const Interruptible&) = delete;
+    Interruptible& operator=(const Interruptible&) = delete;
+
+    TTraceOptions& options() { return opts; }
+    // Raises what stopped the trace, if Python did; otherwise returns.
+    void rethrow() const;
+
+private:
+    TTraceOptions opts;
+    std::chrono::steady_clock::time_point lastCheck;
+    std::size_t lastDone = 0;
+    std::optional<py::error_already_set> raised;
 };
 
 // A Python system holding copies of the library system's elements.

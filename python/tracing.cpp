@@ -185,36 +185,16 @@ TraceResult makeResult(std::shared_ptr<TRayBatch> batch) {
     return r;
 }
 
-// Traces with the GIL released. Now and then the progress callback takes the
-// GIL back to let Python handle signals; a pending KeyboardInterrupt (or
-// whatever a handler raised) stops the trace and is raised here.
+// Traces with the GIL released, stopping for a pending KeyboardInterrupt.
 void traceReleased(TOpticalSystem& system, TRayBatch& batch, int threads, bool keepNodes,
                    std::vector<double> clipRadii = {}) {
-    using Clock = std::chrono::steady_clock;
-    std::optional<py::error_already_set> raised;
-    TTraceOptions options;
-    options.threads = threads;
-    options.keepNodes = keepNodes;
-    options.clipRadii = std::move(clipRadii);
-    Clock::time_point lastCheck = Clock::now();
-    std::size_t lastDone = 0;
-    options.progress = [&](std::size_t done, std::size_t) {
-        // Reading the clock for every ray would cost more than a slab's trace.
-        if (done - lastDone < 256) return true;
-        lastDone = done;
-        const Clock::time_point now = Clock::now();
-        if (now - lastCheck < std::chrono::milliseconds(50)) return true;
-        lastCheck = now;
-        py::gil_scoped_acquire gil;
-        if (PyErr_CheckSignals() == 0) return true;
-        raised.emplace();
-        return false;
-    };
+    Interruptible interrupts(threads, keepNodes);
+    interrupts.options().clipRadii = std::move(clipRadii);
     try {
         py::gil_scoped_release nogil;
-        traceRays(system, batch, options);
+        traceRays(system, batch, interrupts.options());
     } catch (const xmsg&) {
-        if (raised) throw *raised;
+        interrupts.rethrow();
         throw;
     }
 }
@@ -534,6 +514,27 @@ ValueError
         .def("_trace_batch_seconds", &traceBatchSeconds, py::arg("positions"), py::arg("directions"),
              py::arg("polarizations"), py::arg("wavelength"), py::arg("threads") = 0,
              "Seconds a C++ host takes to fill a batch with these rays and trace it (for the benchmark).");
+}
+
+Interruptible::Interruptible(int threads, bool keepNodes) : lastCheck(std::chrono::steady_clock::now()) {
+    opts.threads = threads;
+    opts.keepNodes = keepNodes;
+    opts.progress = [this](std::size_t done, std::size_t) {
+        // Reading the clock for every ray would cost more than a slab's trace.
+        if (done - lastDone < 256) return true;
+        lastDone = done;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastCheck < std::chrono::milliseconds(50)) return true;
+        lastCheck = now;
+        py::gil_scoped_acquire gil;
+        if (PyErr_CheckSignals() == 0) return true;
+        raised.emplace();
+        return false;
+    };
+}
+
+void Interruptible::rethrow() const {
+    if (raised) throw *raised;
 }
 
 }  // namespace lumivex::python

@@ -3,6 +3,7 @@
 // are those of one pass over the rays in order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <thread>
@@ -239,7 +240,82 @@ std::vector<TBeamNode> randomRays(int count) {
     return rays;
 }
 
+// Two gradient-index rods in a row, the second entered from the first's
+// exit face, with profiles that fail towards their rims (h4 < 0).
+std::unique_ptr<TOpticalSystem> rodSystem() {
+    auto system = std::make_unique<TOpticalSystem>(8.0);
+    system->addElement(new TSlab(0.0, complex(1.0, 0.0)));
+    system->addElement(new TGrinRod(4.0, 1.6, 0.15, -0.3, 0.05));
+    system->addElement(new TGrinRod(9.0, 1.5, 0.1, -0.2, 0.0));
+    system->addElement(new TSlab(12.0, complex(1.0, 0.0)));
+    return system;
+}
+
 }  // namespace
+
+TEST(TraceRays, RodKernelLanesEndAsTraceBeam) {
+    // Rays in front of the rod of the element system, straight into its
+    // kernel: most stay in their lanes, and each such ray ends as the
+    // scalar rod leaves it, with the largest radius of its interior nodes.
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        std::string name;
+        auto system = elementSystem(test_systems::kElementKinds - 1, name);
+        detail::RodKernel rod;
+        ASSERT_TRUE(detail::rodKernel(*(*system)[1], *(*system)[2], kWavelength, rod));
+        auto block = std::make_unique<detail::RayBlock>();
+        std::vector<TBeam> entered;
+        for (const TBeamNode& start : elementRays(400)) {
+            TBeam beam(kWavelength);
+            beam.addNode(start);
+            try {
+                (*system)[0]->traceBeam(beam, *(*system)[1]);
+            } catch (const xmsg&) {
+                continue;
+            }
+            if (entered.size() == detail::kBlockRays) break;
+            const std::size_t j = entered.size();
+            const TBeamNode& e = beam.getLast();
+            block->px[j] = e.position.x, block->py[j] = e.position.y, block->pz[j] = e.position.z;
+            block->kx[j] = e.kVector.x, block->ky[j] = e.kVector.y, block->kz[j] = e.kVector.z;
+            block->ex[j] = e.polarization.x, block->ey[j] = e.polarization.y;
+            block->ez[j] = e.polarization.z;
+            block->intensity[j] = e.intensity, block->phase[j] = e.opticalPath;
+            block->live[j] = 1.0, block->handedBack[j] = 0.0;
+            entered.push_back(beam);
+        }
+        const std::size_t count = entered.size() / 8 * 8;
+        detail::traceRodBlock(rod, *block, count);
+        std::size_t carried = 0;
+        for (std::size_t j = 0; j < count; ++j) {
+            TGrinRod& scalar = dynamic_cast<TGrinRod&>(*(*system)[1]);
+            scalar.optRadius = 0.0;
+            bool ok = true;
+            try {
+                scalar.traceBeam(entered[j], *(*system)[2]);
+            } catch (const xmsg&) {
+                ok = false;
+            }
+            if (block->live[j] == 0.0) {
+                EXPECT_EQ(block->handedBack[j], 1.0);
+                continue;
+            }
+            SCOPED_TRACE(std::string(hwy::TargetName(target)) + ", ray " + std::to_string(j));
+            ASSERT_TRUE(ok);
+            ++carried;
+            const TBeamNode lane(TVector(block->px[j], block->py[j], block->pz[j]),
+                                 TVector(block->kx[j], block->ky[j], block->kz[j]),
+                                 block->intensity[j],
+                                 TVector(block->ex[j], block->ey[j], block->ez[j]), block->phase[j]);
+            EXPECT_TRUE(sameBits(lane, entered[j].getLast())) << lane << " vs " << entered[j].getLast();
+            EXPECT_EQ(std::max(block->reach[j], 0.0), scalar.optRadius);
+            const TVector& P = entered[j].getLast().position;
+            EXPECT_EQ(block->rho[j], std::sqrt(P.x * P.x + P.y * P.y));
+        }
+        EXPECT_GT(carried, count * 3 / 4);
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
 
 TEST(TraceRays, VectorKernelsGiveTraceBeamsBitsOnEveryInstructionSet) {
     // The kernel kinds among the element systems do have kernels.
@@ -260,6 +336,17 @@ TEST(TraceRays, VectorKernelsGiveTraceBeamsBitsOnEveryInstructionSet) {
     for (int kind = 0; kind <= 5; ++kind) {
         std::string name;
         cases.emplace_back(elementSystem(kind, name), elementRays(600));
+    }
+    // Rods: the element system's, and two in a row, the first refracting
+    // into the second's profile.
+    std::string rodName;
+    cases.emplace_back(elementSystem(test_systems::kElementKinds - 1, rodName), elementRays(200));
+    cases.emplace_back(rodSystem(), randomRays(300));
+    for (int i : {1, 2}) {
+        detail::RodKernel kernel;
+        EXPECT_TRUE(detail::rodKernel(*(*cases.back().first)[i], *(*cases.back().first)[i + 1],
+                                      kWavelength, kernel))
+            << "rod " << i;
     }
     for (auto& c : cases) {
         const Reference ref = traceOneByOne(*c.first, c.second);

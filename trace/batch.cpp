@@ -52,7 +52,8 @@ struct Job {
     // The vector kernel of each element, where it has one (and none when
     // the trace keeps whole beams).
     std::vector<detail::SurfaceKernel> kernels;
-    std::vector<char> hasKernel;
+    std::vector<detail::RodKernel> rods;
+    std::vector<char> hasKernel;  // 1: a surface's kernel, 2: a rod's
     bool anyKernel = false;
 };
 
@@ -160,11 +161,17 @@ void traceBlock(Job& job, std::size_t begin, std::size_t end, Lane& lane, TBeam&
     const int n = static_cast<int>(elements.size());
     for (int i = 0; i < n; ++i) {
         if (job.hasKernel[i]) {
-            detail::traceSurfaceBlock(job.kernels[i], b, padded);
+            if (job.hasKernel[i] == 2) {
+                detail::traceRodBlock(job.rods[i], b, padded);
+            } else {
+                detail::traceSurfaceBlock(job.kernels[i], b, padded);
+            }
             double& radius = elements[i]->optRadius;
             // The kernel leaves every ray it carried at the surface with its
-            // rho, the scalar code's: outside the clip it ends there.
+            // rho, the scalar code's: outside the clip it ends there. A rod's
+            // rays widen its radius by their interior nodes instead.
             const double clip = job.clip[static_cast<std::size_t>(i)];
+            const double* reach = job.hasKernel[i] == 2 ? b.reach : b.rho;
             for (std::size_t j = 0; j < count; ++j) {
                 if (b.live[j] != 0.0) {
                     if (b.rho[j] > clip) {
@@ -172,8 +179,8 @@ void traceBlock(Job& job, std::size_t begin, std::size_t end, Lane& lane, TBeam&
                         const std::size_t r = begin + j;
                         job.vignetted[r] = i;
                         job.nodes[r] = blockNode(b, j);
-                    } else if (b.rho[j] > radius) {
-                        radius = b.rho[j];
+                    } else if (reach[j] > radius) {
+                        radius = reach[j];
                     }
                 } else if (b.handedBack[j] != 0.0) {
                     b.handedBack[j] = 0.0;
@@ -372,12 +379,17 @@ void traceRays(TOpticalSystem& system, TRayBatch& batch, const TTraceOptions& op
     // The vector kernels carry only last nodes, so a trace that keeps whole
     // beams goes ray by ray.
     job.kernels.resize(static_cast<std::size_t>(n));
+    job.rods.resize(static_cast<std::size_t>(n));
     job.hasKernel.assign(static_cast<std::size_t>(n), 0);
     if (!options.keepNodes) {
         const TElement behind(0.0);
         for (int i = 0; i < n; ++i) {
             const TElement& next = i + 1 < n ? *system[i + 1] : behind;
-            job.hasKernel[i] = detail::surfaceKernel(*system[i], next, batch.lambda, job.kernels[i]);
+            if (detail::surfaceKernel(*system[i], next, batch.lambda, job.kernels[i])) {
+                job.hasKernel[i] = 1;
+            } else if (detail::rodKernel(*system[i], next, batch.lambda, job.rods[i])) {
+                job.hasKernel[i] = 2;
+            }
             job.anyKernel = job.anyKernel || job.hasKernel[i];
         }
     }

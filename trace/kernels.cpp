@@ -379,6 +379,7 @@ void TraceSurfaceBlock(const SurfaceKernel& s, RayBlock& b, std::size_t count) {
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+#include "lumivex/grin.h"
 #include "lumivex/surfaces.h"
 
 namespace lumivex {
@@ -416,6 +417,21 @@ bool constantIndex(const TElement& next, double& n) {
     }
     return false;
 }
+
+}  // namespace
+
+bool enteredIndex(const TElement& next, EnteredIndex& index) {
+    if (typeid(next) == typeid(TGrinRod)) {
+        const auto& rod = dynamic_cast<const TGrinRod&>(next);
+        index.rod = true;
+        index.n0 = rod.n0, index.g = rod.g, index.h4 = rod.h4, index.h6 = rod.h6;
+        return true;
+    }
+    index.rod = false;
+    return constantIndex(next, index.n);
+}
+
+namespace {
 
 // The conic's constants, each as TGeneralLens computes it: C, (1 + κ)·C·C,
 // C·C·C, κ + 1 and 2·C.

@@ -31,6 +31,9 @@ struct alignas(64) RayBlock {
     double ex[kBlockRays], ey[kBlockRays], ez[kBlockRays];
     double intensity[kBlockRays], phase[kBlockRays];
     double live[kBlockRays], handedBack[kBlockRays], rho[kBlockRays];
+    // For a gradient-index rod: the largest distance from the axis among the
+    // ray's interior nodes, which widens the rod's traced radius (−∞ for none).
+    double reach[kBlockRays];
 };
 
 enum class SurfaceShape { kPlane, kSphere, kConic, kEllipse, kHyperbola, kEvenAsphere };
@@ -62,6 +65,44 @@ bool surfaceKernel(const TElement& element, const TElement& next, double wavelen
 // Carries the live rays among the first `count` (a multiple of 8, the rest
 // not live) through the surface.
 void traceSurfaceBlock(const SurfaceKernel& kernel, RayBlock& block, std::size_t count);
+
+// The index of the element a ray enters: a constant, or a gradient-index
+// rod's profile at the point.
+struct EnteredIndex {
+    bool rod = false;
+    double n = 1.0;                           // the constant
+    double n0 = 0.0, g = 0.0, h4 = 0.0, h6 = 0.0;  // the rod's profile
+    // As the element's getRefIndex gives it (the rod's throws beyond its
+    // profile's domain).
+    double at(double x, double y) const;
+};
+
+// Whether rays entering `next` meet an index the kernels can work out (a
+// constant or a TGrinRod's profile), and which.
+bool enteredIndex(const TElement& next, EnteredIndex& index);
+
+// A gradient-index rod (exactly a TGrinRod) as its kernel needs it: the
+// profile's constants worked out once, as TGrinRod::RKStep forms them.
+struct RodKernel {
+    double z = 0.0;     // the exit plane
+    double zGap = 0.0;  // 0 + z: the exit height plus z, as the landing test adds them
+    double n0 = 1.0, g = 0.0, h4 = 0.0, h6 = 0.0;
+    double nn = 1.0;  // n0·n0
+    double a4 = 0.0;  // 2·h4·g⁴
+    double a6 = 0.0;  // 3·h6·g⁶
+    double gg = 0.0;  // g·g
+    double wavelength = 1.0;
+    EnteredIndex behind;  // the element the exit face refracts into
+};
+
+bool rodKernel(const TElement& element, const TElement& next, double wavelength, RodKernel& kernel);
+
+// Integrates the live rays among the first `count` through the rod and out
+// of its exit face, each in its own lane with its own step, a finished lane
+// taking the block's next ray. A ray the scalar code would fail (or that
+// might) is handed back untouched; `rho` is the distance from the axis where
+// the ray leaves, `reach` the largest among its interior nodes.
+void traceRodBlock(const RodKernel& kernel, RayBlock& block, std::size_t count);
 
 // The instruction set the kernels run on ("AVX2", "SSE4", ...).
 const char* kernelTarget();

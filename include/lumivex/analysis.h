@@ -234,6 +234,116 @@ struct TRayFan {
 LUMIVEX_API TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, int n,
                            double imageZ, const TTraceOptions& options = TTraceOptions());
 
+// ---------------------------------------------------------------------------
+// Reductions: analyses that reduce many rays to a small result. The rays are
+// made, traced and reduced chunk by chunk on every core, so memory holds a
+// few chunks and the result, never all the rays, and the sums are exact
+// (integers), so any split of the rays into chunks, threads or machines,
+// merged in any order, gives the same bits.
+
+// Point `index` of the counter-based random stream `seed`, spread uniformly
+// over the disk of radius r: Philox4x32-10 keyed by the seed, with the index
+// as its counter, gives two 53-bit uniform numbers. A ray is made from its
+// own index alone, so any chunking of a stream makes the same rays.
+LUMIVEX_API TPupilPoint streamPupilPoint(double r, std::uint64_t seed, std::uint64_t index);
+
+// A detector in the plane z: nx × ny bins over [xMin, xMax] × [yMin, yMax]
+// (a point on the upper edges falls in the last bin).
+struct TDetectorGrid {
+    double z = 0.0;
+    int nx = 0, ny = 0;
+    double xMin = 0.0, xMax = 0.0, yMin = 0.0, yMax = 0.0;
+};
+
+// The rays on their way to an irradiance map: the power of the rays that
+// went through, binned where their last segment crosses the grid's plane,
+// and the spot statistics (unweighted, as TSpot's) of all of them in that
+// plane. Each ray adds its intensity, rounded to 2^-60 of the largest start
+// intensity, to integer sums; `rayPower` converts a unit of intensity into
+// power when the image is read.
+class LUMIVEX_API TIrradianceMap {
+public:
+    // An xmsg for a grid without bins or with more than 2^26, bounds that
+    // are not finite and increasing, a ray power or largest intensity that is
+    // not positive and finite.
+    TIrradianceMap(const TDetectorGrid& grid, double rayPower, double maxIntensity = 1.0);
+
+    const TDetectorGrid& grid() const { return detector; }
+    double rayPower() const { return power1; }
+    double maxIntensity() const { return largest; }
+
+    // One ray's last node; `ok` false for a ray that failed. An xmsg for an
+    // intensity that is negative, not finite or above 4 × maxIntensity.
+    void add(const TBeamNode& last, bool ok);
+    // Every ray of a traced batch.
+    void add(const TRayBatch& batch);
+    // Adds another map of the same grid, ray power and largest intensity (an
+    // xmsg otherwise). Exact: the order of merging does not matter.
+    void merge(const TIrradianceMap& other);
+
+    // Power per bin: ny rows of nx, row 0 at yMin, column 0 at xMin.
+    std::vector<double> image() const;
+    double power() const;         // on the grid
+    double powerThrough() const;  // of every ray that went through, on the grid or not
+    std::uint64_t rays() const { return traced; }  // rays added, failed or not
+    std::uint64_t failed() const { return lost; }
+    std::uint64_t onGrid() const { return landed; }
+    // About the centroid of the rays that went through (NaN without any).
+    double centroidX() const;
+    double centroidY() const;
+    double rmsRadius() const;
+
+    // The whole state as integers, for hosts that carry partial maps
+    // between processes, and back; fromState checks what it reads.
+    std::vector<std::int64_t> state() const;
+    static TIrradianceMap fromState(const std::vector<std::int64_t>& state);
+
+private:
+    TIrradianceMap() = default;
+    struct Sums;  // the moments unpacked while rays are added
+    void addRay(const TBeamNode& last, bool ok, Sums& sums);
+    double sumOf(int moment) const;
+
+    TDetectorGrid detector;
+    double power1 = 1.0, largest = 1.0;
+    int scale = 0;                     // intensities are counted in units of 2^-scale
+    std::vector<std::int64_t> bins;    // two words per bin: a 128-bit sum
+    std::int64_t offGrid[2] = {0, 0};  // the same for the rays off the grid
+    std::uint64_t traced = 0, lost = 0, landed = 0;
+    std::vector<std::int64_t> moments;  // exact sums of x, y, x² + y² (see exact_sum.h)
+};
+
+// Where the beam's rays land in the plane z, as a grid over them: the box
+// of the first (up to) 4096 rays of the stream that go through, widened by
+// 5 % on every side (and to at least 1e-6 of its distance from the axis).
+// An xmsg when none of them goes through.
+LUMIVEX_API TDetectorGrid irradianceGrid(TOpticalSystem& system, const TCollimatedBeam& beam,
+                                         std::uint64_t seed, double z, int nx, int ny,
+                                         std::uint64_t rays = 4096);
+// The same box around points in the plane z (those not finite left out).
+LUMIVEX_API TDetectorGrid gridAround(const std::vector<TVector>& points, double z, int nx, int ny);
+
+// Traces rays first … first + count − 1 of the beam's stream `seed` (their
+// pupil points streamPupilPoint over the beam's pupil radius) and adds them
+// to the map, chunk by chunk on every core (options.threads); memory holds
+// a chunk of rays per thread. Afterwards the traced radii are the largest
+// the rays reached, as traceRays leaves them. options.progress is called as
+// traceRays calls it; keepNodes is not used.
+LUMIVEX_API void traceIntoMap(TOpticalSystem& system, const TCollimatedBeam& beam,
+                              std::uint64_t seed, std::uint64_t first, std::uint64_t count,
+                              TIrradianceMap& map, const TTraceOptions& options = TTraceOptions());
+// The same for the start nodes of a batch (left as they are).
+LUMIVEX_API void traceIntoMap(TOpticalSystem& system, const TRayBatch& starts, TIrradianceMap& map,
+                              const TTraceOptions& options = TTraceOptions());
+
+// The irradiance map of `rays` rays of the stream `seed` filling the beam's
+// pupil; the beam carries unit power, shared equally by its rays. A grid
+// whose bounds are all 0 is placed by irradianceGrid.
+LUMIVEX_API TIrradianceMap irradiance(TOpticalSystem& system, const TCollimatedBeam& beam,
+                                      std::uint64_t rays, std::uint64_t seed, TDetectorGrid grid,
+                                      const TTraceOptions& options = TTraceOptions());
+
+
 }  // namespace lumivex
 
 #endif

@@ -35,6 +35,9 @@ collimated_rays
     The start rays of the beam through pupil points, for ``System.trace``.
 position_at_z
     Where traced rays cross a plane.
+irradiance
+    Power per bin of a detector grid, from many rays made, traced and
+    binned chunk by chunk (memory stays that of the grid).
 
 Examples
 --------
@@ -66,7 +69,7 @@ __all__ = [
     "Paraxial", "Spot", "ThroughFocus", "RayFan", "OpdFan",
     "paraxial", "spot", "spots", "through_focus", "ray_fan", "opd_fan",
     "hexapolar", "square_grid", "random_pupil", "meridional_fan",
-    "collimated_rays", "position_at_z",
+    "collimated_rays", "position_at_z", "Irradiance", "irradiance",
     "Wavefront", "Psf", "Mtf", "wavefront", "psf", "mtf", "encircled_energy", "ensquared_energy",
 ]
 
@@ -942,3 +945,238 @@ def position_at_z(rays, z):
     if k.shape != p.shape:
         raise ValueError(f"directions must have the shape of positions {p.shape}, not {k.shape}")
     return _core.lines_at_z(p, k, z)
+
+
+# -- irradiance ----------------------------------------------------------------
+
+class Irradiance(_Result):
+    """An irradiance map: the power the rays bring to each bin of a grid.
+
+    The sums behind it are exact integers (each ray's intensity rounded to
+    2^-60 of the largest start intensity), so the same rays give the same
+    bits however they were split into chunks, threads or Dask workers.
+
+    Attributes
+    ----------
+    image : ndarray, shape (ny, nx)
+        Power per bin; row 0 at the lower y bound, column 0 at the lower x
+        bound (``imshow(image, origin="lower", extent=extent)``). A beam made
+        here carries unit power in all, shared equally by its rays; rays
+        given as arrays carry their intensities.
+    extent : tuple of float
+        (xmin, xmax, ymin, ymax) of the grid.
+    z : float
+        The detector plane.
+    rays : int
+        Rays traced, failed or not.
+    failed : int
+        Rays that did not go through.
+    on_grid : int
+        Rays that crossed the plane inside the grid.
+    power : float
+        The power on the grid (the sum of ``image``).
+    power_through : float
+        The power of every ray that went through, on the grid or not.
+    centroid : ndarray, shape (2,)
+        Of the points where the rays that went through cross the plane
+        (unweighted, as ``Spot``'s), absolute.
+    rms_radius : float
+        About that centroid.
+    field_angle : float
+        Degrees; NaN for rays given as arrays.
+    wavelength, seed
+    """
+
+    __slots__ = ("image", "extent", "z", "rays", "failed", "on_grid", "power", "power_through", "centroid",
+                 "rms_radius", "field_angle", "wavelength", "seed")
+
+    def __init__(self, core_map, field_angle, wavelength, seed):
+        self._set(image=core_map.image, extent=tuple(core_map.extent), z=core_map.z, rays=core_map.rays,
+                  failed=core_map.failed, on_grid=core_map.on_grid, power=core_map.power,
+                  power_through=core_map.power_through, centroid=core_map.centroid,
+                  rms_radius=core_map.rms_radius, field_angle=field_angle, wavelength=wavelength, seed=seed)
+
+    def __repr__(self):
+        ny, nx = self.image.shape
+        return (f"Irradiance({nx}x{ny} bins at z={self.z:.6g}, {self.rays} rays, {self.failed} failed, "
+                f"power={self.power:.6g})")
+
+
+_EXTENT_RAYS = 4096  # the rays a default extent is taken from
+
+
+def _bins(bins):
+    if isinstance(bins, numbers.Integral) and not isinstance(bins, bool):
+        nx = ny = _integer(bins, "bins", 1)
+    else:
+        try:
+            nx, ny = bins
+        except (TypeError, ValueError):
+            raise ValueError(f"bins must be an integer or a pair (nx, ny), not {bins!r}") from None
+        nx, ny = _integer(nx, "bins", 1), _integer(ny, "bins", 1)
+    if nx * ny > 1 << 26:
+        raise ValueError(f"bins must make at most 2**26 bins, not {nx} x {ny}")
+    return nx, ny
+
+
+def _extent(extent):
+    if extent is None:
+        return None
+    try:
+        values = [_real(v, "extent") for v in extent]
+    except TypeError:
+        raise ValueError(f"extent must be (xmin, xmax, ymin, ymax), not {extent!r}") from None
+    if len(values) != 4 or not (values[0] < values[1] and values[2] < values[3]):
+        raise ValueError(f"extent must be (xmin, xmax, ymin, ymax) with each min below its max, not {extent!r}")
+    return tuple(values)
+
+
+class _IrradianceJob:
+    """What an irradiance needs, checked once: shared by the local and the
+    distributed versions, so that both make the same rays and the same grid."""
+
+    def __init__(self, system, rays, wavelength, z, bins, extent, field, seed, threads, positions, directions,
+                 polarizations=None, intensities=None):
+        if type(system).__name__ == "Prescription":
+            raise TypeError("irradiance of a lumivex.Prescription is not available in this build: "
+                            "pass the System it builds at the wavelength")
+        self.system = _system(system)
+        self.wavelength = _positive(wavelength, "wavelength")
+        self.z = _real(z, "z")
+        self.nx, self.ny = _bins(bins)
+        self.extent = _extent(extent)
+        self.threads = _integer(threads, "threads", 0)
+        self.seed = _integer(seed, "seed", 0)
+        if self.seed >= 2**64:
+            raise ValueError(f"seed must be below 2**64, not {seed!r}")
+        self.arrays = positions is not None or directions is not None
+        if self.arrays:
+            if rays is not None:
+                raise ValueError("pass either rays or positions and directions, not both")
+            if positions is None or directions is None:
+                raise ValueError("positions and directions go together")
+            self.positions = np.ascontiguousarray(positions, dtype=float)
+            self.directions = np.ascontiguousarray(directions, dtype=float)
+            self.polarizations = polarizations
+            self.intensities = None if intensities is None else np.ascontiguousarray(intensities, dtype=float)
+            if self.positions.ndim != 2 or self.positions.shape[1] != 3:
+                raise ValueError(f"positions must have shape (N, 3), not {self.positions.shape}")
+            self.rays = len(self.positions)
+            if self.rays == 0:
+                raise ValueError("positions holds no ray")
+            self.field_angle = math.nan
+            self.max_intensity = 1.0
+            if self.intensities is not None:
+                if self.intensities.shape != (self.rays,):
+                    raise ValueError(f"intensities must have shape ({self.rays},)")
+                if not np.all(np.isfinite(self.intensities)) or np.any(self.intensities < 0):
+                    raise ValueError("intensities must be finite and not negative")
+                self.max_intensity = float(self.intensities.max()) or 1.0
+        else:
+            if rays is None:
+                raise ValueError("rays (a count) or positions and directions are needed")
+            self.rays = _integer(rays, "rays", 1)
+            self.field_angle = _angle(field, "field")
+
+    def trace_arrays(self, start, stop, threads):
+        """The traced slice start:stop of the given rays: (nodes, failed)."""
+        sl = slice(start, stop)
+        pol = None if self.polarizations is None else np.asarray(self.polarizations, dtype=float)[sl]
+        w = None if self.intensities is None else self.intensities[sl]
+        r = self.system.trace(self.positions[sl], self.directions[sl], wavelength=self.wavelength,
+                              polarizations=pol, intensities=w, threads=threads)
+        return r.nodes, r.failed_element
+
+    def resolve_extent(self):
+        """The grid's bounds: as given, or around the first rays that go through."""
+        if self.extent is None:
+            if self.arrays:
+                nodes, failed = self.trace_arrays(0, min(self.rays, _EXTENT_RAYS), self.threads)
+                self.extent = tuple(_core.irradiance_extent_of(nodes, failed, self.z))
+            else:
+                self.extent = tuple(_core.irradiance_extent(self.system, self.wavelength,
+                                                            self.field_angle * _RADIANS, self.seed, self.z))
+        return self.extent
+
+    def stream(self, first, count, threads):
+        """Rays first ... first + count - 1 of the beam, as an exact partial map."""
+        return _core.irradiance_stream(self.system, self.wavelength, self.field_angle * _RADIANS, self.seed,
+                                       first, count, self.rays, self.z, self.nx, self.ny, self.extent, threads)
+
+    def array_map(self, nodes, failed):
+        return _core.irradiance_nodes(nodes, failed, self.z, self.nx, self.ny, self.extent, 1.0,
+                                      self.max_intensity)
+
+    def result(self, core_map):
+        return Irradiance(core_map, self.field_angle, self.wavelength, self.seed)
+
+
+def irradiance(system_or_prescription, *, rays=None, wavelength, z, bins, extent=None, field=0.0, seed=0,
+               threads=0, positions=None, directions=None, polarizations=None, intensities=None):
+    """The irradiance a collimated beam makes on a detector grid in the plane z.
+
+    ``rays`` rays fill the entrance disk (the first element's radius) at
+    the field angle, from a counter-based random stream: ray i's pupil point
+    is drawn from Philox4x32-10 keyed by ``seed`` with i as the counter, so
+    ray i is the same ray however the rays are split. They are made,
+    traced and binned chunk by chunk on every core, so 10^8 rays take the
+    memory of the grid, not of the rays. The beam carries unit power,
+    shared equally by its rays.
+
+    Parameters
+    ----------
+    system_or_prescription : System
+    rays : int
+        How many rays; or pass ``positions`` and ``directions`` instead.
+    wavelength : float
+    z : float
+        The detector plane; rays are continued straight from their last
+        node to it.
+    bins : int or (int, int)
+        nx = ny, or (nx, ny).
+    extent : (xmin, xmax, ymin, ymax), optional
+        By default the box of where the first 4096 rays that go through
+        cross the plane, widened by 5 % on every side; rays outside the grid
+        count in ``power_through`` only.
+    field : float
+        Field angle in degrees, within ±90 (towards +x).
+    seed : int
+        The random stream, 0 ... 2**64 - 1.
+    threads : int
+        0: every core.
+    positions, directions : array_like, shape (N, 3), optional
+        Rays of your own instead of the beam (traced with ``System.trace``;
+        each carries its intensity, 1 by default, as power).
+    polarizations : array_like, shape (N, 3), optional
+    intensities : array_like, shape (N,), optional
+
+    Returns
+    -------
+    Irradiance
+        ``.image``, ``.extent``, ``.rays``, ``.power`` and the spot
+        statistics of the plane.
+
+    Raises
+    ------
+    ValueError
+        For arguments that are wrong, and when none of the first rays
+        reaches the plane (for a default extent).
+    TypeError
+        For a prescription (not available in this build).
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.SphericalLens(0, 1, 0, 50),
+    ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
+    >>> m = la.irradiance(s, rays=20000, wavelength=5.876e-4, z=52.5, bins=32)
+    >>> m.image.shape, m.rays, round(m.power, 6)
+    ((32, 32), 20000, 0.917437)
+    """
+    job = _IrradianceJob(system_or_prescription, rays, wavelength, z, bins, extent, field, seed, threads,
+                         positions, directions, polarizations, intensities)
+    job.resolve_extent()
+    if job.arrays:
+        nodes, failed = job.trace_arrays(0, job.rays, job.threads)
+        return job.result(job.array_map(nodes, failed))
+    return job.result(job.stream(0, job.rays, job.threads))

@@ -122,6 +122,26 @@ def test_equals_the_local_trace_bit_for_bit(client, systems):
                                    phases=w, client=client))
 
 
+def test_irradiance_on_the_workers_equals_the_local_map_bit_for_bit(client, systems):
+    singlet, rod = systems
+    for system, z in ((singlet, 49.0), (rod, 9.0)):
+        kwargs = dict(rays=20001, wavelength=WAVELENGTH, z=z, bins=(33, 17), seed=5)
+        local = lumivex.analysis.irradiance(system, **kwargs)
+        for chunk_size in (4096, 7000):
+            remote = ldist.irradiance(system, client=client, chunk_size=chunk_size, **kwargs)
+            assert np.array_equal(remote.image, local.image)
+            assert remote.extent == local.extent
+            assert (remote.rays, remote.failed, remote.on_grid) == (local.rays, local.failed, local.on_grid)
+            assert (remote.power, remote.rms_radius) == (local.power, local.rms_radius)
+    p, k = rays(3001)
+    w = np.linspace(0.5, 1.0, len(p))
+    local = lumivex.analysis.irradiance(singlet, positions=p, directions=k, intensities=w, wavelength=WAVELENGTH,
+                                        z=50.0, bins=16)
+    remote = ldist.irradiance(singlet, positions=p, directions=k, intensities=w, wavelength=WAVELENGTH, z=50.0,
+                              bins=16, chunk_size=1000)
+    assert np.array_equal(remote.image, local.image) and remote.power == local.power
+
+
 def test_dask_arrays_in_and_out(client, systems):
     rod = systems[1]
     p, k = rays(2000)

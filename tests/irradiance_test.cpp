@@ -1,0 +1,111 @@
+// Irradiance maps: the same rays give the same bits however they are split
+// into chunks, threads and partial maps, merged in any order.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "analysis/exact_sum.h"
+#include "lumivex/analysis.h"
+#include "lumivex/surfaces.h"
+
+using namespace lumivex;
+
+TEST(Irradiance, PhiloxAndExactSumsAreWhatTheyClaim) {
+    // The known-answer vector of Philox4x32-10 for the digits of pi.
+    std::uint32_t c[4] = {0x243f6a88u, 0x85a308d3u, 0x13198a2eu, 0x03707344u};
+    detail::philox4x32(c, 0xa4093822u, 0x299f31d0u);
+    EXPECT_EQ(c[0], 0xd16cfe09u);
+    EXPECT_EQ(c[1], 0x94fdccebu);
+    EXPECT_EQ(c[2], 0x5001e420u);
+    EXPECT_EQ(c[3], 0x24126ea1u);
+
+    // Cancellation that rounding would lose, subnormals, signs.
+    detail::ExactSum s;
+    for (double v : {1e308, 1.0, -1e308, 4.9e-324, -3.0, 0x1.fffffffffffffp+52}) s.add(v);
+    EXPECT_EQ(s.value(), -2.0 + 0x1.fffffffffffffp+52 + 4.9e-324);
+    detail::ExactSum negative;
+    for (double v : {-1e300, 0.25, 1e300, -1.5}) negative.add(v);
+    EXPECT_EQ(negative.value(), -1.25);
+    // Any order and any split give the same digits.
+    std::mt19937_64 random(5);
+    std::vector<double> terms;
+    for (int i = 0; i < 2000; ++i)
+        terms.push_back(std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 200) - 100) *
+                        (i % 3 ? 1 : -1));
+    detail::ExactSum forward, backward, left, right;
+    for (std::size_t i = 0; i < terms.size(); ++i) {
+        forward.add(terms[i]);
+        backward.add(terms[terms.size() - 1 - i]);
+        (i % 7 ? left : right).add(terms[i]);
+    }
+    right.merge(left);
+    std::vector<std::int64_t> a, b, m;
+    forward.save(std::back_inserter(a));
+    backward.save(std::back_inserter(b));
+    right.save(std::back_inserter(m));
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a, m);
+}
+
+TEST(Irradiance, ChunksThreadsAndMergesGiveTheSameBits) {
+    TOpticalSystem system(6.0);
+    system.addElement(new TSlab(0.0, complex(1.0, 0.0)));
+    system.addElement(new TLens(5.0, complex(1.5, 0.0), 0.0, 1.0, 50.0));
+    TCollimatedBeam beam;
+    beam.wavelength = 5.876e-4;
+    beam.fieldAngle = 0.02;
+    TDetectorGrid grid;
+    grid.z = 49.0, grid.nx = 20, grid.ny = 12;
+    grid.xMin = -0.2, grid.xMax = 2.4, grid.yMin = -0.3, grid.yMax = 0.3;
+    const std::uint64_t n = 10000;
+
+    TTraceOptions one;
+    one.threads = 1;
+    TIrradianceMap whole(grid, 1.0 / n);
+    traceIntoMap(system, beam, 3, 0, n, whole, one);
+    EXPECT_EQ(whole.rays(), n);
+    EXPECT_GT(whole.onGrid(), n / 2);
+    EXPECT_LT(whole.onGrid(), n);  // the grid is narrower than the spot
+    EXPECT_LT(whole.power(), whole.powerThrough());
+    double sum = 0.0;
+    for (double v : whole.image()) sum += v;
+    EXPECT_NEAR(sum, whole.power(), 1e-12);
+    const std::vector<double> radii = {system[0]->optRadius, system[1]->optRadius};
+
+    // Three threads, and ranges of the stream in partial maps merged out of
+    // order after a trip through their state.
+    TTraceOptions three;
+    three.threads = 3;
+    TIrradianceMap threaded(grid, 1.0 / n);
+    traceIntoMap(system, beam, 3, 0, n, threaded, three);
+    EXPECT_EQ(threaded.state(), whole.state());
+    EXPECT_EQ(system[0]->optRadius, radii[0]);
+    EXPECT_EQ(system[1]->optRadius, radii[1]);
+    TIrradianceMap merged(grid, 1.0 / n);
+    for (auto range : {std::pair<int, int>{6001, 10000}, {0, 17}, {17, 6001}}) {
+        TIrradianceMap part(grid, 1.0 / n);
+        traceIntoMap(system, beam, 3, range.first, range.second - range.first, part, three);
+        merged.merge(TIrradianceMap::fromState(part.state()));
+    }
+    EXPECT_EQ(merged.state(), whole.state());
+    EXPECT_EQ(merged.rmsRadius(), whole.rmsRadius());
+
+    // The statistics are those of the points themselves.
+    TRayBatch batch(beam.wavelength);
+    const TCollimatedBeam filled = resolveFilledBeam(system, beam);
+    for (std::uint64_t i = 0; i < n; ++i)
+        batch.add(startNode(system, filled, streamPupilPoint(filled.pupilRadius, 3, i)));
+    traceRays(system, batch);
+    const TSpot spot = spotAt(batch, grid.z);
+    EXPECT_NEAR(whole.centroidX(), spot.centroidX, 1e-12);
+    EXPECT_NEAR(whole.rmsRadius(), spot.rms, 1e-9);
+
+    TDetectorGrid other = grid;
+    other.nx = 21;
+    TIrradianceMap elsewhere(other, 1.0 / n);
+    EXPECT_THROW(merged.merge(elsewhere), xmsg);
+    other.xMax = other.xMin;
+    EXPECT_THROW(TIrradianceMap(other, 1.0), xmsg);
+    EXPECT_THROW(TIrradianceMap::fromState({1, 2, 3}), xmsg);
+}
