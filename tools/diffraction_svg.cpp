@@ -35,8 +35,9 @@ std::string heat(double t) {
                stops[k][2] + u * (stops[k + 1][2] - stops[k][2]));
 }
 
-// The half width, in samples, of the square about the centre that holds
-// 99.5 % of the PSF's energy: the part of the window worth drawing.
+// The half width, in samples, of the square about the centre that holds 95 %
+// of the PSF's energy. (The Airy pattern's energy creeps out as 1/r: 99 %
+// would take some forty Airy radii.)
 int energyHalfWidth(const TPsf& psf) {
     const int M = psf.size, c = M / 2;
     std::vector<double> ring(c + 1, 0.0);
@@ -48,7 +49,7 @@ int energyHalfWidth(const TPsf& psf) {
     double sum = 0.0;
     for (int d = 0; d <= c; ++d) {
         sum += ring[d];
-        if (sum >= 0.995 * psf.power) return d + 1;
+        if (sum >= 0.95 * psf.power) return d + 1;
     }
     return c;
 }
@@ -56,12 +57,12 @@ int energyHalfWidth(const TPsf& psf) {
 }  // namespace
 
 std::string psfSvg(const std::string& title, const std::vector<TPsf>& psfs, const std::string& unit) {
-    // One scale for every field: the widest PSF, and never less than four
-    // Airy radii of the reference wavelength.
+    // One scale for every field: half again the widest PSF's 95 % square,
+    // and never less than six Airy radii of the reference wavelength.
     double extent = 0.0;
     for (const TPsf& p : psfs)
-        extent = std::max({extent, energyHalfWidth(p) * p.dx,
-                           4.0 * 1.22 * p.wavelengths[0] * p.fNumbers[0]});
+        extent = std::max({extent, 1.5 * energyHalfWidth(p) * p.dx,
+                           6.0 * 1.22 * p.wavelengths[0] * p.fNumbers[0]});
     extent = std::min(extent, psfs.front().size / 2 * psfs.front().dx);
     const Axis axis = symmetricAxis(extent);
     const double size = 260.0, left = 80.0, gap = 100.0, top = 70.0, sectionHeight = 150.0;
@@ -126,7 +127,11 @@ std::string psfSvg(const std::string& title, const std::vector<TPsf>& psfs, cons
         svg.circle(image.X(0), image.Y(0), airy / (axis.hi - axis.lo) * size,
                    "fill:none;stroke:#7fdca0;stroke-width:1.2;stroke-dasharray:4 3");
 
-        // Sections through the centre, in units of the aberration-free peak.
+        // Sections through the peak, in units of the aberration-free peak.
+        std::size_t brightest = 0;
+        for (std::size_t s = 0; s < p.image.size(); ++s)
+            if (p.image[s] > p.image[brightest]) brightest = s;
+        const int peakI = static_cast<int>(brightest % M), peakJ = static_cast<int>(brightest / M);
         Panel section;
         section.x = image.x;
         section.y = top + size + 90.0;
@@ -135,9 +140,9 @@ std::string psfSvg(const std::string& title, const std::vector<TPsf>& psfs, cons
         section.ax = axis;
         section.ay.lo = 0.0;
         section.ay.hi = 1.0;
-        section.ay.step = 0.25;
-        section.ay.ticks = {0.0, 0.25, 0.5, 0.75, 1.0};
-        drawPanel(svg, section, "sections through the centre", "offset (" + unit + ")",
+        section.ay.step = 0.2;
+        section.ay.ticks = {0.0, 0.2, 0.4, 0.6, 0.8, 1.0};
+        drawPanel(svg, section, "sections through the peak", "x or y − chief ray's (" + unit + ")",
                   "I / aberration-free peak");
         const double freePeak = p.strehl > 0.0 ? p.peak / p.strehl : p.peak;
         for (int which = 0; which < 2; ++which) {
@@ -145,8 +150,8 @@ std::string psfSvg(const std::string& title, const std::vector<TPsf>& psfs, cons
             for (int k = -c; k < c; ++k) {
                 const double offset = k * p.dx;
                 if (offset < axis.lo || offset > axis.hi) continue;
-                const std::size_t s = which == 0 ? static_cast<std::size_t>(c) * M + c + k
-                                                 : static_cast<std::size_t>(c + k) * M + c;
+                const std::size_t s = which == 0 ? static_cast<std::size_t>(peakJ) * M + c + k
+                                                 : static_cast<std::size_t>(c + k) * M + peakI;
                 points.emplace_back(section.X(offset), section.Y(std::min(1.0, p.image[s] / freePeak)));
             }
             svg.polyline(points, std::string("fill:none;stroke-width:1.6;stroke:") +
@@ -201,17 +206,18 @@ std::string mtfSvg(const std::string& title, const std::vector<TMtf>& mtfs, cons
         for (std::size_t k = 0; k < f.size(); ++k) points.emplace_back(p.X(f[k]), p.Y(v[k]));
         svg.polyline(points, "fill:none;" + style);
     };
-    // The diffraction limit of the first field (every field's is the same
-    // function of frequency unless the fields differ in F-number).
-    curve(mtfs.front().frequency, mtfs.front().diffractionLimit, "stroke:#111;stroke-width:1.4");
     for (std::size_t f = 0; f < mtfs.size(); ++f) {
         const std::string colour = kFieldColours[f % (sizeof kFieldColours / sizeof *kFieldColours)];
         curve(mtfs[f].frequency, mtfs[f].tangential, "stroke-width:1.8;stroke:" + colour);
         curve(mtfs[f].frequency, mtfs[f].sagittal, "stroke-width:1.8;stroke-dasharray:6 4;stroke:" + colour);
     }
+    // The diffraction limit of the first field (every field's is the same
+    // function of frequency unless the fields differ in F-number), over the
+    // curves that may follow it.
+    curve(mtfs.front().frequency, mtfs.front().diffractionLimit, "stroke:#111;stroke-width:1.1");
     // The legend.
     double lx = p.x + p.width + 30.0, ly = p.y + 10.0;
-    svg.line(lx, ly, lx + 26, ly, "stroke:#111;stroke-width:1.4");
+    svg.line(lx, ly, lx + 26, ly, "stroke:#111;stroke-width:1.1");
     svg.text(lx + 32, ly + 4, "diffraction limit", kText);
     ly += 20;
     svg.line(lx, ly, lx + 26, ly, "stroke:#555;stroke-width:1.8");

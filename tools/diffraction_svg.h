@@ -12,8 +12,8 @@ namespace lumivex::cli {
 
 // Per field a column: the PSF about the chief ray's point on a logarithmic
 // scale, with the first dark ring of the Airy pattern, and its sections
-// along x and y through the grid's centre in units of the aberration-free
-// peak (so the peak reads as the Strehl ratio).
+// along x and y through its peak in units of the aberration-free peak (so
+// the peak reads as the Strehl ratio).
 std::string psfSvg(const std::string& title, const std::vector<TPsf>& psfs, const std::string& unit);
 // One panel: tangential (solid) and sagittal (dashed) MTF of each field
 // against frequency in cycles per `unit`, with the diffraction limit.

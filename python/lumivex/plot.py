@@ -342,8 +342,8 @@ def psf(result, ax=None, decades=3, extent=None):
     decades : float
         The range of the colour scale, in decades below the peak.
     extent : float, optional
-        Half the width drawn, in length units; by default the square holding
-        99.5 % of the energy, and at least four Airy radii.
+        Half the width drawn, in length units; by default half again the
+        square holding 95 % of the energy, and at least six Airy radii.
 
     Returns
     -------
@@ -373,8 +373,8 @@ def psf(result, ax=None, decades=3, extent=None):
         c = m // 2
         j, i = np.indices(image.shape)
         ring = np.bincount(np.maximum(np.abs(i - c), np.abs(j - c)).ravel(), weights=image.ravel())
-        half = int(np.searchsorted(np.cumsum(ring), 0.995 * result.power)) + 1
-        extent = max(half * dx, 4 * airy)
+        half = int(np.searchsorted(np.cumsum(ring), 0.95 * result.power)) + 1
+        extent = max(1.5 * half * dx, 6 * airy)
     extent = min(extent, m // 2 * dx)
     shown = np.log10(np.maximum(image / result.peak, 10.0 ** -decades))
     edges = (np.arange(m + 1) - m // 2 - 0.5) * dx
@@ -425,7 +425,8 @@ def mtf(results, ax=None):
 
         _, ax = plt.subplots(figsize=(6.5, 4.2))
     first = results[0]
-    ax.plot(first.frequency, first.diffraction_limit, color="#111111", lw=1.3, label="diffraction limit")
+    ax.plot(first.frequency, first.diffraction_limit, color="#111111", lw=1.0, label="diffraction limit",
+            zorder=3)
     colours = ["#1f5fa8", "#d0481c", "#2a9d55", "#8e44ad", "#c79100", "#17a2b8", "#6d4c41", "#e83e8c"]
     for k, r in enumerate(results):
         colour = colours[k % len(colours)]
