@@ -346,6 +346,8 @@ void bindDiffraction(py::module_& a) {
     a.def("mtf", [](const TPsf& p) { return modulationTransfer(p); });
     a.def("encircled_energy", &encircledEnergy);
     a.def("ensquared_energy", &ensquaredEnergy);
+}
+
 // -- irradiance maps -----------------------------------------------------------
 
 TDetectorGrid detector(double z, int nx, int ny, const std::array<double, 4>& extent) {
