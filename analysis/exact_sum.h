@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace lumivex {
@@ -28,18 +29,21 @@ public:
             nonFinite = 1;
             return;
         }
-        int e = 0;
-        const double f = std::frexp(x, &e);  // x = f·2^e, 0.5 ≤ |f| < 1
-        const std::int64_t m = static_cast<std::int64_t>(std::ldexp(f, 53));
-        const int offset = e - 53 + kBias;  // the bit of m's unit
+        // x = m·2^(e − 1075) from its bits: the 52 stored bits with the
+        // hidden one of a normal number; a subnormal has e = 1 and no hidden bit.
+        std::uint64_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+        const std::uint64_t fraction = bits & ((std::uint64_t(1) << 52) - 1);
+        const std::uint64_t magnitude = biased == 0 ? fraction : fraction | (std::uint64_t(1) << 52);
+        const int offset = (biased == 0 ? 1 : biased) - 1075 + kBias;  // the bit of m's unit
         const int k = offset / 32;
         const int shift = offset % 32;
-        const std::uint64_t magnitude = static_cast<std::uint64_t>(m < 0 ? -m : m);
         // m·2^shift spans at most 85 bits: three digits.
         const std::uint64_t low = (magnitude << shift) & 0xffffffffu;
         const std::uint64_t mid = (shift == 0 ? magnitude >> 32 : (magnitude >> (32 - shift))) & 0xffffffffu;
         const std::uint64_t high = shift == 0 ? 0 : magnitude >> (64 - shift);
-        const std::int64_t sign = m < 0 ? -1 : 1;
+        const std::int64_t sign = (bits >> 63) != 0 ? -1 : 1;
         digit[k] += sign * static_cast<std::int64_t>(low);
         digit[k + 1] += sign * static_cast<std::int64_t>(mid);
         digit[k + 2] += sign * static_cast<std::int64_t>(high);
@@ -124,11 +128,12 @@ inline void philox4x32(std::uint32_t c[4], std::uint32_t k0, std::uint32_t k1) {
     }
 }
 
-// Two uniform numbers in [0, 1), 53 bits each, for counter `index` of the
-// stream `seed`.
-inline void philoxUniforms(std::uint64_t seed, std::uint64_t index, double& u1, double& u2) {
+// Two uniform numbers in [0, 1), 53 bits each, for draw `draw` of counter
+// `index` of the stream `seed`.
+inline void philoxUniforms(std::uint64_t seed, std::uint64_t index, std::uint32_t draw, double& u1,
+                           double& u2) {
     std::uint32_t c[4] = {static_cast<std::uint32_t>(index), static_cast<std::uint32_t>(index >> 32),
-                          0u, 0u};
+                          draw, 0u};
     philox4x32(c, static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32));
     const std::uint64_t a = (std::uint64_t(c[0]) << 32) | c[1];
     const std::uint64_t b = (std::uint64_t(c[2]) << 32) | c[3];

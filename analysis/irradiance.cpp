@@ -66,13 +66,17 @@ double doubleOf(std::int64_t b) {
 }  // namespace
 
 TPupilPoint streamPupilPoint(double r, std::uint64_t seed, std::uint64_t index) {
-    double u1, u2;
-    detail::philoxUniforms(seed, index, u1, u2);
-    // As randomPupil maps its uniform numbers: the square root spreads the
-    // points evenly over the area.
-    const double rho = r * std::sqrt(u1);
-    const double phi = 2.0 * kPi * u2;
-    return {rho * std::cos(phi), rho * std::sin(phi)};
+    // Points of the square [−1, 1)² until one falls in the unit disk (π/4 of
+    // them do): uniform over the disk, without the square root, sine and
+    // cosine a radius and an angle would cost. Each draw is its own counter,
+    // so the ray's index alone still decides its point.
+    for (std::uint32_t draw = 0;; ++draw) {
+        double u1, u2;
+        detail::philoxUniforms(seed, index, draw, u1, u2);
+        const double x = 2.0 * u1 - 1.0;
+        const double y = 2.0 * u2 - 1.0;
+        if (x * x + y * y < 1.0) return {r * x, r * y};
+    }
 }
 
 TIrradianceMap::TIrradianceMap(const TDetectorGrid& grid, double rayPower, double maxIntensity)
@@ -87,6 +91,9 @@ TIrradianceMap::TIrradianceMap(const TDetectorGrid& grid, double rayPower, doubl
     // The largest intensity is at most 2^60 units: four times it still fits
     // a signed 64-bit word, and 2^67 such rays a 128-bit sum.
     scale = 60 - (std::ilogb(maxIntensity) + 1);
+    unit = std::ldexp(1.0, scale);
+    binsPerX = grid.nx / (grid.xMax - grid.xMin);
+    binsPerY = grid.ny / (grid.yMax - grid.yMin);
     bins.assign(2 * static_cast<std::size_t>(grid.nx) * static_cast<std::size_t>(grid.ny), 0);
     moments.assign(3 * kMomentWords, 0);
 }
@@ -114,14 +121,16 @@ void TIrradianceMap::addRay(const TBeamNode& last, bool ok, Sums& sums) {
         throw xmsg("irradiance: a ray's intensity " + std::to_string(I) +
                    " is not between 0 and 4 times the largest start intensity " +
                    std::to_string(largest));
-    const auto units = static_cast<std::int64_t>(std::llround(std::ldexp(I, scale)));
+    // Scaling by a power of 2 is exact (I·2^scale is ldexp(I, scale)); then
+    // to the nearest unit, halves up.
+    const auto units = static_cast<std::int64_t>(I * unit + 0.5);
     const TVector p = positionAtZ(last, detector.z);
     sums.s[0].add(p.x);
     sums.s[1].add(p.y);
     sums.s[2].add(p.x * p.x + p.y * p.y);
 
-    const double fx = (p.x - detector.xMin) / (detector.xMax - detector.xMin) * detector.nx;
-    const double fy = (p.y - detector.yMin) / (detector.yMax - detector.yMin) * detector.ny;
+    const double fx = (p.x - detector.xMin) * binsPerX;
+    const double fy = (p.y - detector.yMin) * binsPerY;
     const int i = fx >= 0.0 && fx < detector.nx ? static_cast<int>(fx)
                                                  : (p.x == detector.xMax ? detector.nx - 1 : -1);
     const int j = fy >= 0.0 && fy < detector.ny ? static_cast<int>(fy)
@@ -424,8 +433,18 @@ void traceIntoMap(TOpticalSystem& system, const TCollimatedBeam& beam, std::uint
                   const TTraceOptions& options) {
     const TCollimatedBeam b = resolveFilledBeam(system, beam);
     const double r = b.pupilRadius;
+    // startNode's ray through a pupil point is its ray through the centre
+    // moved by the point: x0 + p.x is its p.x − shift, bit for bit, and the
+    // field angle's sine and cosine are taken once.
+    const TBeamNode centre = startNode(system, b, TPupilPoint());
     traceChunks(system, b.wavelength, count,
-                [&](std::uint64_t i) { return startNode(system, b, streamPupilPoint(r, seed, first + i)); },
+                [&](std::uint64_t i) {
+                    const TPupilPoint p = streamPupilPoint(r, seed, first + i);
+                    TBeamNode node = centre;
+                    node.position.x = p.x + centre.position.x;
+                    node.position.y = p.y;
+                    return node;
+                },
                 map, options);
 }
 

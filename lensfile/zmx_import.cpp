@@ -9,11 +9,13 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 
 #include "glass/text.h"
+#include "lumivex/description.h"
 #include "lumivex/lensfile.h"
 #include "lumivex/surfaces.h"
 
@@ -47,13 +49,40 @@ struct TRawSurface {
 };
 
 // Surface keywords used by the import.
-const std::set<std::string> kUsed = {"TYPE", "CURV", "CONI", "DISZ", "DIAM", "STOP", "GLAS", "PARM"};
-// Surface keywords that change nothing a ray meets: comments, drawing and
-// editor settings, the mechanical semi-diameter, physical-optics settings,
-// the floating-aperture marker (the aperture is DIAM), the thermal
-// coefficient (the import has no temperature).
-const std::set<std::string> kInert = {"COMM", "FIMP", "HIDE", "MIRR", "SLAB", "MEMA",
-                                      "POPS", "FLAP", "TCE"};
+const std::set<std::string> kUsed = {"TYPE", "CURV", "CONI", "DISZ", "DIAM", "STOP", "GLAS", "PARM",
+                                     "CLAP", "FLAP"};
+// Surface keywords that change nothing a ray meets, and what they are:
+// comments, drawing and editor settings, the mechanical semi-diameter,
+// coatings (the trace takes Fresnel transmittance from the indices alone),
+// physical-optics settings, identifiers, the thermal coefficient (the import
+// has no temperature). They are skipped and listed.
+const std::map<std::string, std::string> kInert = {
+    {"COMM", "comment"},
+    {"FIMP", "import setting"},
+    {"HIDE", "drawing setting"},
+    {"MIRR", "mirror substrate drawing"},
+    {"SLAB", "editor slab number"},
+    {"MEMA", "mechanical semi-diameter"},
+    {"OEMA", "mechanical edge setting"},
+    {"MAZH", "mechanical aperture setting"},
+    {"POPS", "physical optics setting"},
+    {"TCE", "thermal coefficient"},
+    {"COAT", "coating"},
+    {"SSID", "surface identifier"},
+    {"NAME", "surface name"},
+    {"MNUM", "multi-configuration number"},
+    {"BLNK", "blank"},
+    {"LCMN", "lens catalogue note"},
+    {"PZUP", "pickup setting"},
+    {"VPAR", "variable flag"},
+    {"VCON", "variable flag"},
+    {"VDSZ", "variable flag"},
+    {"VCRV", "variable flag"},
+};
+// System keywords the import reads.
+const std::set<std::string> kSystemUsed = {"MODE", "UNIT", "ENPD", "FNUM", "OBNA", "FLOA", "WAVM",
+                                           "WAVL", "PWAV", "FTYP", "XFLN", "XFLD", "YFLN", "YFLD",
+                                           "FWGN", "FWGT", "GCAT", "NSOB", "NSCS"};
 
 class TZmxReader {
 public:
@@ -77,6 +106,51 @@ private:
     int fieldCount = -1;                 // from FTYP, when it says
     int waveCount = -1;
     TLensFile file;
+
+public:
+    // What the prescription needs beyond the bare system, gathered in the
+    // same pass.
+    std::vector<TZmxItem> refused;   // every construct that changes ray paths unmodelled
+    std::vector<TZmxItem> skipped;   // keywords that change no ray path
+    std::vector<TMaterial> materials;   // behind each surface, by SURF number
+    std::vector<double> clear;          // CLAP/FLAP semi-diameter by SURF number; 0: none
+    std::vector<double> fieldWeights;   // FWGN
+    std::vector<double> waveWeights;    // WAVM's third field
+    std::string apertureKey = "ENPD";   // ENPD, FNUM, OBNA or FLOA
+    double apertureValue = kNaN;
+    double objectDistance = kInfinity;
+    std::string title;  // NAME
+
+private:
+    void refuse(std::size_t line, int surface, const std::string& keyword, const std::string& why) {
+        refused.push_back({static_cast<int>(line) + 1, surface, keyword, why});
+    }
+    void skip(std::size_t line, int surface, const std::string& keyword, const std::string& why) {
+        skipped.push_back({static_cast<int>(line) + 1, surface, keyword, why});
+    }
+    TMaterial material(const TRecord& glas, const TLensGlass& g);
+    std::size_t ftypLine = 0;
+
+    // Everything the import cannot model, in one message on one line.
+    [[noreturn]] void throwRefused(const std::string& also) const {
+        std::string text = source + ": " + std::to_string(refused.size()) +
+                           (refused.size() == 1 ? " construct changes" : " constructs change") +
+                           " ray paths and cannot be modelled: ";
+        for (std::size_t i = 0; i < refused.size(); ++i) {
+            const TZmxItem& r = refused[i];
+            text += (i ? "; " : "") + std::string("line ") + std::to_string(r.line) +
+                    (r.surface >= 0 ? ", surface " + std::to_string(r.surface) : std::string()) + ": " +
+                    r.why;
+        }
+        if (!also.empty()) text += "; and: " + also;
+        throw xmsg(text);
+    }
+
+public:
+    bool forPrescription = false;
+    TZmxPrescription readPrescription(const std::string& text);
+
+private:
 
     std::string where(std::size_t line) const {
         return source + ", line " + std::to_string(line + 1);
@@ -102,12 +176,21 @@ private:
 void TZmxReader::readSystemRecord(const TRecord& r) {
     const std::string& key = r.fields[0];
     const std::string context = where(r.line);
+    if (key == "NAME") {
+        for (std::size_t i = 1; i < r.fields.size(); ++i) title += (i > 1 ? " " : "") + r.fields[i];
+    }
+    if (!kSystemUsed.count(key)) {
+        // Title, notes, ray-aiming and editor settings, tolerances, the
+        // defaults of the non-sequential mode that every file carries, …:
+        // nothing that changes the sequential surfaces.
+        skip(r.line, -1, key, "system setting");
+        return;
+    }
     if (key == "MODE") {
         if (r.fields.size() > 1 && upperCase(r.fields[1]) != "SEQ")
-            throw xmsg(context + ": MODE " + r.fields[1] +
-                       " (non-sequential) is not supported; only sequential files import");
+            refuse(r.line, -1, "MODE", "MODE " + r.fields[1] + ", non-sequential: only sequential files import");
     } else if (key == "NSOB" || key == "NSCS") {
-        throw xmsg(context + ": " + key + " (a non-sequential object) is not supported");
+        refuse(r.line, -1, key, key + ", a non-sequential object");
     } else if (key == "UNIT") {
         if (r.fields.size() < 2) throw xmsg(context + ": UNIT without a unit");
         file.unit = upperCase(r.fields[1]);
@@ -116,22 +199,32 @@ void TZmxReader::readSystemRecord(const TRecord& r) {
             throw xmsg(context + ": UNIT " + r.fields[1] + " is not a lens unit (MM, CM, IN, M)");
     } else if (key == "ENPD") {
         file.entrancePupilDiameter = number(r, 1, context);
-    } else if (key == "FNUM" || key == "OBNA" || key == "FLOA") {
-        file.notes.push_back("the file also carries " + key +
-                             (r.fields.size() > 1 ? " " + r.fields[1] : std::string()) +
-                             "; only ENPD is reported as the aperture");
+        if (apertureKey == "ENPD") apertureValue = file.entrancePupilDiameter;
+    } else if (key == "FNUM" || key == "OBNA") {
+        // The aperture's type is the line the file writes; ENPD is also
+        // written for every type.
+        apertureKey = key;
+        apertureValue = number(r, 1, context);
+    } else if (key == "FLOA") {
+        apertureKey = key;
+    } else if (key == "FWGN" || key == "FWGT") {
+        fieldWeights.clear();
+        for (std::size_t i = 1; i < r.fields.size(); ++i) fieldWeights.push_back(number(r, i, context));
     } else if (key == "WAVM") {
         const int i = static_cast<int>(number(r, 1, context));
         if (i < 1 || i > 100) throw xmsg(context + ": WAVM number out of range");
         if (file.wavelengths.size() < static_cast<std::size_t>(i))
             file.wavelengths.resize(static_cast<std::size_t>(i), kNaN);
         file.wavelengths[static_cast<std::size_t>(i - 1)] = number(r, 2, context);
+        if (waveWeights.size() < static_cast<std::size_t>(i)) waveWeights.resize(static_cast<std::size_t>(i), 1.0);
+        waveWeights[static_cast<std::size_t>(i - 1)] = r.fields.size() > 3 ? number(r, 3, context) : 1.0;
     } else if (key == "WAVL") {
         file.wavelengths.clear();
         for (std::size_t i = 1; i < r.fields.size(); ++i) file.wavelengths.push_back(number(r, i, context));
     } else if (key == "PWAV") {
         file.primaryWavelength = static_cast<int>(number(r, 1, context));
     } else if (key == "FTYP") {
+        ftypLine = r.line;
         file.fieldType = static_cast<int>(number(r, 1, context));
         // Then a flag, the number of fields and the number of wavelengths.
         if (r.fields.size() > 4) {
@@ -145,9 +238,6 @@ void TZmxReader::readSystemRecord(const TRecord& r) {
     } else if (key == "GCAT") {
         preferred.assign(r.fields.begin() + 1, r.fields.end());
     }
-    // Other system lines (title, notes, ray-aiming, tolerances, the defaults
-    // of the non-sequential mode that every file carries, …) do not change the
-    // sequential surfaces.
 }
 
 void TZmxReader::chooseWavelength() {
@@ -189,14 +279,37 @@ void TZmxReader::chooseWavelength() {
     file.wavelengthInLensUnit = file.wavelength * 1e-3 / mmPerUnit;
 }
 
+// The medium as the prescription holds it, its index following the
+// wavelength: a glass the catalogues know by its name (a model glass's name
+// included), else the file's nd and Abbe number through the model glass's
+// dispersion law, else its nd alone.
+TMaterial TZmxReader::material(const TRecord& glas, const TLensGlass& g) {
+    if (g.source == "air" || g.name.empty()) return TMaterial::air();
+    if (catalog.contains(g.name)) return TMaterial::fromGlass(catalog.find(g.name, preferred));
+    double nd = g.index, vd = 0.0;
+    if (glas.fields.size() > 5) detail::parseNumber(glas.fields[5], vd);
+    if (glas.fields.size() > 4) detail::parseNumber(glas.fields[4], nd);
+    if (vd > 0.0 && std::isfinite(vd) && nd >= 1.0) {
+        file.notes.push_back("glass " + g.name + ": a model glass of nd " + str(nd) + " and vd " +
+                             str(vd) + " (Cauchy dispersion)");
+        return TMaterial::modelGlass(nd, vd, g.name);
+    }
+    file.notes.push_back("glass " + g.name + ": no Abbe number, so its index " + str(nd) +
+                         " is the same at every wavelength");
+    return TMaterial::fixedIndex(nd);
+}
+
 TLensGlass TZmxReader::medium(const TRawSurface& s, const TRecord& glas) {
     const std::string context = at(s, glas);
     TLensGlass g;
     if (glas.fields.size() < 2) throw xmsg(context + ": GLAS without a name");
     g.name = glas.fields[1];
     const std::string upper = upperCase(g.name);
-    if (upper == "MIRROR")
-        throw xmsg(context + ": GLAS MIRROR (a reflecting surface) is not supported");
+    if (upper == "MIRROR") {
+        refuse(glas.line, s.number, "GLAS", "GLAS MIRROR, a reflecting surface");
+        g.source = "air";
+        return g;
+    }
     if (upper == "AIR") {
         g.source = "air";
         return g;
@@ -244,6 +357,7 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
     double z = 0.0;
     double frontIndex = 1.0;  // the medium behind the previous surface
     double largest = 0.0;
+    std::map<int, double> clearOf;
     for (std::size_t k = 0; k < raw.size(); ++k) {
         const TRawSurface& s = raw[k];
         if (s.number != static_cast<int>(k))
@@ -254,18 +368,46 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
         info.type = "STANDARD";
         bool hasDisz = false;
         std::vector<std::pair<int, double>> parms;
+        std::size_t parmLine = s.line;
+        bool typeRefused = false;
         const TRecord* glas = nullptr;
         for (const TRecord& r : s.records) {
             const std::string& key = r.fields[0];
             const std::string context = at(s, r);
-            if (kInert.count(key)) continue;
-            if (!kUsed.count(key))
-                throw xmsg(context + ": keyword " + key + " is not supported by the import");
+            const auto inert = kInert.find(key);
+            if (inert != kInert.end()) {
+                skip(r.line, s.number, key, inert->second);
+                continue;
+            }
+            if (!kUsed.count(key)) {
+                refuse(r.line, s.number, key,
+                       key + ", a surface keyword the import does not model (it may tilt, decentre, "
+                             "clip or reshape the surface)");
+                continue;
+            }
             if (key == "TYPE") {
                 info.type = r.fields.size() > 1 ? upperCase(r.fields[1]) : "";
-                if (info.type != "STANDARD" && info.type != "EVENASPH")
-                    throw xmsg(context + ": TYPE " + info.type +
-                               " is not supported (only STANDARD and EVENASPH)");
+                if (info.type != "STANDARD" && info.type != "EVENASPH") {
+                    refuse(r.line, s.number, "TYPE",
+                           "TYPE " + info.type +
+                               (info.type == "COORDBRK"   ? ", a coordinate break"
+                                : info.type == "TOROIDAL" ? ", a toroid"
+                                : info.type.find("GRAT") != std::string::npos
+                                    ? ", a grating"
+                                    : ", a surface type the import does not model (STANDARD and "
+                                      "EVENASPH are)"));
+                    typeRefused = true;
+                }
+            } else if (key == "CLAP" || key == "FLAP") {
+                // A circular aperture: minimum and maximum radius. The
+                // floating aperture vignettes at the semi-diameter it writes.
+                const double inner = number(r, 1, context);
+                const double outer = number(r, 2, context);
+                if (inner != 0.0)
+                    refuse(r.line, s.number, key, key + " " + str(inner) + " " + str(outer) +
+                                                      ", an annular aperture");
+                else if (outer > 0.0)
+                    clearOf[s.number] = outer;
             } else if (key == "CURV") {
                 info.curvature = number(r, 1, context);
             } else if (key == "CONI") {
@@ -278,6 +420,7 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
                 glas = &r;
             } else if (key == "PARM") {
                 parms.emplace_back(static_cast<int>(number(r, 1, context)), number(r, 2, context));
+                parmLine = r.line;
             } else if (key == "DISZ") {
                 hasDisz = true;
                 const std::string v = r.fields.size() > 1 ? upperCase(r.fields[1]) : "";
@@ -294,11 +437,13 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
         // Standard surfaces have no parameters; on an even asphere PARM 1 … 8
         // are the coefficients of r², r⁴, … r¹⁶.
         for (const auto& parm : parms) {
-            if (parm.second == 0.0) continue;
-            if (info.type != "EVENASPH" || parm.first < 1 || parm.first > 8)
-                throw xmsg(surfaceRef + ": PARM " + std::to_string(parm.first) + " = " +
-                           str(parm.second) + " is not supported on a " + info.type +
-                           " surface");
+            if (parm.second == 0.0 || typeRefused) continue;
+            if (info.type != "EVENASPH" || parm.first < 1 || parm.first > 8) {
+                refuse(parmLine, s.number, "PARM",
+                       "PARM " + std::to_string(parm.first) + " = " + str(parm.second) +
+                           " on a " + info.type + " surface, a shape the import does not model");
+                continue;
+            }
             if (info.asphere.size() < static_cast<std::size_t>(parm.first))
                 info.asphere.resize(static_cast<std::size_t>(parm.first), 0.0);
             info.asphere[static_cast<std::size_t>(parm.first - 1)] = parm.second;
@@ -307,11 +452,13 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
         const bool isObject = k == 0;
         const bool isImage = k + 1 == raw.size();
         if (isObject) {
-            if (!(hasDisz && std::isinf(info.thickness)))
-                throw xmsg(surfaceRef + ": DISZ " +
-                           (hasDisz ? str(info.thickness) : std::string("(none, 0)")) +
-                           ": only an object at infinity (DISZ INFINITY) is supported");
-            if (info.stop) throw xmsg(surfaceRef + ": STOP on the object surface is not supported");
+            // The object plane, DISZ before the first surface.
+            objectDistance = hasDisz ? info.thickness : 0.0;
+            if (!(objectDistance > 0.0))
+                refuse(s.line, s.number, "DISZ",
+                       "DISZ " + str(objectDistance) +
+                           " on the object surface: a real object lies in front of the first surface");
+            if (info.stop) refuse(s.line, s.number, "STOP", "STOP on the object surface");
             info.z = kNaN;
         } else {
             if (std::isinf(info.thickness))
@@ -335,6 +482,8 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
             if (!seen) file.glasses.push_back(g);
         }
         if (info.stop) file.stopSurface = s.number;
+        materials.push_back(glas && forPrescription ? material(*glas, g) : TMaterial::air());
+        clear.push_back(clearOf.count(s.number) ? clearOf[s.number] : 0.0);
         if (!isObject) {
             const complex n(frontIndex, 0.0);
             std::unique_ptr<TElement> element;
@@ -398,9 +547,99 @@ TLensFile TZmxReader::read(const std::string& text) {
             readSystemRecord(r);
         }
     }
-    chooseWavelength();
-    build(surfaces);
+    try {
+        chooseWavelength();
+        build(surfaces);
+    } catch (const xmsg& e) {
+        if (refused.empty()) throw;
+        throwRefused(e.message());
+    }
+    if (forPrescription && file.fieldType != 0 && file.fieldType != 1)
+        refuse(ftypLine, -1, "FTYP",
+               std::string("FTYP: fields given as ") +
+                   (file.fieldType == 2 ? "paraxial image heights" : "real image heights") +
+                   " (angles and object heights are modelled)");
+    if (!refused.empty()) throwRefused("");
     return std::move(file);
+}
+
+
+TZmxPrescription TZmxReader::readPrescription(const std::string& text) {
+    forPrescription = true;
+    TLensFile lens = read(text);
+    TZmxPrescription out;
+    TPrescription& p = out.prescription;
+    p.title = title;
+    p.unit = lens.unit == "MM" ? "mm" : lens.unit == "CM" ? "cm" : lens.unit == "IN" ? "in" : "m";
+    p.objectMaterial = materials.front();
+    p.objectDistance = objectDistance;
+    const std::size_t n = lens.surfaces.size();
+    for (std::size_t k = 1; k + 1 < n; ++k) {
+        std::unique_ptr<TElement> e = cloneElement(*lens.system[static_cast<int>(k - 1)]);
+        e->radius = 0.0;
+        p.addSurface(std::move(e), materials[k], clear[k], lens.surfaces[k].semiDiameter);
+    }
+    // The image surface is the image plane, not an element.
+    const TLensSurface& image = lens.surfaces[n - 1];
+    p.imageZ = image.z;
+    if (image.curvature != 0.0)
+        out.notes.push_back("the image surface's curvature " + str(image.curvature) +
+                            " is not modelled: the image is the plane through its vertex");
+    if (materials[n - 2].kind != TMaterial::Kind::air)
+        throw xmsg(source + ": the image lies in " + materials[n - 2].label() +
+                   "; only an image in air is modelled");
+    if (lens.stopSurface > 0 && lens.stopSurface < static_cast<int>(n) - 1) {
+        p.stop = lens.stopSurface - 1;
+    } else {
+        p.stop = 0;
+        out.notes.push_back("no STOP on a lens surface: surface 1 is taken as the stop");
+    }
+    const bool infinite = std::isinf(objectDistance);
+    if (apertureKey == "FLOA") {
+        const double semi = lens.surfaces[static_cast<std::size_t>(p.stop) + 1].semiDiameter;
+        if (!(semi > 0.0))
+            throw xmsg(source + ": the aperture floats with the stop, whose DIAM is not given");
+        p.aperture = {TApertureKind::stopSemiDiameter, semi};
+    } else if (apertureKey == "OBNA") {
+        p.aperture = {TApertureKind::objectNA, apertureValue};
+    } else if (apertureKey == "FNUM") {
+        // The file's image-space F-number is EFL/EPD, whatever the object
+        // distance; for an object at infinity it is the working F-number.
+        p.aperture = {TApertureKind::imageFNumber, apertureValue};
+    } else {
+        if (!(apertureValue > 0.0))
+            throw xmsg(source + ": no aperture: ENPD, FNUM, OBNA or FLOA");
+        p.aperture = {TApertureKind::entrancePupilDiameter, apertureValue};
+    }
+    for (std::size_t i = 0; i < lens.wavelengths.size(); ++i)
+        p.wavelengths.push_back({lens.wavelengths[i], i < waveWeights.size() ? waveWeights[i] : 1.0});
+    p.primary = lens.primaryWavelength - 1;
+    p.fieldKind = lens.fieldType == 1 ? TFieldKind::objectHeight : TFieldKind::angle;
+    const std::size_t fields = std::max(lens.fieldX.size(), lens.fieldY.size());
+    for (std::size_t i = 0; i < fields; ++i) {
+        // The file's tangential plane is y–z; the library's is x–z.
+        TField f;
+        f.x = i < lens.fieldY.size() ? lens.fieldY[i] : 0.0;
+        f.y = i < lens.fieldX.size() ? lens.fieldX[i] : 0.0;
+        f.weight = i < fieldWeights.size() ? fieldWeights[i] : 1.0;
+        p.fields.push_back(f);
+    }
+    if (p.fields.empty()) p.fields.push_back(TField());
+    if (!infinite && apertureKey == "FNUM") {
+        TPrescription probe = p;
+        probe.aperture = {TApertureKind::entrancePupilDiameter, 1.0};
+        p.aperture = {TApertureKind::entrancePupilDiameter, probe.firstOrder().efl / apertureValue};
+        out.notes.push_back("FNUM " + str(apertureValue) + " with a finite object: the entrance pupil diameter EFL/FNUM = " +
+                            str(p.aperture.value));
+    }
+    try {
+        p.validate();
+    } catch (const xmsg& e) {
+        throw xmsg(source + ": " + e.message());
+    }
+    out.skipped = skipped;
+    for (const std::string& note : lens.notes) out.notes.push_back(note);
+    return out;
 }
 
 }  // namespace
@@ -421,6 +660,18 @@ TLensFile importPath(const std::string& path, double wavelength, bool inLensUnit
 }
 
 }  // namespace
+
+TZmxPrescription importZmxPrescription(std::istream& is, const std::string& sourceName,
+                                       const TGlassCatalog& glasses) {
+    const std::string text = detail::decodeText(detail::readAll(is), sourceName);
+    return TZmxReader(sourceName, kNaN, false, glasses).readPrescription(text);
+}
+
+TZmxPrescription importZmxPrescription(const std::string& path, const TGlassCatalog& glasses) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw xmsg("importZmx: cannot open \"" + path + "\"");
+    return importZmxPrescription(file, path, glasses);
+}
 
 TLensFile importZmx(std::istream& is, const std::string& sourceName, double wavelengthUm,
                     const TGlassCatalog& glasses) {

@@ -91,6 +91,7 @@ void bindTracing(py::module_& m, py::class_<System>& system);
 void bindField(py::module_& m);
 void bindLensFile(py::module_& m, py::class_<System>& system);
 void bindAnalysis(py::module_& m);
+void bindPrescription(py::module_& m);
 
 }  // namespace lumivex::python
 

@@ -54,4 +54,5 @@ PYBIND11_MODULE(_lumivex, m) {
     bindField(m);
     bindLensFile(m, system);
     bindAnalysis(m);
+    bindPrescription(m);
 }

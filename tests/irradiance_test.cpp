@@ -91,12 +91,16 @@ TEST(Irradiance, ChunksThreadsAndMergesGiveTheSameBits) {
     EXPECT_EQ(merged.state(), whole.state());
     EXPECT_EQ(merged.rmsRadius(), whole.rmsRadius());
 
-    // The statistics are those of the points themselves.
+    // The rays are the beam's rays through the stream's points, and the
+    // statistics those of the points themselves.
     TRayBatch batch(beam.wavelength);
     const TCollimatedBeam filled = resolveFilledBeam(system, beam);
     for (std::uint64_t i = 0; i < n; ++i)
         batch.add(startNode(system, filled, streamPupilPoint(filled.pupilRadius, 3, i)));
     traceRays(system, batch);
+    TIrradianceMap fromBatch(grid, 1.0 / n);
+    fromBatch.add(batch);
+    EXPECT_EQ(fromBatch.state(), whole.state());
     const TSpot spot = spotAt(batch, grid.z);
     EXPECT_NEAR(whole.centroidX(), spot.centroidX, 1e-12);
     EXPECT_NEAR(whole.rmsRadius(), spot.rms, 1e-9);

@@ -5,8 +5,9 @@
 #   numeric ← geometry ← field
 #   geometry ← system ← surfaces, grin        (surfaces use TMatrix from field)
 #   numeric ← glass
-#   surfaces, grin ← description ← lensfile    (lensfile also on glass)
-#   description ← trace ← analysis ← tools, python
+#   surfaces, grin ← description ← trace
+#   description, glass, trace ← prescription ← lensfile, analysis
+#   analysis ← tools, python
 #
 # The tools and the Python bindings are hosts: public headers only.
 # Run as: cmake -DSOURCE_DIR=<root> -P layers.cmake
@@ -19,10 +20,11 @@ set(below_surfaces system field geometry numeric)
 set(below_grin system geometry numeric)
 set(below_glass numeric)
 set(below_description surfaces grin system field geometry numeric)
-set(below_lensfile description glass surfaces grin system field geometry numeric)
 set(below_trace description surfaces grin system field geometry numeric)
-set(below_analysis trace description surfaces grin system field geometry numeric)
-set(layers numeric geometry field system surfaces grin glass description lensfile trace analysis)
+set(below_prescription trace description glass surfaces grin system field geometry numeric)
+set(below_lensfile prescription trace description glass surfaces grin system field geometry numeric)
+set(below_analysis prescription trace description glass surfaces grin system field geometry numeric)
+set(layers numeric geometry field system surfaces grin glass description trace prescription lensfile analysis)
 
 # The layer of each public header; export.h and numeric.h are the bottom.
 set(public_export numeric)
@@ -36,6 +38,7 @@ set(public_glass glass)
 set(public_description description)
 set(public_lensfile lensfile)
 set(public_trace trace)
+set(public_prescription prescription)
 set(public_analysis analysis)
 set(public_diffraction analysis)
 

@@ -243,8 +243,9 @@ LUMIVEX_API TRayFan rayFan(TOpticalSystem& system, const TCollimatedBeam& beam, 
 
 // Point `index` of the counter-based random stream `seed`, spread uniformly
 // over the disk of radius r: Philox4x32-10 keyed by the seed, with the index
-// as its counter, gives two 53-bit uniform numbers. A ray is made from its
-// own index alone, so any chunking of a stream makes the same rays.
+// (and a draw number) as its counter, gives points of the square with 53-bit
+// coordinates, the first inside the disk taken. A ray is made from its own
+// index alone, so any chunking of a stream makes the same rays.
 LUMIVEX_API TPupilPoint streamPupilPoint(double r, std::uint64_t seed, std::uint64_t index);
 
 // A detector in the plane z: nx × ny bins over [xMin, xMax] × [yMin, yMax]
@@ -307,6 +308,8 @@ private:
     TDetectorGrid detector;
     double power1 = 1.0, largest = 1.0;
     int scale = 0;                     // intensities are counted in units of 2^-scale
+    double unit = 1.0;                 // 2^scale
+    double binsPerX = 1.0, binsPerY = 1.0;
     std::vector<std::int64_t> bins;    // two words per bin: a 128-bit sum
     std::int64_t offGrid[2] = {0, 0};  // the same for the rays off the grid
     std::uint64_t traced = 0, lost = 0, landed = 0;

@@ -18,6 +18,7 @@
 
 #include "lumivex/export.h"
 #include "lumivex/glass.h"
+#include "lumivex/prescription.h"
 #include "lumivex/system.h"
 
 namespace lumivex {
@@ -104,6 +105,32 @@ LUMIVEX_API TLensFile importZmxInLensUnit(const std::string& path,
 LUMIVEX_API TLensFile importZmxInLensUnit(std::istream& is, const std::string& sourceName,
                                           double wavelength = std::numeric_limits<double>::quiet_NaN(),
                                           const TGlassCatalog& glasses = TGlassCatalog::builtin());
+
+// A keyword of the file and where it stands.
+struct LUMIVEX_API TZmxItem {
+    int line = 0;      // 1-based
+    int surface = -1;  // SURF number; −1 for a system line
+    std::string keyword;
+    std::string why;   // what it is, or why it was refused
+};
+
+// A .zmx file as a prescription, with what the import passed over.
+struct LUMIVEX_API TZmxPrescription {
+    TPrescription prescription;
+    std::vector<TZmxItem> skipped;   // keywords that change no ray path
+    std::vector<std::string> notes;  // what the import decided and why
+};
+
+// Reads a sequential .zmx file into a prescription: the lens surfaces as
+// elements (the object and image surfaces are not elements: the object
+// distance and the image plane say where they are), the glasses as materials
+// whose index follows the wavelength, the stop, the aperture, the fields and
+// the wavelengths.
+LUMIVEX_API TZmxPrescription importZmxPrescription(
+    const std::string& path, const TGlassCatalog& glasses = TGlassCatalog::builtin());
+LUMIVEX_API TZmxPrescription importZmxPrescription(
+    std::istream& is, const std::string& sourceName,
+    const TGlassCatalog& glasses = TGlassCatalog::builtin());
 
 }  // namespace lumivex
 

@@ -12,6 +12,7 @@
 #include "lumivex/description.h"
 #include "lumivex/lensfile.h"
 #include "lumivex/trace.h"
+#include "lumivex/prescription.h"
 #include "lumivex/analysis.h"
 #include "lumivex/diffraction.h"
 

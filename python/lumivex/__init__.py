@@ -11,6 +11,10 @@ System
     ray, every node), ``from_text``/``read``/``to_text``, ``from_zmx``.
 read_zmx, LensFileReport
     A .zmx lens file as a System, with what the import found.
+Prescription, Material
+    A lens as designers define it: surfaces and materials, stop, aperture,
+    fields, wavelengths (micrometres), object and image; ``system_at``,
+    ``rays`` (aimed at the stop), ``read``/``write`` (.zmx, .json).
 Slab, Lens, GeneralLens, EvenAsphere, SphericalLens, EllipticalLens, HyperbolicLens,
 FresnelLens, PolynomialSurface, PolynomialXYSurface, MatrixSurface,
 MatrixLens, GrinRod
@@ -56,8 +60,10 @@ from ._lumivex import (  # noqa: F401
     Lens,
     LensFileReport,
     MatrixLens,
+    Material,
     MatrixSurface,
     PolynomialSurface,
+    Prescription,
     PolynomialXYSurface,
     Slab,
     SphericalLens,
@@ -76,6 +82,7 @@ __all__ = [
     "Slab", "Lens", "GeneralLens", "SphericalLens", "EllipticalLens", "HyperbolicLens",
     "FresnelLens", "PolynomialSurface", "PolynomialXYSurface", "MatrixSurface",
     "MatrixLens", "GrinRod", "EvenAsphere", "LensFileReport", "read_zmx",
+    "Prescription", "Material",
 ]
 
 

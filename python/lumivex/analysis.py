@@ -1171,7 +1171,7 @@ def irradiance(system_or_prescription, *, rays=None, wavelength, z, bins, extent
     ...                          lumivex.SphericalLens(5, 1.5168, 0, -50)])
     >>> m = la.irradiance(s, rays=20000, wavelength=5.876e-4, z=52.5, bins=32)
     >>> m.image.shape, m.rays, round(m.power, 6)
-    ((32, 32), 20000, 0.917437)
+    ((32, 32), 20000, 0.917436)
     """
     job = _IrradianceJob(system_or_prescription, rays, wavelength, z, bins, extent, field, seed, threads,
                          positions, directions, polarizations, intensities)
