@@ -9,7 +9,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PYTHON)
 
 # Debian packages the build needs; `make deps` installs the missing ones when
 # run as root and otherwise prints the one command that would.
-PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libhwy-dev \
+PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libhwy-dev libkissfft-dev \
   libceres-dev \
   python3-dev pybind11-dev python3-numpy python3-pytest python3-matplotlib \
   python3-dask python3-distributed
@@ -48,8 +48,11 @@ demo: build
 	$(BUILD)/tools/lumivex trace
 	$(BUILD)/tools/lumivex spot --fields 0,2.5,5 --through-focus -o $(BUILD)/demo/spot.svg
 	$(BUILD)/tools/lumivex fan --fields 0,5 -o $(BUILD)/demo/fan.svg
+	$(BUILD)/tools/lumivex psf examples/singlet.txt --fields 0,0.15,0.3 -o $(BUILD)/demo/psf.svg
+	$(BUILD)/tools/lumivex mtf examples/singlet.txt --fields 0,0.15,0.3 -o $(BUILD)/demo/mtf.svg
 	@echo
-	@echo "The pictures of the built-in example are $(BUILD)/demo/layout.svg, spot.svg and fan.svg"
+	@echo "The pictures of the built-in example are $(BUILD)/demo/layout.svg, spot.svg and fan.svg;"
+	@echo "the PSF and MTF of examples/singlet.txt are $(BUILD)/demo/psf.svg and mtf.svg"
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # with the float-to-integer conversions that overflow, which GCC's

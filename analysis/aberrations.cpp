@@ -6,16 +6,17 @@
 #include <string>
 
 #include "analysis/reductions.h"
+#include "analysis/reference_sphere.h"
 #include "lumivex/analysis.h"
 
 namespace lumivex {
 
+namespace detail {
+
 namespace {
-
 constexpr double kPi = 3.141592653589793;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+}  // namespace
 
-// The chief ray of a beam: through the centre of its pupil.
 TBeamNode tracedChief(TOpticalSystem& system, const TCollimatedBeam& beam, const char* who) {
     TBeam chief(beam.wavelength);
     chief.addNode(startNode(system, beam, {0.0, 0.0}));
@@ -35,6 +36,41 @@ double imagePlane(TOpticalSystem& system, const TCollimatedBeam& beam, double im
     if (!std::isfinite(imageZ)) throw xmsg("the image plane must be finite");
     return imageZ;
 }
+
+TReferenceSphere referenceSphere(const TOpticalSystem& system, const TCollimatedBeam& beam,
+                                 const TBeamNode& chiefLast, const TVector& centre) {
+    TReferenceSphere sphere;
+    sphere.centre = centre;
+    sphere.radius = (chiefLast.position - centre).length();
+    sphere.wavelength = beam.wavelength;
+    sphere.n0 = system[0]->getRefIndex(TVector(0.0, 0.0, beam.startZ), 0.0).real();
+    sphere.k = startNode(system, beam, {0.0, 0.0}).kVector.unit();
+    return sphere;
+}
+
+double TReferenceSphere::pathInWaves(const TBeamNode& start, const TBeamNode& last,
+                                     TVector& onSphere) const {
+    const TVector d = last.kVector.unit();
+    const TVector w = last.position - centre;
+    // |w + t·d| = R on the side the light comes from: the first root.
+    const double bHalf = w.dot(d);
+    const double c = w.dot(w) - radius * radius;
+    const double disc = bHalf * bHalf - c;
+    if (!(disc >= 0.0)) return std::numeric_limits<double>::quiet_NaN();
+    const double t = -bHalf - std::sqrt(disc);
+    onSphere = last.position + d * t;
+    return last.opticalPath / (2.0 * kPi) +
+           (n0 * start.position.dot(k) + t) / wavelength;
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::imagePlane;
+using detail::tracedChief;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TRayBatch traced(TOpticalSystem& system, const TCollimatedBeam& beam,
                  const std::vector<TPupilPoint>& pupil, const TTraceOptions& options) {

@@ -18,6 +18,7 @@ namespace lumivex::python {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kDegree = 3.141592653589793 / 180.0;
 
 using Rows = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
@@ -578,6 +579,119 @@ py::array_t<double> beamAtZ(const TBeam& beam, double z) {
     return py::array_t<double>(3, xyz);
 }
 
+// A read-only numpy view of a result's samples; `owner` (the Python result)
+// keeps them alive.
+py::array_t<double> view(const std::vector<double>& v, std::vector<py::ssize_t> shape, const py::object& owner) {
+    py::array_t<double> a(std::move(shape), v.data(), owner);
+    a.attr("flags").attr("writeable") = false;
+    return a;
+}
+
+template <class Result>
+auto vectorView(std::vector<double> Result::*member) {
+    return [member](const py::object& self) {
+        const Result& r = self.cast<const Result&>();
+        return view(r.*member, {static_cast<py::ssize_t>((r.*member).size())}, self);
+    };
+}
+
+TDiffractionSampling diffractionSampling(int samples, int fftSize) {
+    TDiffractionSampling sampling;
+    sampling.pupilSamples = samples;
+    sampling.fftSize = fftSize;
+    return sampling;
+}
+
+TWavefrontMap wavefront(System& s, double wavelength, double fieldAngle, const py::object& pupilRadius,
+                        const py::object& imageZ, int samples, int threads) {
+    return analysed(s, [&](TOpticalSystem& system) {
+        return wavefrontMap(system, filledBeam(system, wavelength, fieldAngle, pupilRadius), orDefault(imageZ),
+                            samples, traceOptions(threads));
+    });
+}
+
+TPsf psf(System& s, double wavelength, double fieldAngle, const py::object& pupilRadius, const py::object& imageZ,
+         int samples, int fftSize, int threads) {
+    return analysed(s, [&](TOpticalSystem& system) {
+        return pointSpread(system, filledBeam(system, wavelength, fieldAngle, pupilRadius), orDefault(imageZ),
+                           diffractionSampling(samples, fftSize), traceOptions(threads));
+    });
+}
+
+void bindDiffraction(py::module_& a) {
+    py::class_<TWavefrontMap>(a, "Wavefront", "The wavefront over a square grid of the entrance pupil.")
+        .def_property_readonly("opd", [](const py::object& self) {
+            const TWavefrontMap& w = self.cast<const TWavefrontMap&>();
+            return view(w.opd, {w.samples, w.samples}, self);
+        })
+        .def_property_readonly("amplitude", [](const py::object& self) {
+            const TWavefrontMap& w = self.cast<const TWavefrontMap&>();
+            return view(w.amplitude, {w.samples, w.samples}, self);
+        })
+        .def_property_readonly("zernike", vectorView(&TWavefrontMap::zernike))
+        .def_readonly("rms", &TWavefrontMap::rms)
+        .def_readonly("pv", &TWavefrontMap::pv)
+        .def_readonly("rms_to_chief", &TWavefrontMap::rmsToChief)
+        .def_readonly("wavelength", &TWavefrontMap::wavelength)
+        .def_readonly("image_z", &TWavefrontMap::z)
+        .def_property_readonly("reference", [](const TWavefrontMap& w) { return pair(w.referenceX, w.referenceY); })
+        .def_readonly("reference_radius", &TWavefrontMap::referenceRadius)
+        .def_readonly("pupil_radius", &TWavefrontMap::pupilRadius)
+        .def_readonly("samples", &TWavefrontMap::samples)
+        .def_readonly("pitch", &TWavefrontMap::pitch)
+        .def_readonly("disk", &TWavefrontMap::disk)
+        .def_readonly("valid", &TWavefrontMap::valid)
+        .def_property_readonly("field_angle", [](const TWavefrontMap& r) { return r.fieldAngle / kDegree; })
+        .def("__repr__", [](const TWavefrontMap& w) {
+            return py::str("Wavefront(field_angle={:g} deg, {} x {}, rms={:.4g} waves, pv={:.4g} waves)")
+                .format(w.fieldAngle / kDegree, w.samples, w.samples, w.rms, w.pv);
+        });
+
+    py::class_<TPsf>(a, "Psf", "The point spread function on a square grid of the image plane.")
+        .def_property_readonly("image", [](const py::object& self) {
+            const TPsf& p = self.cast<const TPsf&>();
+            return view(p.image, {p.size, p.size}, self);
+        })
+        .def_readonly("dx", &TPsf::dx)
+        .def_readonly("strehl", &TPsf::strehl)
+        .def_readonly("power", &TPsf::power)
+        .def_readonly("peak", &TPsf::peak)
+        .def_readonly("size", &TPsf::size)
+        .def_readonly("pupil_samples", &TPsf::pupilSamples)
+        .def_readonly("image_z", &TPsf::z)
+        .def_property_readonly("centre", [](const TPsf& p) { return pair(p.centreX, p.centreY); })
+        .def_property_readonly("wavelengths", vectorView(&TPsf::wavelengths))
+        .def_property_readonly("weights", vectorView(&TPsf::weights))
+        .def_property_readonly("f_numbers", vectorView(&TPsf::fNumbers))
+        .def_property_readonly("powers", vectorView(&TPsf::powers))
+        .def_property_readonly("field_angle", [](const TPsf& r) { return r.fieldAngle / kDegree; })
+        .def("__repr__", [](const TPsf& p) {
+            return py::str("Psf(field_angle={:g} deg, {} x {}, dx={:.4g}, strehl={:.4g}, power={:.4g})")
+                .format(p.fieldAngle / kDegree, p.size, p.size, p.dx, p.strehl, p.power);
+        });
+
+    py::class_<TMtf>(a, "Mtf", "The modulation transfer function, tangential and sagittal.")
+        .def_property_readonly("frequency", vectorView(&TMtf::frequency))
+        .def_property_readonly("tangential", vectorView(&TMtf::tangential))
+        .def_property_readonly("sagittal", vectorView(&TMtf::sagittal))
+        .def_property_readonly("diffraction_limit", vectorView(&TMtf::diffractionLimit))
+        .def_readonly("cutoff", &TMtf::cutoff)
+        .def_readonly("image_z", &TMtf::z)
+        .def_property_readonly("field_angle", [](const TMtf& r) { return r.fieldAngle / kDegree; })
+        .def("__repr__", [](const TMtf& m) {
+            return py::str("Mtf(field_angle={:g} deg, {} frequencies up to the cutoff {:.6g})")
+                .format(m.fieldAngle / kDegree, m.frequency.size(), m.cutoff);
+        });
+
+    a.def("wavefront", &wavefront, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"),
+          py::arg("pupil_radius"), py::arg("image_z"), py::arg("samples"), py::arg("threads"));
+    a.def("psf", &psf, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"), py::arg("pupil_radius"),
+          py::arg("image_z"), py::arg("samples"), py::arg("fft_size"), py::arg("threads"));
+    a.def("mtf", [](const TPsf& p) { return modulationTransfer(p); });
+    a.def("encircled_energy", &encircledEnergy);
+    a.def("ensquared_energy", &ensquaredEnergy);
+}
+
 // -- irradiance maps -----------------------------------------------------------
 
 TDetectorGrid detector(double z, int nx, int ny, const std::array<double, 4>& extent) {
@@ -755,6 +869,7 @@ void bindAnalysis(py::module_& m) {
     a.def("collimated_rays", &collimatedRays);
     a.def("lines_at_z", &linesAtZ);
     a.def("beam_at_z", &beamAtZ);
+    bindDiffraction(a);
 
     py::class_<TIrradianceMap>(a, "IrradianceMap",
                                "Exact sums of an irradiance map being gathered; merge() in any order.")

@@ -416,7 +416,7 @@ TEST_F(CliTest, UnusableFilesAreReportedInOneLineWithStatus2) {
         {path("empty.txt"), "'" + path("empty.txt") + "' is empty"},
         {dir, "cannot read '" + dir + "': it is a directory"},
         {kData + "/no_element.txt", "'" + kData + "/no_element.txt' holds no optical element"}};
-    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan"}) {
+    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf"}) {
         for (const auto& [file, message] : cases) {
             SCOPED_TRACE(std::string(command) + " " + file);
             const Outcome r = run({command, file});
@@ -463,7 +463,7 @@ TEST_F(CliTest, FieldKeepsThePowerTheRaysCarry) {
 }
 
 TEST_F(CliTest, EveryCommandHasHelp) {
-    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan"}) {
+    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf"}) {
         const Outcome r = run({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_NE(r.out.find("Usage: lumivex " + std::string(command)), std::string::npos) << r.out;
@@ -569,6 +569,44 @@ TEST_F(CliTest, SpotAndFanReportTheSingletsAnalysesAndRefuseBadFields) {
     const Outcome afocal = run({"fan", path("plate.txt"), "-o", path("x.svg")});
     EXPECT_EQ(afocal.status, 1);
     EXPECT_NE(afocal.err.find("infinity"), std::string::npos) << afocal.err;
+}
+
+TEST_F(CliTest, PsfAndMtfOfTheAberrationFreeSinglet) {
+    // On the axis the singlet's PSF is the Airy pattern: Strehl 1, 83.8 % of
+    // the energy inside the first dark ring; its MTF the diffraction limit.
+    const Outcome psf = run({"psf", kExamples + "/singlet.txt", "--samples", "32", "--json",
+                             "-o", path("psf.svg"), "--csv", path("psf.csv")});
+    ASSERT_EQ(psf.status, 0) << psf.err;
+    const json p = json::parse(psf.out)["psfs"][0];
+    EXPECT_NEAR(p["strehl"].get<double>(), 1.0, 1e-3);
+    EXPECT_EQ(p["size"].get<int>(), 128);
+    EXPECT_NEAR(p["encircledEnergy"]["energy"][1].get<double>(), 0.838, 0.01);
+    std::vector<XmlElement> elements;
+    std::string error;
+    EXPECT_TRUE(parseXml(readText(path("psf.svg")), elements, error)) << error;
+    std::istringstream csv(readText(path("psf.csv")));
+    std::string line;
+    double power = 0.0;
+    int rows = 0;
+    std::getline(csv, line);
+    EXPECT_EQ(line, "field_deg,x,y,intensity");
+    while (std::getline(csv, line)) {
+        power += std::stod(line.substr(line.rfind(',') + 1));
+        ++rows;
+    }
+    EXPECT_EQ(rows, 128 * 128);
+    EXPECT_NEAR(power, p["power"].get<double>(), 1e-9);
+
+    const Outcome mtf = run({"mtf", kExamples + "/singlet.txt", "--samples", "32", "--json",
+                             "-o", path("mtf.svg")});
+    ASSERT_EQ(mtf.status, 0) << mtf.err;
+    const json m = json::parse(mtf.out)["mtfs"][0];
+    ASSERT_EQ(m["frequency"].size(), 33u);
+    for (std::size_t k = 0; k < 33; ++k)
+        EXPECT_NEAR(m["tangential"][k].get<double>(), m["diffractionLimit"][k].get<double>(), 0.01);
+    EXPECT_TRUE(parseXml(readText(path("mtf.svg")), elements, error)) << error;
+    EXPECT_NE(run({"mtf", "--samples", "64", "--fft", "100"}).err.find("--fft must be at least"),
+              std::string::npos);
 }
 
 TEST_F(CliTest, SpotIsMeasuredAtTheRealParaxialFocusUnlessAPlaneIsGiven) {

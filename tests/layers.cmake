@@ -44,6 +44,7 @@ set(public_analysis analysis)
 set(public_results analysis)
 set(public_layout analysis)
 set(public_optimize optimize)
+set(public_diffraction analysis)
 
 set(problems "")
 

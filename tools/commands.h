@@ -16,6 +16,8 @@ void addCheckCommand(CLI::App& app);
 void addSpotCommand(CLI::App& app);
 void addFanCommand(CLI::App& app);
 void addImportCommand(CLI::App& app);
+void addPsfCommand(CLI::App& app);
+void addMtfCommand(CLI::App& app);
 
 }  // namespace lumivex::cli
 

@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
     addCheckCommand(app);
     addSpotCommand(app);
     addFanCommand(app);
+    addPsfCommand(app);
+    addMtfCommand(app);
     addImportCommand(app);
 
     try {

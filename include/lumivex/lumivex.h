@@ -14,6 +14,7 @@
 #include "lumivex/trace.h"
 #include "lumivex/prescription.h"
 #include "lumivex/analysis.h"
+#include "lumivex/diffraction.h"
 #include "lumivex/layout.h"
 #include "lumivex/optimize.h"
 

@@ -23,6 +23,12 @@ through_focus
     The RMS spot radius against the image plane, and the plane of least RMS.
 ray_fan, opd_fan
     Transverse ray errors and the optical path difference across the pupil.
+wavefront
+    The OPD over a square pupil grid, its Fringe Zernike fit, RMS and PV.
+psf, mtf
+    The point spread function by FFT with its Strehl ratio, and the MTF.
+encircled_energy, ensquared_energy
+    The PSF's energy within circles or squares about its centroid.
 hexapolar, square_grid, random_pupil, meridional_fan
     The pupil ray sets, as (M, 2) arrays of entrance-pupil points.
 collimated_rays
@@ -59,11 +65,16 @@ from ._lumivex import Beam as _Beam
 from ._lumivex import Prescription as _Prescription
 from ._lumivex import _analysis as _core
 
+Wavefront = _core.Wavefront
+Psf = _core.Psf
+Mtf = _core.Mtf
+
 __all__ = [
     "Paraxial", "Spot", "ThroughFocus", "RayFan", "OpdFan",
     "paraxial", "spot", "spots", "through_focus", "ray_fan", "opd_fan",
     "hexapolar", "square_grid", "random_pupil", "meridional_fan",
     "collimated_rays", "position_at_z", "Layout", "layout", "Irradiance", "irradiance",
+    "Wavefront", "Psf", "Mtf", "wavefront", "psf", "mtf", "encircled_energy", "ensquared_energy",
 ]
 
 _PATTERNS = ("hexapolar", "grid", "random")
@@ -488,6 +499,210 @@ def opd_fan(system, *, wavelength=None, field_angle=0.0, field=0, rays=21, pupil
     0.0
     """
     return _fan(_core.opd_fan, system, wavelength, field_angle, rays, pupil_radius, image_z, threads, field)
+
+
+# -- diffraction ------------------------------------------------------------------
+
+def _samples(samples, fft_size):
+    samples = _integer(samples, "samples", 2)
+    if samples > 1024:
+        raise ValueError(f"samples must be at most 1024, not {samples!r}")
+    fft_size = 0 if fft_size is None else _integer(fft_size, "fft_size", 2 * samples)
+    return samples, fft_size
+
+
+def wavefront(system, *, wavelength, field_angle=0.0, samples=64, pupil_radius=None, image_z=None, threads=0):
+    """The wavefront over a square grid of the entrance pupil, and its Zernike fit.
+
+    The OPD is that of `opd_fan`: W = OPL(chief) - OPL(ray) in waves on the
+    sphere centred on the chief ray's image point, through the chief ray's
+    last node. The grid's points lie at ((i + 1/2 - n/2) h, (j + 1/2 - n/2) h),
+    h = 2 r / n, row j (y) after row; points off the pupil disk and points
+    whose ray fails are outside the pupil.
+
+    Parameters
+    ----------
+    system : System
+    wavelength : float
+    field_angle : float
+        Degrees, within ±90.
+    samples : int
+        n, the grid's points across the pupil's diameter, 2 to 1024.
+    pupil_radius, image_z, threads
+        As in `spot`.
+
+    Returns
+    -------
+    Wavefront
+        ``opd`` (n, n) in waves, NaN outside the pupil; ``amplitude`` (n, n),
+        the square root of each ray's transmitted power fraction, 0 outside;
+        ``rms`` and ``pv`` in waves over the pupil about the plane fitted by
+        least squares (piston and tilt removed), ``rms_to_chief`` about the
+        mean (tilt kept);
+        ``zernike``, the Fringe coefficients Z1 ... Z37 in waves fitted at
+        rho = (x, y) / r (Z4 = 2 rho^2 - 1, Z9 = 6 rho^4 - 6 rho^2 + 1, ...,
+        not normalized).
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.Slab(0, 1), lumivex.Lens(5, 1.5, 0, 1, 50)])
+    >>> w = la.wavefront(s, wavelength=5e-4, samples=32)
+    >>> w.opd.shape, w.rms < 1e-6
+    ((32, 32), True)
+    """
+    system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
+    field_angle = _angle(field_angle)
+    samples, _ = _samples(samples, None)
+    image_z = _optional(image_z, _real, "image_z")
+    return _core.wavefront(system, wavelength, field_angle * _RADIANS, pupil_radius, image_z, samples, threads)
+
+
+def psf(system, *, wavelength, field_angle=0.0, samples=64, fft_size=None, pupil_radius=None, image_z=None,
+        threads=0):
+    """The point spread function by FFT of the pupil function, and its Strehl ratio.
+
+    The pupil function of each grid point (as in `wavefront`) is
+    ``amplitude * exp(2 pi i opd)``; zero-padded to ``fft_size`` M and
+    transformed, it gives the field in the image plane at the pitch
+    dx = lambda F# n / M (F# the paraxial F-number), in a window M dx wide
+    centred on the chief ray's image point.
+
+    Parameters
+    ----------
+    samples : int
+        n, across the pupil, 2 to 1024.
+    fft_size : int, optional
+        M, at least 2 n; by default 4 n (dx = lambda F# / 4).
+    system, wavelength, field_angle, pupil_radius, image_z, threads
+        As in `wavefront`.
+
+    Returns
+    -------
+    Psf
+        ``image`` (M, M), row j (y) after row, sample (i, j) at
+        ``centre + ((i - M/2) dx, (j - M/2) dx)``, summing to ``power``, the
+        transmitted power fraction of the pupil; ``dx`` in length units;
+        ``strehl``, the peak over the peak of the same pupil without
+        aberration on the same grid.
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.Slab(0, 1), lumivex.Lens(5, 1.5, 0, 1, 50)])
+    >>> p = la.psf(s, wavelength=5e-4, samples=32)
+    >>> p.image.shape, round(p.strehl, 3), round(float(p.image.sum()), 3)
+    ((128, 128), 1.0, 0.922)
+    """
+    system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
+    field_angle = _angle(field_angle)
+    samples, fft_size = _samples(samples, fft_size)
+    image_z = _optional(image_z, _real, "image_z")
+    return _core.psf(system, wavelength, field_angle * _RADIANS, pupil_radius, image_z, samples, fft_size,
+                     threads)
+
+
+def mtf(system, **arguments):
+    """The modulation transfer function, tangential and sagittal.
+
+    The modulus of the optical transfer function (the PSF's Fourier
+    transform, 1 at zero frequency): tangential along x, the field's
+    direction, sagittal along y; from the transforms of the PSF's line
+    spread functions, which reach the cutoff 1/(lambda F#) unaliased since
+    M >= 2 n.
+
+    Parameters
+    ----------
+    system : System or Psf
+        A Psf gives its own MTF; a system takes the arguments of `psf`.
+    **arguments
+        Those of `psf`.
+
+    Returns
+    -------
+    Mtf
+        ``frequency`` in cycles per length unit, from 0 to ``cutoff`` in
+        steps of 1/(M dx); ``tangential``, ``sagittal``;
+        ``diffraction_limit``, 2/pi (acos nu - nu sqrt(1 - nu^2)) with
+        nu = frequency lambda F#, weighted over the wavelengths.
+
+    Examples
+    --------
+    >>> import numpy as np, lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.Slab(0, 1), lumivex.Lens(5, 1.5, 0, 1, 50)])
+    >>> m = la.mtf(s, wavelength=5e-4)
+    >>> round(m.cutoff, 1), bool(np.abs(m.tangential - m.diffraction_limit).max() < 0.005)
+    (480.0, True)
+    """
+    if isinstance(system, Psf):
+        if arguments:
+            raise ValueError("mtf of a Psf takes no other argument")
+        return _core.mtf(system)
+    return _core.mtf(psf(system, **arguments))
+
+
+def _sizes(values, name):
+    a = np.atleast_1d(np.asarray(values, dtype=float))
+    if a.ndim != 1 or not np.all(np.isfinite(a)) or np.any(a < 0):
+        raise ValueError(f"{name} must be finite lengths of at least 0")
+    return a
+
+
+def encircled_energy(psf, radii):
+    """The fraction of a PSF's energy within circles about its centroid.
+
+    Each sample's energy is spread evenly over its dx by dx cell.
+
+    Parameters
+    ----------
+    psf : Psf
+    radii : array_like
+        Radii in length units.
+
+    Returns
+    -------
+    ndarray
+        One fraction per radius, of the PSF's whole energy.
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.Slab(0, 1), lumivex.Lens(5, 1.5, 0, 1, 50)])
+    >>> p = la.psf(s, wavelength=5e-4)
+    >>> airy = 1.22 * 5e-4 * p.f_numbers[0]
+    >>> round(float(la.encircled_energy(p, [airy])[0]), 2)
+    0.84
+    """
+    if not isinstance(psf, Psf):
+        raise ValueError("psf must be a lumivex.analysis.Psf")
+    radii = _sizes(radii, "radii")
+    return np.array(_core.encircled_energy(psf, radii.tolist()))
+
+
+def ensquared_energy(psf, half_widths):
+    """The fraction of a PSF's energy within squares about its centroid.
+
+    Parameters
+    ----------
+    psf : Psf
+    half_widths : array_like
+        Half the side of each square, in length units.
+
+    Returns
+    -------
+    ndarray
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la
+    >>> s = lumivex.System(6.0, [lumivex.Slab(0, 1), lumivex.Lens(5, 1.5, 0, 1, 50)])
+    >>> p = la.psf(s, wavelength=5e-4)
+    >>> round(float(la.ensquared_energy(p, [1.0])[0]), 9)
+    1.0
+    """
+    if not isinstance(psf, Psf):
+        raise ValueError("psf must be a lumivex.analysis.Psf")
+    return np.array(_core.ensquared_energy(psf, _sizes(half_widths, "half_widths").tolist()))
 
 
 # -- ray sets and positions -----------------------------------------------------

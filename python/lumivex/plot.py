@@ -267,6 +267,120 @@ def ray_fan(fan, ax=None):
     return ax
 
 
+def psf(result, ax=None, decades=3, extent=None):
+    """Draws a PSF from ``lumivex.analysis.psf`` as an image.
+
+    The intensity on a logarithmic scale over ``decades`` decades below the
+    peak, about the chief ray's image point, with the first dark ring of the
+    Airy pattern (1.22 λ N) dashed.
+
+    Parameters
+    ----------
+    result : lumivex.analysis.Psf
+    ax : matplotlib.axes.Axes, optional
+    decades : float
+        The range of the colour scale, in decades below the peak.
+    extent : float, optional
+        Half the width drawn, in length units; by default half again the
+        square holding 95 % of the energy, and at least six Airy radii.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis, lumivex.plot
+    >>> s = lumivex.System(6.0, [lumivex.Slab(0, 1), lumivex.Lens(5, 1.5, 0, 1, 50)])
+    >>> ax = lumivex.plot.psf(lumivex.analysis.psf(s, wavelength=5e-4, samples=32))
+    """
+    from matplotlib.patches import Circle
+
+    from .analysis import Psf
+
+    if not isinstance(result, Psf):
+        raise ValueError("result must be a lumivex.analysis.Psf")
+    if not decades > 0:
+        raise ValueError(f"decades must be positive, not {decades!r}")
+    if ax is None:
+        import matplotlib.pyplot as plt
+
+        _, ax = plt.subplots(figsize=(5.2, 4.4))
+    image, dx, m = result.image, result.dx, result.size
+    airy = 1.22 * result.wavelengths[0] * result.f_numbers[0]
+    if extent is None:
+        c = m // 2
+        j, i = np.indices(image.shape)
+        ring = np.bincount(np.maximum(np.abs(i - c), np.abs(j - c)).ravel(), weights=image.ravel())
+        half = int(np.searchsorted(np.cumsum(ring), 0.95 * result.power)) + 1
+        extent = max(1.5 * half * dx, 6 * airy)
+    extent = min(extent, m // 2 * dx)
+    shown = np.log10(np.maximum(image / result.peak, 10.0 ** -decades))
+    edges = (np.arange(m + 1) - m // 2 - 0.5) * dx
+    mesh = ax.pcolormesh(edges, edges, shown, cmap="magma", vmin=-decades, vmax=0.0, shading="flat",
+                         rasterized=True)
+    ax.add_patch(Circle((0, 0), airy, fill=False, ls="--", lw=1.0, color="#7fdca0"))
+    ax.set_xlim(-extent, extent)
+    ax.set_ylim(-extent, extent)
+    ax.set_aspect("equal")
+    ax.set_xlabel("x − chief ray x")
+    ax.set_ylabel("y − chief ray y")
+    ax.set_title(f"PSF, {result.field_angle:g}°, Strehl {result.strehl:.3f}, "
+                 f"λ = {result.wavelengths[0]:.4g}", fontsize=10)
+    ax.figure.colorbar(mesh, ax=ax, label="log₁₀ I / peak", shrink=0.85)
+    return ax
+
+
+def mtf(results, ax=None):
+    """Draws MTF curves from ``lumivex.analysis.mtf`` against the diffraction limit.
+
+    Tangential curves solid, sagittal dashed, one colour per field; the
+    diffraction limit of the first in black.
+
+    Parameters
+    ----------
+    results : lumivex.analysis.Mtf or sequence of them
+    ax : matplotlib.axes.Axes, optional
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+
+    Examples
+    --------
+    >>> import lumivex, lumivex.analysis as la, lumivex.plot
+    >>> s = lumivex.System(6.0, [lumivex.Slab(0, 1), lumivex.Lens(5, 1.5, 0, 1, 50)])
+    >>> ax = lumivex.plot.mtf([la.mtf(s, wavelength=5e-4, field_angle=a) for a in (0, 1)])
+    """
+    from .analysis import Mtf
+
+    if isinstance(results, Mtf):
+        results = [results]
+    results = list(results)
+    if not results or not all(isinstance(r, Mtf) for r in results):
+        raise ValueError("results must be a lumivex.analysis.Mtf or a sequence of them")
+    if ax is None:
+        import matplotlib.pyplot as plt
+
+        _, ax = plt.subplots(figsize=(6.5, 4.2))
+    first = results[0]
+    ax.plot(first.frequency, first.diffraction_limit, color="#111111", lw=1.0, label="diffraction limit",
+            zorder=3)
+    colours = ["#1f5fa8", "#d0481c", "#2a9d55", "#8e44ad", "#c79100", "#17a2b8", "#6d4c41", "#e83e8c"]
+    for k, r in enumerate(results):
+        colour = colours[k % len(colours)]
+        ax.plot(r.frequency, r.tangential, color=colour, lw=1.5, label=f"{r.field_angle:g}° tangential")
+        ax.plot(r.frequency, r.sagittal, color=colour, lw=1.5, ls="--", label=f"{r.field_angle:g}° sagittal")
+    ax.set_xlim(0.0, max(r.cutoff for r in results))
+    ax.set_ylim(0.0, 1.02)
+    ax.set_xlabel("spatial frequency (cycles per length unit)")
+    ax.set_ylabel("modulation")
+    ax.set_title(f"MTF, image plane z = {first.image_z:.5g}", fontsize=10)
+    ax.grid(color="#e3e6ea", lw=0.8)
+    ax.legend(fontsize=8, frameon=False)
+    return ax
+
+
 def irradiance(result, ax=None, log=False, colorbar=True):
     """Draws an irradiance map: power per unit area over the detector.
 

@@ -291,3 +291,30 @@ def test_prescriptions_bring_their_pupil_fields_image_plane_and_clear_apertures(
     assert np.isnan(fan.tangential).sum() > 0 and fan.vignetted > 0
     with pytest.raises(lumivex.Error, match="in front of the last lens surface"):
         la.spot(p, image_z=10.0)
+
+
+def test_diffraction_of_the_aberration_free_singlet():
+    # The hyperbolic singlet of examples/singlet.txt: an Airy pattern whose
+    # samples sum to the power the two faces transmit, and the MTF of a
+    # circular pupil; the results' arrays are read-only views.
+    s = lumivex.System(6.0, [lumivex.Slab(0, 1), lumivex.Lens(5, 1.5, 0, 1, 50)])
+    w = la.wavefront(s, wavelength=5e-4, samples=32)
+    assert w.opd.shape == (32, 32) and np.nanmax(np.abs(w.opd)) < 1e-6
+    assert np.isnan(w.opd[0, 0]) and w.amplitude[0, 0] == 0 and w.zernike.shape == (37,)
+    p = la.psf(s, wavelength=5e-4)
+    assert p.image.shape == (256, 256) and not p.image.flags.writeable
+    assert p.image.sum() == pytest.approx(p.power) and p.power == pytest.approx(np.mean(w.amplitude[~np.isnan(w.opd)] ** 2), rel=1e-3)
+    assert p.dx == pytest.approx(5e-4 * p.f_numbers[0] / 4) and p.strehl == pytest.approx(1, abs=1e-3)
+    m = la.mtf(p)
+    nu = m.frequency / m.cutoff
+    assert np.allclose(m.tangential, 2 / np.pi * (np.arccos(nu) - nu * np.sqrt(1 - nu ** 2)), atol=5e-3)
+    assert m.frequency[-1] == pytest.approx(1 / (5e-4 * p.f_numbers[0]))
+    ee = la.encircled_energy(p, [0, 1.22 * 5e-4 * p.f_numbers[0], 1])
+    assert ee[0] == 0 and ee[1] == pytest.approx(0.838, abs=0.01) and ee[2] == pytest.approx(1)
+    assert la.ensquared_energy(p, 1.0)[0] == pytest.approx(1)
+    defocused = la.psf(s, wavelength=5e-4, image_z=55.5)
+    assert defocused.strehl < 0.5 and defocused.image.sum() == pytest.approx(p.power)
+    with pytest.raises(ValueError, match="fft_size"):
+        la.psf(s, wavelength=5e-4, samples=64, fft_size=100)
+    with pytest.raises(ValueError, match="radii"):
+        la.encircled_energy(p, [-1])

@@ -1,0 +1,219 @@
+// The diffraction analyses against closed forms: the Airy pattern and the
+// MTF of a circular pupil, the Strehl ratio of a quarter wave of defocus, the
+// Zernike coefficient of a known spherical aberration, and energy.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "lumivex/diffraction.h"
+#include "lumivex/surfaces.h"
+
+using namespace lumivex;
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kLambda = 5e-4;
+
+// The aberration-free hyperbolic singlet of examples/singlet.txt: a flat
+// face (or the given front surface) into glass of index 1.5, then the
+// hyperboloid that focuses the collimated beam inside the glass 50 behind
+// its vertex, at z = 55.
+TOpticalSystem singlet(TElement* front = nullptr) {
+    TOpticalSystem system(6.0);
+    system.addElement(front ? front : new TSlab(0.0, complex(1.0, 0.0)));
+    system.addElement(new TLens(5.0, complex(1.5, 0.0), 0.0, 1.0, 50.0));
+    return system;
+}
+
+TCollimatedBeam filled(const TOpticalSystem& system, double fieldAngle = 0.0) {
+    TCollimatedBeam beam;
+    beam.wavelength = kLambda;
+    beam.fieldAngle = fieldAngle;
+    return resolveFilledBeam(system, beam);
+}
+
+double circularMtf(double nu) {
+    return nu >= 1.0 ? 0.0 : 2.0 / kPi * (std::acos(nu) - nu * std::sqrt(1.0 - nu * nu));
+}
+
+}  // namespace
+
+TEST(Diffraction, AberrationFreeSingletGivesTheAiryPatternAndItsMtf) {
+    TOpticalSystem system = singlet();
+    const TCollimatedBeam beam = filled(system);
+    const TWavefrontMap map = wavefrontMap(system, beam, 55.0, 32);
+    EXPECT_EQ(map.valid, map.disk);
+    EXPECT_LT(map.pv, 1e-4);
+    EXPECT_NEAR(map.referenceX, 0.0, 1e-12);
+
+    const TPsf psf = pointSpread(system, beam, 55.0);
+    ASSERT_EQ(psf.size, 256);
+    const double N = psf.fNumbers[0];
+    EXPECT_NEAR(psf.dx, kLambda * N * 64 / 256, 1e-15);
+    EXPECT_NEAR(psf.strehl, 1.0, 1e-3);
+    // Two Fresnel losses of ((n − 1)/(n + 1))² = 4 % each near the axis.
+    EXPECT_NEAR(psf.power, psf.powers[0], 1e-12);
+    EXPECT_NEAR(psf.power, 0.96 * 0.96, 2e-3);
+
+    // The first dark ring along x and along y at 1.22·λ·N, within a sample.
+    const int M = psf.size, c = M / 2;
+    const auto firstZero = [&](int di, int dj) {
+        for (int k = 1; k < c; ++k) {
+            const auto at = [&](int s) { return psf.image[(c + dj * s) * M + c + di * s]; };
+            if (at(k) < at(k - 1) && at(k) <= at(k + 1)) return k * psf.dx;
+        }
+        return 0.0;
+    };
+    EXPECT_NEAR(firstZero(1, 0), 1.22 * kLambda * N, psf.dx);
+    EXPECT_NEAR(firstZero(0, -1), 1.22 * kLambda * N, psf.dx);
+    // 83.8 % of the Airy pattern's energy lies inside the first dark ring.
+    EXPECT_NEAR(encircledEnergy(psf, {1.2197 * kLambda * N})[0], 0.838, 0.01);
+
+    const TMtf mtf = modulationTransfer(psf);
+    EXPECT_NEAR(mtf.cutoff, 1.0 / (kLambda * N), 1e-9);
+    ASSERT_EQ(mtf.frequency.size(), 65u);
+    EXPECT_NEAR(mtf.frequency.back(), mtf.cutoff, 1e-9);
+    for (std::size_t k = 0; k < mtf.frequency.size(); ++k) {
+        const double expected = circularMtf(mtf.frequency[k] / mtf.cutoff);
+        EXPECT_NEAR(mtf.tangential[k], expected, 0.005) << mtf.frequency[k];
+        EXPECT_NEAR(mtf.sagittal[k], expected, 0.005) << mtf.frequency[k];
+        EXPECT_NEAR(mtf.diffractionLimit[k], expected, 1e-12);
+    }
+}
+
+TEST(Diffraction, AberrationsAgainstClosedForms) {
+    // A quarter wave of defocus, W020 = δz·(1 − cos U′) with U′ the marginal
+    // ray's angle to the axis, has the Strehl ratio (sin(π/4)/(π/4))².
+    TOpticalSystem system = singlet();
+    const TCollimatedBeam beam = filled(system);
+    TRayBatch rim = rayBatch(system, beam, {{beam.pupilRadius, 0.0}});
+    traceRays(system, rim);
+    const double sinU = std::fabs(rim.last(0).kVector.unit().x);
+    const double dz = 0.25 * kLambda / (1.0 - std::sqrt(1.0 - sinU * sinU));
+    const double quarterWave = std::pow(std::sin(kPi / 4) / (kPi / 4), 2);
+    EXPECT_NEAR(pointSpread(system, beam, 55.0 + dz).strehl, quarterWave, 0.01);
+    EXPECT_NEAR(wavefrontMap(system, beam, 55.0 + dz).pv, 0.25, 0.01);
+
+    // Spherical aberration W040·ρ⁴ from a fourth-order bump a·h⁴ on the flat
+    // face: (n − 1)·a·h⁴ less glass on the way. W040·ρ⁴ = W040·(Z9/6 + Z4/2
+    // + Z1/3) in Fringe terms.
+    const double W040 = 1.0;
+    auto* front = new TPolynomialSurface(0.0, complex(1.0, 0.0), 0.0);
+    front->setCoefficients({0, 0, 0, 0, W040 * kLambda / (0.5 * std::pow(6.0, 4))});
+    TOpticalSystem spherical = singlet(front);
+    const TWavefrontMap map = wavefrontMap(spherical, filled(spherical), 55.0);
+    EXPECT_NEAR(map.zernike[8], W040 / 6, 0.01 * W040 / 6);
+    EXPECT_NEAR(map.zernike[3], W040 / 2, 0.01 * W040 / 2);
+    EXPECT_NEAR(map.zernike[0], W040 / 3, 0.01 * W040 / 3);
+    EXPECT_NEAR(map.pv, W040, 0.01);
+    int n, m;
+    fringeZernikeOrder(9, n, m);
+    EXPECT_EQ(n * 10 + m, 40);
+    EXPECT_DOUBLE_EQ(fringeZernike(9, 0.5, 0.3), 6 * 0.0625 - 6 * 0.25 + 1);
+    EXPECT_NEAR(fringeZernike(37, 1.0, 0.0), 1.0, 1e-9);
+
+    // Off the axis a spherical singlet shows coma: the PSF's centroid sits
+    // where the spot's does, on the same side of the chief ray.
+    TOpticalSystem biconvex(6.0);
+    biconvex.addElement(new TSphericalLens(0.0, complex(1.0, 0.0), 0.0, 50.0));
+    biconvex.addElement(new TSphericalLens(5.0, complex(1.5, 0.0), 0.0, -50.0));
+    TCollimatedBeam tilted;
+    tilted.wavelength = kLambda;
+    tilted.fieldAngle = 2.0 * kPi / 180.0;
+    tilted.pupilRadius = 3.0;
+    tilted = resolveBeam(biconvex, tilted);
+    const TSpotDiagram spot = spotDiagram(biconvex, tilted, squareGrid(3.0, 64), NAN);
+    const TPsf coma = pointSpread(biconvex, tilted, NAN);
+    double sx = 0.0, sy = 0.0;
+    for (int j = 0; j < coma.size; ++j)
+        for (int i = 0; i < coma.size; ++i) {
+            sx += coma.image[j * coma.size + i] * (i - coma.size / 2) * coma.dx;
+            sy += coma.image[j * coma.size + i] * (j - coma.size / 2) * coma.dx;
+        }
+    EXPECT_NEAR(sx / coma.power, spot.centroidX, 0.1 * std::fabs(spot.centroidX));
+    EXPECT_NEAR(sy / coma.power, 0.0, 1e-9);
+    EXPECT_LT(coma.strehl, 0.5);
+    // Maréchal: S ≈ exp(−(2π·W_rms)²) for small aberrations, piston and tilt
+    // removed (the hyperbolic singlet, aplanatic it is not, a little off the
+    // axis), less what the grid loses where the peak falls between samples;
+    // the RMS to the chief ray keeps coma's tilt and is larger.
+    const TCollimatedBeam slight = filled(system, 0.15 * kPi / 180.0);
+    const TWavefrontMap comatic = wavefrontMap(system, slight, 55.0);
+    EXPECT_NEAR(pointSpread(system, slight, 55.0).strehl,
+                std::exp(-std::pow(2 * kPi * comatic.rms, 2)), 0.04);
+    EXPECT_GT(comatic.rmsToChief, 1.5 * comatic.rms);
+}
+
+TEST(Diffraction, PupilEnergyAndSampling) {
+    // A back face of radius 5 that the rays beyond 5 from the axis miss: they
+    // are outside the pupil, and the PSF holds the power of the rest.
+    TOpticalSystem system(6.0);
+    system.addElement(new TSlab(0.0, complex(1.0, 0.0)));
+    system.addElement(new TSphericalLens(5.0, complex(1.5, 0.0), 0.0, -5.0));
+    const TCollimatedBeam beam = filled(system);
+    const TWavefrontMap map = wavefrontMap(system, beam, NAN, 32);
+    ASSERT_LT(map.valid, map.disk);
+    int outside = 0;
+    double power = 0.0;
+    for (int j = 0; j < 32; ++j)
+        for (int i = 0; i < 32; ++i) {
+            const double x = (i + 0.5 - 16) * map.pitch, y = (j + 0.5 - 16) * map.pitch;
+            const std::size_t p = j * 32 + i;
+            EXPECT_EQ(std::isnan(map.opd[p]), map.amplitude[p] == 0.0);
+            if (x * x + y * y > 25.0) {
+                EXPECT_TRUE(std::isnan(map.opd[p])) << x << ' ' << y;
+            }
+            outside += std::isnan(map.opd[p]) ? 1 : 0;
+            power += map.amplitude[p] * map.amplitude[p];
+        }
+    EXPECT_EQ(outside, 32 * 32 - map.valid);
+    TDiffractionSampling sampling;
+    sampling.pupilSamples = 32;
+    const TPsf clipped = pointSpread(system, beam, NAN, sampling);
+    EXPECT_NEAR(clipped.power, power / map.disk, 1e-9);
+
+    // Two wavelengths through a system without dispersion: both PSFs are
+    // aberration free on one grid, so the polychromatic MTF is the weighted
+    // diffraction limit, which reaches the shorter wavelength's cutoff.
+    TOpticalSystem perfect = singlet();
+    TCollimatedBeam red = filled(perfect);
+    red.wavelength = 1.25 * kLambda;
+    const TPsf both = pointSpread({{&perfect, filled(perfect), 1.0}, {&perfect, red, 3.0}}, 55.0);
+    EXPECT_NEAR(both.weights[1], 0.75, 1e-15);
+    EXPECT_NEAR(both.power, both.powers[0] * 0.25 + both.powers[1] * 0.75, 1e-9);
+    EXPECT_NEAR(both.strehl, 1.0, 1e-3);
+    const TMtf mtf = modulationTransfer(both);
+    EXPECT_NEAR(mtf.cutoff, 1.0 / (kLambda * both.fNumbers[0]), 1e-9);
+    for (std::size_t k = 0; k < mtf.frequency.size(); ++k) {
+        const double nu = mtf.frequency[k] / mtf.cutoff;
+        const double limit = 0.25 * circularMtf(nu) + 0.75 * circularMtf(1.25 * nu);
+        EXPECT_NEAR(mtf.diffractionLimit[k], limit, 1e-3);
+        EXPECT_NEAR(mtf.tangential[k], limit, 0.005);
+    }
+    // Ensquared energy holds at least what the inscribed circle holds, and
+    // both reach the whole PSF.
+    const std::vector<double> sizes{0.0, 2e-3, 5e-3, 1.0};
+    const std::vector<double> circle = encircledEnergy(both, sizes), square = ensquaredEnergy(both, sizes);
+    for (std::size_t k = 0; k < sizes.size(); ++k) EXPECT_GE(square[k], circle[k] - 1e-12);
+    EXPECT_EQ(circle[0], 0.0);
+    EXPECT_NEAR(circle[3], 1.0, 1e-12);
+    EXPECT_NEAR(square[3], 1.0, 1e-12);
+
+    // Bad sampling and bad weights are errors, not crashes.
+    sampling.pupilSamples = 1;
+    EXPECT_THROW(pointSpread(perfect, red, 55.0, sampling), xmsg);
+    sampling.pupilSamples = 64;
+    sampling.fftSize = 100;
+    EXPECT_THROW(pointSpread(perfect, red, 55.0, sampling), xmsg);
+    EXPECT_THROW(wavefrontMap(perfect, red, 55.0, 2000), xmsg);
+    EXPECT_THROW(pointSpread({{&perfect, red, -1.0}}, 55.0), xmsg);
+    EXPECT_THROW(encircledEnergy(both, {-1.0}), xmsg);
+    int n, m;
+    try {
+        fringeZernikeOrder(38, n, m);
+        ADD_FAILURE() << "Z38 is not a Fringe term";
+    } catch (const xmsg& e) {
+        EXPECT_NE(e.message().find("1 … 37"), std::string::npos);
+    }
+}

@@ -1,0 +1,33 @@
+// What the psf and mtf commands share: their options and the PSF of every
+// field they ask for.
+#ifndef LUMIVEX_TOOLS_DIFFRACTION_H
+#define LUMIVEX_TOOLS_DIFFRACTION_H
+
+#include <vector>
+
+#include "load.h"
+#include "lumivex/lumivex.h"
+#include "options.h"
+
+namespace CLI {
+class App;
+}
+
+namespace lumivex::cli {
+
+struct DiffractionOptions : AnalysisOptions {
+    explicit DiffractionOptions(std::string figure) : AnalysisOptions(std::move(figure)) {}
+    int samples = 64;  // across the pupil
+    int fftSize = 0;   // 0: 4 × samples
+};
+// The analysis options, --samples and --fft.
+void addDiffractionOptions(CLI::App& command, DiffractionOptions& options, const std::string& csvHelp);
+
+// The PSF of each field in one image plane (the axis's paraxial focus unless
+// --image-z), the pupil filling the first element; a ToolError when the
+// analysis fails.
+std::vector<TPsf> fieldPsfs(LoadedSystem& loaded, const DiffractionOptions& options);
+
+}  // namespace lumivex::cli
+
+#endif
