@@ -360,8 +360,10 @@ std::string TPrescription::table() const {
     rows.push_back({"Surf", "Radius", "Thickness", "Material", "Semi-Dia", "Conic"});
     rows.push_back({"OBJ", "Infinity", cell(objectDistance), objectMaterial.label(), "", ""});
     double image = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> paraxial;
     try {
         image = imagePlaneZ();
+        paraxial = paraxialSemiDiameters();
     } catch (const xmsg&) {
     }
     for (std::size_t k = 0; k < surfaces.size(); ++k) {
@@ -378,10 +380,16 @@ std::string TPrescription::table() const {
                                 : image;
         r.thickness = cell(next - s.element->zPosition, 8);
         r.material = s.material.kind == TMaterial::Kind::air ? "" : s.material.label();
-        const double semi = s.clearSemiDiameter > 0.0   ? s.clearSemiDiameter
-                            : s.drawSemiDiameter > 0.0 ? s.drawSemiDiameter
-                                                       : s.element->radius;
-        r.semi = cell(semi) + (s.clearSemiDiameter > 0.0 ? " C" : "");
+        // A semi-diameter given (C: a clear aperture that vignettes), or
+        // the paraxial beams' reach (P).
+        if (s.clearSemiDiameter > 0.0)
+            r.semi = cell(s.clearSemiDiameter) + " C";
+        else if (s.drawSemiDiameter > 0.0)
+            r.semi = cell(s.drawSemiDiameter);
+        else if (k < paraxial.size())
+            r.semi = cell(paraxial[k]) + " P";
+        else
+            r.semi = cell(s.element->radius);
         rows.push_back(r);
     }
     rows.push_back({"IMA", "Infinity", "", "", "", ""});

@@ -195,6 +195,34 @@ TFirstOrder TPrescription::firstOrder(double um) const {
     return f;
 }
 
+std::vector<double> TPrescription::paraxialSemiDiameters() const {
+    const TFirstOrder f = firstOrder();
+    const std::vector<TParaxialSurface> m = paraxialModel(systemAt(f.wavelengthUm));
+    const std::size_t last = m.size() - 1;
+    const bool infinite = std::isinf(objectDistance);
+    const double d = objectDistance;
+    // The axial marginal ray: parallel at the pupil's rim, or from the axial
+    // object point through it.
+    const double rEP = f.entrancePupilDiameter / 2;
+    const TYnu marginal = infinite ? trace(m, rEP, 0.0, last)
+                                   : trace(m, d * rEP / (f.entrancePupilZ - f.objectZ),
+                                           rEP / (f.entrancePupilZ - f.objectZ), last);
+    // The chief ray of the largest field, through the entrance pupil's centre.
+    double largest = 0.0;
+    for (const TField& field : fields) {
+        double slope = 0.0;
+        if (fieldKind == TFieldKind::angle)
+            slope = std::tan(std::hypot(field.x, field.y) * kPi / 180.0);
+        else
+            slope = std::hypot(field.x, field.y) / (f.entrancePupilZ - f.objectZ);
+        largest = std::max(largest, slope);
+    }
+    const TYnu chief = trace(m, (m[0].z - f.entrancePupilZ) * largest, largest, last);
+    std::vector<double> semi(m.size());
+    for (std::size_t k = 0; k < m.size(); ++k) semi[k] = std::abs(marginal.y[k]) + std::abs(chief.y[k]);
+    return semi;
+}
+
 // ---------------------------------------------------------------------------
 // Ray aiming
 

@@ -109,6 +109,14 @@ TEST(Prescription, TripletPupilsAndAiming) {
     EXPECT_FALSE(some[1].ok);
     EXPECT_NE(some[1].message.find("pupil (40"), std::string::npos) << some[1].message;
 
+    // The beams' paraxial reach: at the first surface the pupil's radius plus
+    // the 20° chief ray's height on its way to the pupil; at the stop its
+    // semi-diameter alone.
+    const std::vector<double> semi = p.paraxialSemiDiameters();
+    EXPECT_NEAR(semi[0], 6.25 + l1 * std::tan(20 * 3.141592653589793 / 180), 1e-12);
+    EXPECT_NEAR(semi[2], s, 1e-12);
+    EXPECT_NE(p.table().find(" P"), std::string::npos);
+
     // The stop clips at its semi-diameter; nothing else does.
     const std::vector<double> clip = p.clipRadii();
     ASSERT_EQ(clip.size(), 7u);

@@ -211,6 +211,11 @@ public:
     // system without power, a stop imaged to infinity, or an element with no
     // paraxial model (a gradient-index rod, a height table).
     TFirstOrder firstOrder(double wavelengthUm = std::numeric_limits<double>::quiet_NaN()) const;
+    // Per surface, the height the beams reach there to first order: the
+    // axial marginal ray's plus the chief ray's of the largest field, from
+    // y–nu traces at the primary wavelength. The surface table prints it for
+    // surfaces whose semi-diameter the prescription does not give.
+    std::vector<double> paraxialSemiDiameters() const;
     // The image plane: imageZ, or the paraxial focus at the primary wavelength.
     double imagePlaneZ() const;
     // The z of the object plane; −∞ for an object at infinity.
