@@ -37,7 +37,10 @@ std::vector<TPsf> fieldPsfs(LoadedSystem& loaded, const DiffractionOptions& opti
         beam = resolveFilledBeam(system, beam);
         // One image plane for every field: the axis's.
         const double z = std::isnan(options.imageZ) ? paraxialImageZ(system, beam) : options.imageZ;
-        for (double degrees : options.fields) {
+        // No --fields: the axis alone.
+        const std::vector<double> fields =
+            options.fields.empty() ? std::vector<double>{0.0} : options.fields;
+        for (double degrees : fields) {
             beam.fieldAngle = degrees * kRadians;
             psfs.push_back(pointSpread(system, beam, z, sampling, trace));
         }
