@@ -163,9 +163,9 @@ py::array_t<double> values(const std::vector<double>& v) {
     return frozen(py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data()));
 }
 
-std::string g(const char* spec, double v) {
+std::string g(const char* pattern, double v) {
     char text[64];
-    std::snprintf(text, sizeof text, spec, v);
+    std::snprintf(text, sizeof text, pattern, v);
     return text;
 }
 
