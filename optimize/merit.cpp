@@ -67,7 +67,112 @@ double stepFor(const TDesignVariable& v, double value, double relativeStep, doub
 struct Job {
     int configuration;
     TBeamNode start;
+    bool aimed = true;         // false: a prescription's ray that could not be aimed
+    double px = 0.0, py = 0.0;  // a prescription's ray: its normalised pupil point
+    int field = -1;            // and its field
 };
+
+constexpr double kPi = 3.141592653589793;
+
+// The field perpendicular to the ray in the plane of the ray and x, as the
+// prescription's analyses start their rays.
+TVector polarizationFor(const TVector& k) {
+    TVector e = TVector(1.0, 0.0, 0.0) - k * k.x;
+    if (e.length() < 1e-6) e = TVector(0.0, 1.0, 0.0) - k * k.y;
+    return e.unit();
+}
+
+// The paraxial data of a prescription the operands and the aim read.
+struct Paraxial {
+    double efl = 0.0, imageZ = 0.0, fNumber = 0.0, magnification = 0.0;
+    double epZ = 0.0, epR = 0.0, stopSemi = 0.0;
+};
+Paraxial paraxialOf(const TFirstOrder& f) {
+    return {f.efl, f.paraxialImageZ, f.fNumber, f.magnification, f.entrancePupilZ,
+            f.entrancePupilDiameter / 2.0, f.stopSemiDiameter};
+}
+Paraxial operator-(const Paraxial& a, const Paraxial& b) {
+    return {a.efl - b.efl,         a.imageZ - b.imageZ, a.fNumber - b.fNumber,
+            a.magnification - b.magnification, a.epZ - b.epZ, a.epR - b.epR,
+            a.stopSemi - b.stopSemi};
+}
+Paraxial operator*(const Paraxial& a, double s) {
+    return {a.efl * s, a.imageZ * s, a.fNumber * s, a.magnification * s, a.epZ * s, a.epR * s,
+            a.stopSemi * s};
+}
+
+// The object side of a prescription's aim: per field the direction's
+// slopes (angle fields) or the object point (finite objects with heights).
+struct AimGeometry {
+    bool infinite = true;
+    double z0 = 0.0;  // the object plane (finite objects)
+    std::vector<double> tx, ty, hx, hy;  // hx, hy NaN: the point follows the pupil
+};
+
+// The start's tangents: the two aim columns nv and nv + 1 (a unit change of
+// the start point's x and y, or of the slopes dx/dz and dy/dz), and for a
+// finite object given by an angle the object point, which the entrance
+// pupil places (TPrescription::rays).
+void seedAim(const AimGeometry& g, const Paraxial& at, const std::vector<Paraxial>& rate,
+             std::size_t nc, std::size_t q, const Job& job, const std::vector<int>& active,
+             std::size_t nv, TVector* dP, TVector* dK) {
+    (void)at;
+    const std::size_t f = static_cast<std::size_t>(job.field);
+    if (g.infinite) {
+        dP[nv] = TVector(1.0, 0.0, 0.0);
+        dP[nv + 1] = TVector(0.0, 1.0, 0.0);
+        dK[nv] = dK[nv + 1] = TVector();
+        return;
+    }
+    const TVector& k = job.start.kVector;
+    dP[nv] = dP[nv + 1] = TVector();
+    dK[nv] = (TVector(1.0, 0.0, 0.0) - k * k.x) * k.z;
+    dK[nv + 1] = (TVector(0.0, 1.0, 0.0) - k * k.y) * k.z;
+    if (std::isnan(g.hx[f]))
+        for (int m : active) {
+            const double dz = rate[static_cast<std::size_t>(m) * nc + q].epZ;
+            dP[m] = TVector(-dz * g.tx[f], -dz * g.ty[f], 0.0);
+        }
+}
+
+// Adds to each variable's column the change of the aim it causes. Real
+// aiming holds the stop crossing S at (px, py)·stop semi-diameter, so the
+// aim changes by J⁻¹·(dT − dS), J = ∂S/∂aim from the aim columns at the
+// stop; paraxial aiming points at the paraxial entrance pupil, whose place
+// and size move with the variables.
+void foldAim(const AimGeometry& g, const Paraxial& at, const std::vector<Paraxial>& rate,
+             std::size_t nc, std::size_t q, const Job& job, const std::vector<int>& active,
+             std::size_t nv, bool real, const TVector* atStop, TVector* dP, TVector* dK) {
+    const std::size_t f = static_cast<std::size_t>(job.field);
+    const TVector &A = atStop[nv], &B = atStop[nv + 1];
+    const double det = A.x * B.y - B.x * A.y;
+    if (real && (det == 0.0 || !std::isfinite(det))) return;
+    for (int m : active) {
+        const std::size_t c = static_cast<std::size_t>(m);
+        const Paraxial& d = rate[c * nc + q];
+        double dvx = 0.0, dvy = 0.0;
+        if (real) {
+            const double rx = job.px * d.stopSemi - atStop[c].x;
+            const double ry = job.py * d.stopSemi - atStop[c].y;
+            dvx = (rx * B.y - B.x * ry) / det;
+            dvy = (A.x * ry - rx * A.y) / det;
+        } else if (g.infinite) {
+            dvx = job.px * d.epR - d.epZ * g.tx[f];
+            dvy = job.py * d.epR - d.epZ * g.ty[f];
+        } else {
+            const double D = at.epZ - g.z0;
+            const bool follows = std::isnan(g.hx[f]);
+            const double hx = follows ? -D * g.tx[f] : g.hx[f];
+            const double hy = follows ? -D * g.ty[f] : g.hy[f];
+            const double dhx = follows ? -d.epZ * g.tx[f] : 0.0;
+            const double dhy = follows ? -d.epZ * g.ty[f] : 0.0;
+            dvx = (job.px * d.epR - dhx) / D - (job.px * at.epR - hx) * d.epZ / (D * D);
+            dvy = (job.py * d.epR - dhy) / D - (job.py * at.epR - hy) * d.epZ / (D * D);
+        }
+        dP[c] = dP[c] + dP[nv] * dvx + dP[nv + 1] * dvy;
+        dK[c] = dK[c] + dK[nv] * dvx + dK[nv + 1] * dvy;
+    }
+}
 
 }  // namespace
 
@@ -94,6 +199,99 @@ std::string operandName(const TOperand& op) {
     return "?";
 }
 
+// A prescription's side of the merit function: its copy, which carries the
+// current values as the systems do, and one system per wavelength with the
+// image plane appended.
+struct TMeritFunction::Lens {
+    TPrescription p;
+    std::vector<std::vector<double>> base;  // its elements as first seen
+    std::vector<std::unique_ptr<TOpticalSystem>> owned;
+    std::vector<double> um;  // per configuration
+    bool atFocus = false;
+    bool imageWasNaN = false;
+    double baseImageZ = 0.0;
+    int surfaces = 0;
+
+    detail::ElementList elements() const {
+        detail::ElementList list;
+        for (const TPrescriptionSurface& s : p.surfaces) list.push_back(s.element.get());
+        return list;
+    }
+    // Applies the values to the prescription's surfaces. The distance from
+    // the last surface to the image plane is no surface's: the image plane
+    // element of the systems carries it.
+    void apply(const std::vector<TDesignVariable>& variables, const std::vector<double>& values) {
+        std::vector<TDesignVariable> own;
+        std::vector<double> ownValues;
+        for (std::size_t m = 0; m < variables.size(); ++m)
+            if (!(variables[m].kind == TVariableKind::thickness && variables[m].element == surfaces - 1)) {
+                own.push_back(variables[m]);
+                ownValues.push_back(values[m]);
+            }
+        detail::applyValues(elements(), base, own, ownValues);
+    }
+};
+
+TMeritFunction::~TMeritFunction() = default;
+TMeritFunction::TMeritFunction(TMeritFunction&&) noexcept = default;
+TMeritFunction& TMeritFunction::operator=(TMeritFunction&&) noexcept = default;
+
+TMeritFunction::TMeritFunction(const TPrescription& p)
+    : TMeritFunction(p, std::isnan(p.imageZ)) {}
+
+TMeritFunction::TMeritFunction(const TPrescription& p, bool imageAtFocus) : lens(new Lens) {
+    p.validate();
+    Lens& L = *lens;
+    L.p = p;
+    L.atFocus = imageAtFocus;
+    L.imageWasNaN = std::isnan(p.imageZ);
+    L.surfaces = static_cast<int>(p.surfaces.size());
+    const double imageZ = imageAtFocus ? p.firstOrder().paraxialImageZ : p.imagePlaneZ();
+    if (!std::isfinite(imageZ))
+        throw xmsg("TMeritFunction: the prescription's image plane is not finite");
+    L.p.imageZ = imageZ;
+    L.baseImageZ = imageZ;
+    for (const TElement* e : L.elements()) L.base.push_back(detail::elementState(*e));
+    beamRadius = p.firstOrder().entrancePupilDiameter / 2.0;
+    for (const TWavelength& w : p.wavelengths) wavelengthConfiguration(w.um);
+}
+
+int TMeritFunction::wavelengthConfiguration(double um) {
+    if (!lens) throw xmsg("TMeritFunction: wavelengths in micrometres need a prescription");
+    Lens& L = *lens;
+    um = L.p.resolveWavelength(um);
+    for (std::size_t q = 0; q < L.um.size(); ++q)
+        if (std::fabs(L.um[q] - um) <= 1e-12 * um) return static_cast<int>(q);
+    // Built from the design as first seen, as every configuration's base
+    // is, and then brought to the current values.
+    TPrescription first = L.p;
+    {
+        const std::vector<TPrescriptionSurface>& from = L.p.surfaces;
+        for (std::size_t i = 0; i < from.size(); ++i)
+            detail::restoreState(*first.surfaces[i].element, L.base[i]);
+    }
+    auto system = std::make_unique<TOpticalSystem>(first.systemAt(um));
+    // The image plane, in the medium behind the last surface.
+    system->addElement(new TSlab(L.baseImageZ, L.p.surfaces.back().material.indexAt(um)));
+    TOpticalSystem& s = *system;
+    L.owned.push_back(std::move(system));
+    L.um.push_back(um);
+    systems.push_back(&s);
+    wavelengths.push_back(L.p.wavelengthInLensUnit(um));
+    std::vector<std::vector<double>> states;
+    for (int i = 0; i < s.getSize(); ++i) states.push_back(detail::elementState(*s[i]));
+    base.push_back(std::move(states));
+    if (systems.size() > 1) setValues(values());
+    return static_cast<int>(systems.size()) - 1;
+}
+
+TPrescription TMeritFunction::prescription() const {
+    if (!lens) throw xmsg("TMeritFunction: it was not made from a prescription");
+    TPrescription out = lens->p;
+    out.imageZ = lens->atFocus && lens->imageWasNaN ? kNaN : systems.front()->getLast()->zPosition;
+    return out;
+}
+
 TMeritFunction::TMeritFunction(TOpticalSystem& system, double wavelength, double pupilRadius) {
     if (!(wavelength > 0.0) || !std::isfinite(wavelength))
         throw xmsg("TMeritFunction: the wavelength must be a positive number");
@@ -106,6 +304,9 @@ TMeritFunction::TMeritFunction(TOpticalSystem& system, double wavelength, double
 }
 
 int TMeritFunction::addConfiguration(TOpticalSystem& system, double wavelength) {
+    if (lens)
+        throw xmsg("TMeritFunction: a prescription's configurations are its wavelengths "
+                   "(wavelengthConfiguration)");
     if (!(wavelength > 0.0) || !std::isfinite(wavelength))
         throw xmsg("TMeritFunction: the wavelength must be a positive number");
     if (!systems.empty()) {
@@ -142,27 +343,28 @@ void TMeritFunction::setValues(const std::vector<double>& values) {
     if (values.size() != variables.size())
         throw xmsg("TMeritFunction::setValues: " + std::to_string(values.size()) +
                    " values for " + std::to_string(variables.size()) + " variables");
+    if (lens) {
+        for (const TDesignVariable& v : variables)
+            if (lens->atFocus && v.kind == TVariableKind::thickness && v.element == lens->surfaces - 1)
+                throw xmsg(variableName(v) +
+                           ": the image plane follows the paraxial focus, so the distance to it "
+                           "is not free");
+        lens->apply(variables, values);
+    }
     for (std::size_t q = 0; q < systems.size(); ++q) {
         TOpticalSystem& s = *systems[q];
-        const int n = s.getSize();
-        for (int i = 0; i < n; ++i) detail::restoreState(*s[i], base[q][static_cast<std::size_t>(i)]);
-        // Every value applies to the design as first seen; an unchanged one
-        // leaves its element alone, so the first values restore every bit.
-        std::vector<double> shift(static_cast<std::size_t>(n), 0.0);
-        for (std::size_t m = 0; m < variables.size(); ++m) {
-            const TDesignVariable& v = variables[m];
-            const double was = variableValue(s, v);
-            if (!std::isfinite(values[m]))
-                throw xmsg(variableName(v) + ": the value is not finite");
-            if (values[m] == was) continue;
-            if (v.kind == TVariableKind::thickness) {
-                for (int j = v.element + 1; j < n; ++j) shift[static_cast<std::size_t>(j)] += values[m] - was;
-            } else {
-                detail::setShape(s, v, values[m]);
-            }
+        detail::ElementList elements;
+        for (int i = 0; i < s.getSize(); ++i) elements.push_back(s[i]);
+        detail::applyValues(elements, base[q], variables, values);
+    }
+    if (lens) {
+        double imageZ = systems.front()->getLast()->zPosition;
+        if (lens->atFocus) {
+            lens->p.imageZ = kNaN;
+            imageZ = lens->p.firstOrder().paraxialImageZ;
+            for (TOpticalSystem* s : systems) s->getLast()->zPosition = imageZ;
         }
-        for (int j = 0; j < n; ++j)
-            if (shift[static_cast<std::size_t>(j)] != 0.0) s[j]->zPosition += shift[static_cast<std::size_t>(j)];
+        lens->p.imageZ = imageZ;
     }
 }
 
@@ -215,6 +417,63 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
             active.push_back(static_cast<int>(m));
     }
 
+    // A prescription's paraxial data at the configurations its operands use,
+    // and with the Jacobian their rates per variable, by central differences
+    // of the y–nu traces (a few flops each, so far cheaper than any ray).
+    const std::size_t nc = systems.size();
+    std::vector<Paraxial> para(nc);
+    std::vector<Paraxial> rate(withJacobian && lens ? nv * nc : 0);  // [m · nc + q]
+    std::vector<double> focusRate(nv, 0.0);
+    std::vector<char> used(nc, 0);
+    std::vector<double> clip;
+    if (lens) {
+        const Lens& L = *lens;
+        for (const TDesignVariable& v : variables)
+            if (L.atFocus && v.kind == TVariableKind::thickness && v.element == L.surfaces - 1)
+                throw xmsg(variableName(v) +
+                           ": the image plane follows the paraxial focus, so the distance to it "
+                           "is not free");
+        for (const TOperand& op : operands) {
+            if (op.configuration < 0 || op.configuration >= configurations())
+                throw xmsg(operandName(op) + ": no such configuration");
+            used[static_cast<std::size_t>(op.configuration)] = 1;
+        }
+        const auto measure = [&](std::vector<Paraxial>& into, double& focus) {
+            for (std::size_t q = 0; q < nc; ++q)
+                if (used[q]) into[q] = paraxialOf(L.p.firstOrder(L.um[q]));
+            focus = L.p.firstOrder().paraxialImageZ;
+        };
+        double focus = 0.0;
+        measure(para, focus);
+        if (!rate.empty() && !active.empty()) {
+            Lens& lensState = *lens;
+            std::vector<Paraxial> plus(nc), minus(nc);
+            std::vector<double> shifted = current;
+            try {
+                for (int m : active) {
+                    const std::size_t c = static_cast<std::size_t>(m);
+                    const double h = stepFor(variables[c], current[c], 1e-6, beamRadius);
+                    double focusPlus = 0.0, focusMinus = 0.0;
+                    shifted[c] = current[c] + h;
+                    lensState.apply(variables, shifted);
+                    measure(plus, focusPlus);
+                    shifted[c] = current[c] - h;
+                    lensState.apply(variables, shifted);
+                    measure(minus, focusMinus);
+                    shifted[c] = current[c];
+                    for (std::size_t q = 0; q < nc; ++q)
+                        rate[c * nc + q] = (plus[q] - minus[q]) * (1.0 / (2.0 * h));
+                    focusRate[c] = (focusPlus - focusMinus) / (2.0 * h);
+                }
+            } catch (const xmsg&) {
+                lensState.apply(variables, current);
+                throw;
+            }
+            lensState.apply(variables, current);
+        }
+        clip = L.p.clipRadii();
+    }
+
     // The tangent plan of each configuration.
     std::vector<std::vector<ElementTangents>> plans(systems.size());
     bool anyOther = false;
@@ -225,16 +484,42 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
             ElementTangents& e = plans[q][static_cast<std::size_t>(j)];
             e.shape = detail::tangentShape(*s[j], &e.sag);
             e.surface = dynamic_cast<const TSurface*>(s[j]);
+            if (j < static_cast<int>(clip.size()) && clip[static_cast<std::size_t>(j)] > 0.0)
+                e.clip = clip[static_cast<std::size_t>(j)];
             anyOther = anyOther || e.shape == TangentShape::other;
+            const bool followsFocus = lens && lens->atFocus && j == n - 1;
             for (std::size_t m = 0; m < nv; ++m) {
                 const TDesignVariable& v = variables[m];
-                if (v.kind == TVariableKind::thickness) {
-                    if (v.element < j) e.shifted.push_back(static_cast<int>(m));
+                if (followsFocus) {
+                    e.shifted.emplace_back(static_cast<int>(m), focusRate[m]);
+                } else if (v.kind == TVariableKind::thickness) {
+                    if (v.element < j) e.shifted.emplace_back(static_cast<int>(m), 1.0);
                 } else if (v.element == j) {
                     e.reshaped.push_back({static_cast<int>(m), v.kind, v.term});
                 }
             }
         }
+    }
+
+    // A prescription's rays carry two more tangents, for their aim: the
+    // start's two unknowns (a point in the start plane for an object at
+    // infinity, the slopes for a finite one). Each variable's column then
+    // gets the aim's own change added, as the implicit-function theorem
+    // gives it from the stop crossing (real aiming) or from the paraxial
+    // pupil (paraxial aiming).
+    const bool aimColumns = lens && withJacobian && !active.empty();
+    const bool realAim = aimColumns && lens->p.aiming == TAiming::real;
+    const int stop = lens ? lens->p.stop : -1;
+    if (realAim) {
+        const TangentShape shape = plans.front()[static_cast<std::size_t>(stop)].shape;
+        if (shape != TangentShape::plane && shape != TangentShape::conic)
+            throw xmsg("TMeritFunction: the stop (element " + std::to_string(stop) +
+                       ") must be a plane or conic surface for rays aimed at it");
+    }
+    std::vector<int> traced = active;
+    if (aimColumns) {
+        traced.push_back(static_cast<int>(nv));
+        traced.push_back(static_cast<int>(nv + 1));
     }
 
     // The rays every operand needs, in one list.
@@ -245,27 +530,43 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
         if (op.configuration < 0 || op.configuration >= configurations())
             throw xmsg(operandName(op) + ": no such configuration");
         const TOpticalSystem& s = *systems[static_cast<std::size_t>(op.configuration)];
-        if (!(std::fabs(op.fieldAngle) < kHalfPi))
+        const bool rayOperand = op.kind == TOperandKind::rmsSpot || op.kind == TOperandKind::rayError;
+        if (lens && (rayOperand || op.kind == TOperandKind::imageHeight) &&
+            (op.field < 0 || op.field >= static_cast<int>(lens->p.fields.size())))
+            throw xmsg(operandName(op) + ": the prescription has no field " +
+                       std::to_string(op.field) + " (it has " +
+                       std::to_string(lens->p.fields.size()) + ")");
+        if (!lens && !(std::fabs(op.fieldAngle) < kHalfPi))
             throw xmsg(operandName(op) + ": the field angle must lie within ±90 degrees");
         TCollimatedBeam b = beam;
         b.fieldAngle = op.fieldAngle;
+        std::vector<std::pair<double, double>> points;  // a prescription's pupil points
         const auto add = [&](double x, double y) {
+            if (lens) {
+                points.emplace_back(x, y);
+                return;
+            }
             jobs.push_back({op.configuration, startNode(s, b, {x, y})});
         };
         switch (op.kind) {
             case TOperandKind::rmsSpot:
                 if (op.rays < 1) throw xmsg(operandName(op) + ": it needs at least one ray");
                 // Ray 0, the pattern's centre, is the chief ray.
-                for (const TPupilPoint& p : hexapolar(beamRadius, ringsFor(op.rays))) add(p.x, p.y);
+                for (const TPupilPoint& p : hexapolar(lens ? 1.0 : beamRadius, ringsFor(op.rays)))
+                    add(p.x, p.y);
                 break;
             case TOperandKind::rayError:
                 add(0.0, 0.0);
-                add(op.pupil.x * beamRadius, op.pupil.y * beamRadius);
+                if (lens)
+                    add(op.pupil.x, op.pupil.y);
+                else
+                    add(op.pupil.x * beamRadius, op.pupil.y * beamRadius);
                 break;
             case TOperandKind::efl:
             case TOperandKind::bfl:
             case TOperandKind::fNumber:
             case TOperandKind::imageHeight:
+                if (lens) break;  // paraxial data
                 b.fieldAngle = 0.0;
                 add(kNearAxis * (beamRadius > 0.0 ? beamRadius : 1.0), 0.0);
                 break;
@@ -278,23 +579,63 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
                 break;
             case TOperandKind::totalTrack: break;
         }
+        if (lens && !points.empty()) {
+            const std::vector<TAimedRay> aimed =
+                lens->p.rays(op.field, points, lens->um[static_cast<std::size_t>(op.configuration)]);
+            for (std::size_t i = 0; i < aimed.size(); ++i) {
+                Job job{op.configuration, TBeamNode()};
+                job.aimed = aimed[i].ok;
+                if (job.aimed)
+                    job.start = TBeamNode(aimed[i].position, aimed[i].direction, 1.0,
+                                          polarizationFor(aimed[i].direction), 0.0);
+                job.px = points[i].first;
+                job.py = points[i].second;
+                job.field = op.field;
+                jobs.push_back(job);
+            }
+        }
+    }
+
+    // What a prescription's aim depends on, per configuration and field.
+    AimGeometry geometry;
+    if (lens) {
+        const TPrescription& L = lens->p;
+        geometry.infinite = std::isinf(L.objectDistance);
+        geometry.z0 = geometry.infinite ? 0.0 : L.objectZ();
+        for (const TField& f : L.fields) {
+            const bool angle = L.fieldKind == TFieldKind::angle;
+            geometry.tx.push_back(angle ? std::tan(f.x * kPi / 180.0) : 0.0);
+            geometry.ty.push_back(angle ? std::tan(f.y * kPi / 180.0) : 0.0);
+            geometry.hx.push_back(angle ? kNaN : f.x);
+            geometry.hy.push_back(angle ? kNaN : f.y);
+        }
     }
 
     // Trace them with tangents on every core (on the calling thread alone
     // when an element is traced by its own traceBeam, which writes state).
     const std::size_t J = jobs.size();
     std::vector<TangentRay> rays(J);
-    const std::size_t stride = withJacobian ? nv : 0;
+    const std::size_t stride = withJacobian ? nv + (aimColumns ? 2 : 0) : 0;
     std::vector<TVector> dP(J * stride + 1), dK(J * stride + 1);
     {
         unsigned count = threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
         if (count == 0 || anyOther) count = 1;
         count = static_cast<unsigned>(std::min<std::size_t>(count, std::max<std::size_t>(J / 64, 1)));
         const auto work = [&](std::size_t from, std::size_t to) {
+            std::vector<TVector> atStop(stride + 1);
             for (std::size_t i = from; i < to; ++i) {
-                const std::size_t q = static_cast<std::size_t>(jobs[i].configuration);
-                rays[i] = detail::traceTangents(*systems[q], plans[q], jobs[i].start, wavelengths[q],
-                                                active, dP.data() + i * stride, dK.data() + i * stride);
+                const Job& job = jobs[i];
+                if (!job.aimed) continue;  // fails, as a ray that cannot be aimed
+                const std::size_t q = static_cast<std::size_t>(job.configuration);
+                TVector* dPi = dP.data() + i * stride;
+                TVector* dKi = dK.data() + i * stride;
+                if (aimColumns) seedAim(geometry, para[q], rate, nc, q, job, active, nv, dPi, dKi);
+                rays[i] = detail::traceTangents(*systems[q], plans[q], job.start, wavelengths[q],
+                                                traced, dPi, dKi, realAim ? stop : -1,
+                                                atStop.data());
+                if (aimColumns && rays[i].ok)
+                    foldAim(geometry, para[q], rate, nc, q, job, active, nv, realAim,
+                            atStop.data(), dPi, dKi);
             }
         };
         std::vector<std::thread> workers;
@@ -313,6 +654,57 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
     out.values.assign(operands.size(), kNaN);
     out.contributions.assign(operands.size(), 0.0);
     out.valueGradients.assign(withJacobian ? operands.size() * nv : 0, 0.0);
+    // A prescription's first-order operands: its paraxial data at the
+    // operand's wavelength, and their rates.
+    const auto firstOrderOperand = [&](const TOperand& op, std::size_t, double& value,
+                                       std::vector<double>& grad) {
+        const std::size_t q = static_cast<std::size_t>(op.configuration);
+        const Paraxial& a = para[q];
+        const int lastSurface = n - 2;
+        const double zLast = (*systems[q])[lastSurface]->zPosition;
+        // The field's paraxial image height: efl·tan θ for an object at
+        // infinity, the magnification times the object height otherwise.
+        double tanField = 0.0, height = 0.0;
+        if (op.kind == TOperandKind::imageHeight) {
+            const TField& f = lens->p.fields[static_cast<std::size_t>(op.field)];
+            const double signedField = (f.x != 0.0 ? (f.x < 0.0 ? -1.0 : 1.0) : (f.y < 0.0 ? -1.0 : 1.0)) *
+                                       std::hypot(f.x, f.y);
+            if (lens->p.fieldKind == TFieldKind::angle)
+                tanField = std::tan(signedField * kPi / 180.0);
+            else
+                height = signedField;
+        }
+        const bool infinite = std::isinf(lens->p.objectDistance);
+        const double z0 = infinite ? 0.0 : lens->p.objectZ();
+        const auto valueOf = [&](const Paraxial& p, const Paraxial& d, bool rateOf) {
+            switch (op.kind) {
+                case TOperandKind::efl: return p.efl;
+                case TOperandKind::fNumber: return p.fNumber;
+                case TOperandKind::bfl: return p.imageZ;  // less the last surface's z below
+                default:
+                    if (infinite) return p.efl * tanField;
+                    if (tanField == 0.0) return p.magnification * height;
+                    // The object point whose chief ray leaves at the field angle.
+                    if (!rateOf) return p.magnification * -(p.epZ - z0) * tanField;
+                    return d.magnification * -(a.epZ - z0) * tanField - a.magnification * d.epZ * tanField;
+            }
+        };
+        value = valueOf(a, a, false);
+        if (op.kind == TOperandKind::bfl) value -= zLast;
+        if (!withJacobian) return;
+        for (int v : active) {
+            const std::size_t c = static_cast<std::size_t>(v);
+            const Paraxial& d = rate[c * nc + q];
+            double g = op.kind == TOperandKind::imageHeight && !infinite && tanField != 0.0
+                           ? valueOf(a, d, true)
+                           : valueOf(d, d, false);
+            const TDesignVariable& var = variables[c];
+            if (op.kind == TOperandKind::bfl && var.kind == TVariableKind::thickness &&
+                var.element < lastSurface)
+                g -= 1.0;
+            grad[c] = g;
+        }
+    };
     for (std::size_t o = 0; o < operands.size(); ++o) {
         const TOperand& op = operands[o];
         if (!(op.weight >= 0.0) || !std::isfinite(op.weight))
@@ -324,17 +716,20 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
         std::vector<double> grad(nv, 0.0);
         double value = kNaN;
         bool single = true;  // one row: sw·(value − target), one-sided for bounds
-        const auto tangent = [&](std::size_t job, int v) -> const TVector& { return dP[job * nv + static_cast<std::size_t>(v)]; };
-        const auto ktangent = [&](std::size_t job, int v) -> const TVector& { return dK[job * nv + static_cast<std::size_t>(v)]; };
+        const auto tangent = [&](std::size_t job, int v) -> const TVector& { return dP[job * stride + static_cast<std::size_t>(v)]; };
+        const auto ktangent = [&](std::size_t job, int v) -> const TVector& { return dK[job * stride + static_cast<std::size_t>(v)]; };
 
         switch (op.kind) {
             case TOperandKind::rmsSpot: {
                 const std::size_t N = hexapolar(1.0, ringsFor(op.rays)).size();
-                const double norm = 1.0 / std::sqrt(static_cast<double>(N));
                 double xr = 0.0, yr = 0.0;
                 std::vector<double> dxr(nv, 0.0), dyr(nv, 0.0);
                 int good = 0;
-                for (std::size_t i = 0; i < N; ++i) good += rays[j0 + i].ok ? 1 : 0;
+                std::size_t vignetted = 0;
+                for (std::size_t i = 0; i < N; ++i) {
+                    good += rays[j0 + i].ok ? 1 : 0;
+                    vignetted += rays[j0 + i].vignetted ? 1 : 0;
+                }
                 bool referenced = good > 0;
                 if (op.aboutChief) {
                     referenced = rays[j0].ok;
@@ -363,12 +758,19 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
                         dyr[static_cast<std::size_t>(v)] /= good;
                     }
                 }
+                // A clear aperture's rays are left out of the spot, as the
+                // spot diagram leaves them out; failed rays count at the
+                // penalty, and every ray does when none gives a reference.
+                const double norm =
+                    1.0 / std::sqrt(static_cast<double>(referenced ? N - vignetted : N));
                 u.assign(2 * N, 0.0);
                 du.assign(2 * N * nv, 0.0);
                 double sum = 0.0;
                 for (std::size_t i = 0; i < N; ++i) {
                     const TangentRay& r = rays[j0 + i];
-                    if (!referenced || !r.ok) {
+                    if (referenced && r.vignetted) {
+                        ++out.failedRays;
+                    } else if (!referenced || !r.ok) {
                         u[2 * i] = P * norm;
                         ++out.failedRays;
                     } else {
@@ -422,6 +824,10 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
             case TOperandKind::bfl:
             case TOperandKind::fNumber:
             case TOperandKind::imageHeight: {
+                if (lens) {
+                    firstOrderOperand(op, o, value, grad);
+                    break;
+                }
                 const TangentRay& r = rays[j0];
                 const double h = kNearAxis * (beamRadius > 0.0 ? beamRadius : 1.0);
                 if (!r.ok || r.k.x == 0.0 || !(r.k.z > 0.0)) {
@@ -472,7 +878,9 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
             case TOperandKind::totalTrack:
                 value = s[n - 1]->zPosition - s[0]->zPosition;
                 for (int v : active)
-                    if (variables[static_cast<std::size_t>(v)].kind == TVariableKind::thickness)
+                    if (lens && lens->atFocus)
+                        grad[static_cast<std::size_t>(v)] = focusRate[static_cast<std::size_t>(v)];
+                    else if (variables[static_cast<std::size_t>(v)].kind == TVariableKind::thickness)
                         grad[static_cast<std::size_t>(v)] = 1.0;
                 break;
             case TOperandKind::minThickness:

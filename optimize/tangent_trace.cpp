@@ -13,6 +13,7 @@
 // V = μ·k − (μ·cosI − cosT)·N is differentiated as written.
 #include "optimize/tangent_trace.h"
 
+#include <algorithm>
 #include <cmath>
 #include <typeinfo>
 
@@ -120,16 +121,16 @@ void sagPartials(const ConicSag& sag, TVariableKind kind, int term, double s, do
 
 TangentRay traceTangents(const TOpticalSystem& system, const std::vector<ElementTangents>& plan,
                          const TBeamNode& start, double wavelength,
-                         const std::vector<int>& active, TVector* dP, TVector* dk) {
+                         const std::vector<int>& active, TVector* dP, TVector* dk,
+                         int capture, TVector* dCapture, int last) {
     TangentRay ray;
-    for (int v : active) dP[v] = dk[v] = TVector();
     TBeamNode node = start;
-    const int n = system.getSize();
+    const int n = last >= 0 ? std::min(last + 1, system.getSize()) : system.getSize();
     const TElement behind(0.0);
     try {
         for (int j = 0; j < n; ++j) {
             const TElement& element = *system[j];
-            const TElement& next = j + 1 < n ? *system[j + 1] : behind;
+            const TElement& next = j + 1 < system.getSize() ? *system[j + 1] : behind;
             const ElementTangents& e = plan[static_cast<std::size_t>(j)];
             if (e.shape == TangentShape::pass) continue;
             if (e.shape == TangentShape::other) {
@@ -146,6 +147,10 @@ TangentRay traceTangents(const TOpticalSystem& system, const std::vector<Element
             const TVector P = node.position, k = node.kVector;
             // The same calls, in the same order, as TSurface::traceBeam.
             const TVector X = surface.findSurfaceIntersection(node);
+            if (e.clip > 0.0 && std::hypot(X.x, X.y) > e.clip) {
+                ray.vignetted = true;
+                return ray;
+            }
             const double n1 = surface.getRefIndex(X, 0.0).real();
             const double n2 = next.getRefIndex(X, 0.0).real();
             const TVector N = surface.getSurfaceNormal(X);
@@ -174,8 +179,8 @@ TangentRay traceTangents(const TOpticalSystem& system, const std::vector<Element
                                 dslope[m]);
                 for (int v : active) {
                     double dz0 = 0.0, dhv = 0.0, dslopev = 0.0;
-                    for (int m : e.shifted)
-                        if (m == v) dz0 = 1.0;
+                    for (const auto& m : e.shifted)
+                        if (m.first == v) dz0 = m.second;
                     for (std::size_t m = 0; m < e.reshaped.size() && m < 10; ++m)
                         if (e.reshaped[m].variable == v) {
                             dhv = dh[m];
@@ -199,8 +204,10 @@ TangentRay traceTangents(const TOpticalSystem& system, const std::vector<Element
                     const TVector dV = dk[v] * mu - dN * G - N * dG;
                     dP[v] = dX;
                     dk[v] = (dV - Kv * Kv.dot(dV)) * (1.0 / lengthV);
+                    if (j == capture) dCapture[v] = dX;
                 }
             }
+            if (j == capture) ray.atCapture = X;
             node = TBeamNode(X, K, node.intensity, node.polarization, node.opticalPath);
         }
     } catch (const xmsg&) {

@@ -50,7 +50,10 @@ struct ElementTangents {
     TangentShape shape = TangentShape::other;
     const TSurface* surface = nullptr;  // for the plane and conic shapes
     ConicSag sag;
-    std::vector<int> shifted;                  // variables that move its z by their own change
+    // Variables that move its z, with dz/dθ: 1 for a thickness ahead of it;
+    // for an image plane that follows the focus, the focus's own rate.
+    std::vector<std::pair<int, double>> shifted;
+    double clip = 0.0;  // > 0: a ray meeting it farther from the axis is vignetted
     struct Reshape {
         int variable;
         TVariableKind kind;
@@ -63,17 +66,23 @@ struct ElementTangents {
 // flag, failed when the ray found no way through.
 struct TangentRay {
     bool ok = false;
+    bool vignetted = false;  // stopped by a clear aperture (ok is false too)
     TVector P, k;
+    TVector atCapture;  // where it met the element `capture`
 };
 
 // Traces one ray through the system: positions by the elements' own
 // intersection, normal and refraction (the bits TSurface::traceBeam gives),
-// tangents dP[v], dk[v] for the variables v in `active`. Elements of shape
-// `other` are traced by their traceBeam, which is not safe for concurrent
-// use; the caller keeps such systems to one thread.
+// tangents dP[v], dk[v] for the variables v in `active`, which hold the
+// start's own tangents on entry (zero when the start does not move).
+// Elements of shape `other` are traced by their traceBeam, which is not safe
+// for concurrent use; the caller keeps such systems to one thread. With
+// `capture` ≥ 0 the point where the ray meets that element and its tangents
+// are kept (in atCapture and dCapture[v]); `last` ≥ 0 ends the trace there.
 TangentRay traceTangents(const TOpticalSystem& system, const std::vector<ElementTangents>& plan,
                          const TBeamNode& start, double wavelength,
-                         const std::vector<int>& active, TVector* dP, TVector* dk);
+                         const std::vector<int>& active, TVector* dP, TVector* dk,
+                         int capture = -1, TVector* dCapture = nullptr, int last = -1);
 
 }  // namespace detail
 }  // namespace lumivex

@@ -23,13 +23,13 @@ const char* kindWord(TVariableKind kind) {
     return "?";
 }
 
-std::string elementLabel(const TOpticalSystem& system, int i) {
-    const TElementKind* kind = kindOf(*system[i]);
+std::string elementLabel(const TElement& e, int i) {
+    const TElementKind* kind = kindOf(e);
     return "element " + std::to_string(i) + " (" + (kind ? kind->name : "a host's class") + ")";
 }
 
-[[noreturn]] void noSuchParameter(const TOpticalSystem& system, const TDesignVariable& v) {
-    throw xmsg(variableName(v) + ": " + elementLabel(system, v.element) + " has no " +
+[[noreturn]] void noSuchParameter(const TElement& e, const TDesignVariable& v) {
+    throw xmsg(variableName(v) + ": " + elementLabel(e, v.element) + " has no " +
                kindWord(v.kind) + " to vary");
 }
 
@@ -44,15 +44,23 @@ std::string variableName(const TDesignVariable& v) {
 }
 
 double variableValue(const TOpticalSystem& system, const TDesignVariable& v) {
-    const int n = system.getSize();
+    detail::ElementList elements;
+    for (int i = 0; i < system.getSize(); ++i) elements.push_back(system[i]);
+    return detail::valueIn(elements, v);
+}
+
+namespace detail {
+
+double valueIn(const ElementList& elements, const TDesignVariable& v) {
+    const int n = static_cast<int>(elements.size());
     if (v.element < 0 || v.element >= n)
         throw xmsg(variableName(v) + ": the system has no element " + std::to_string(v.element));
-    const TElement& e = *system[v.element];
+    const TElement& e = *elements[static_cast<std::size_t>(v.element)];
     switch (v.kind) {
         case TVariableKind::thickness:
             if (v.element + 1 >= n)
                 throw xmsg(variableName(v) + ": the last element has no thickness behind it");
-            return system[v.element + 1]->zPosition - e.zPosition;
+            return elements[static_cast<std::size_t>(v.element + 1)]->zPosition - e.zPosition;
         case TVariableKind::curvature:
             if (auto* s = dynamic_cast<const TSphericalLens*>(&e)) return 1.0 / s->curvatureRadius;
             if (auto* g = dynamic_cast<const TGeneralLens*>(&e)) return curvatureOf(g->curvatureRadius);
@@ -70,10 +78,8 @@ double variableValue(const TOpticalSystem& system, const TDesignVariable& v) {
             }
             break;
     }
-    noSuchParameter(system, v);
+    noSuchParameter(e, v);
 }
-
-namespace detail {
 
 // [0] z, [1] curvature radius, [2] conic constant, [3] vertex length,
 // [4] second index, [5 …] asphere terms.
@@ -118,8 +124,7 @@ void restoreState(TElement& e, const std::vector<double>& s) {
     }
 }
 
-void setShape(TOpticalSystem& system, const TDesignVariable& v, double value) {
-    TElement& e = *system[v.element];
+void setShape(TElement& e, const TDesignVariable& v, double value) {
     switch (v.kind) {
         case TVariableKind::thickness: break;  // the caller moves the elements behind
         case TVariableKind::curvature:
@@ -174,7 +179,30 @@ void setShape(TOpticalSystem& system, const TDesignVariable& v, double value) {
             }
             break;
     }
-    noSuchParameter(system, v);
+    noSuchParameter(e, v);
+}
+
+void applyValues(const ElementList& elements, const std::vector<std::vector<double>>& base,
+                 const std::vector<TDesignVariable>& variables, const std::vector<double>& values) {
+    const std::size_t n = elements.size();
+    for (std::size_t i = 0; i < n; ++i) restoreState(*elements[i], base[i]);
+    // Every value applies to the design as first seen; an unchanged one
+    // leaves its element alone, so the first values restore every bit.
+    std::vector<double> shift(n, 0.0);
+    for (std::size_t m = 0; m < variables.size(); ++m) {
+        const TDesignVariable& v = variables[m];
+        const double was = valueIn(elements, v);
+        if (!std::isfinite(values[m])) throw xmsg(variableName(v) + ": the value is not finite");
+        if (values[m] == was) continue;
+        if (v.kind == TVariableKind::thickness) {
+            for (std::size_t j = static_cast<std::size_t>(v.element) + 1; j < n; ++j)
+                shift[j] += values[m] - was;
+        } else {
+            setShape(*elements[static_cast<std::size_t>(v.element)], v, values[m]);
+        }
+    }
+    for (std::size_t j = 0; j < n; ++j)
+        if (shift[j] != 0.0) elements[j]->zPosition += shift[j];
 }
 
 }  // namespace detail

@@ -14,9 +14,16 @@ namespace detail {
 // The element's position and shape parameters, as restoreState takes them.
 std::vector<double> elementState(const TElement& element);
 void restoreState(TElement& element, const std::vector<double>& state);
+// The elements of a system, or of a prescription, in order.
+using ElementList = std::vector<TElement*>;
+double valueIn(const ElementList& elements, const TDesignVariable& variable);
 // Sets a curvature, conic or asphere term (not a thickness); an xmsg when
 // the element cannot take the value.
-void setShape(TOpticalSystem& system, const TDesignVariable& variable, double value);
+void setShape(TElement& element, const TDesignVariable& variable, double value);
+// Restores every element to `base` (elementState of each, as first seen)
+// and applies the values there: a thickness moves every element behind.
+void applyValues(const ElementList& elements, const std::vector<std::vector<double>>& base,
+                 const std::vector<TDesignVariable>& variables, const std::vector<double>& values);
 
 }  // namespace detail
 }  // namespace lumivex

@@ -14,6 +14,7 @@ using namespace lumivex;
 namespace {
 
 constexpr double kLambda = 5.876e-4;  // the d line, in millimetres
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // A Cooke triplet of focal length about 50 (F/5): crown, flint, crown. Each
 // element's index is the medium in front of it. `kinds` picks the class of
@@ -274,4 +275,132 @@ TEST(Optimize, DampedLeastSquaresRecoversAPerturbedDesign) {
     merit.setValues(x);
     options.progress = [](const TIterationReport&) { return false; };
     EXPECT_EQ(optimize(merit, options).iterations, 0);
+}
+
+namespace {
+
+// The triplet as a designer gives it: a flat stop in the air space before
+// the flint, model glasses (so the three wavelengths differ), the entrance
+// pupil's diameter and three fields.
+TPrescription tripletPrescription() {
+    TPrescription p;
+    const TMaterial crown = TMaterial::modelGlass(1.6204, 60.3);
+    const TMaterial flint = TMaterial::modelGlass(1.62004, 36.37);
+    p.addStandard(0.0, 21.48, crown);
+    p.addStandard(2.0, -124.1, TMaterial::air());
+    p.addStandard(6.26, 0.0, TMaterial::air());
+    p.addStandard(7.26, -19.1, flint);
+    p.addStandard(8.51, 22.0, TMaterial::air());
+    p.addStandard(13.2, 328.9, crown);
+    p.addStandard(15.45, -16.7, TMaterial::air());
+    p.stop = 2;
+    p.aperture = {TApertureKind::entrancePupilDiameter, 10.0};
+    p.fields = {{0, 0, 1}, {7, 0, 1}, {10, 5, 1}};
+    p.wavelengths = {{kLineD, 1.0}, {kLineF, 1.0}, {kLineC, 1.0}};
+    return p;
+}
+
+void addPrescriptionOperands(TMeritFunction& merit) {
+    TOperand op;
+    op.rays = 40;
+    for (int field : {0, 1, 2}) {
+        op.field = field;
+        op.configuration = field;  // a different wavelength for each
+        merit.operands.push_back(op);
+    }
+    TOperand ray;
+    ray.kind = TOperandKind::rayError;
+    ray.field = 2;
+    ray.pupil = {0.3, -0.7};
+    merit.operands.push_back(ray);
+    for (TOperandKind kind : {TOperandKind::efl, TOperandKind::bfl, TOperandKind::fNumber,
+                              TOperandKind::imageHeight, TOperandKind::totalTrack}) {
+        TOperand first;
+        first.kind = kind;
+        first.target = 1.0;
+        first.field = 1;
+        first.configuration = 1;
+        merit.operands.push_back(first);
+    }
+}
+
+}  // namespace
+
+TEST(Optimize, PrescriptionJacobianFollowsTheAimAndTheFocus) {
+    // Curvatures and thicknesses ahead of the stop move the pupil the rays
+    // are aimed through; with the image at the focus every variable moves
+    // the image plane too. Both aims, both image planes, a finite object.
+    for (int variant = 0; variant < 4; ++variant) {
+        TPrescription p = tripletPrescription();
+        if (variant == 1) p.aiming = TAiming::paraxial;
+        if (variant == 2) p.imageZ = 58.0;
+        if (variant == 3) p.objectDistance = 400.0;
+        TMeritFunction merit(p);
+        for (int i : {0, 1, 3, 4, 5, 6}) merit.variables.push_back({TVariableKind::curvature, i});
+        for (int i : {0, 1, 3}) merit.variables.push_back({TVariableKind::thickness, i});
+        merit.variables.push_back({TVariableKind::conic, 0});
+        if (variant == 2) merit.variables.push_back({TVariableKind::thickness, 6});
+        addPrescriptionOperands(merit);
+        SCOPED_TRACE("variant " + std::to_string(variant));
+        const TEvaluation e = merit.evaluate(true);
+        for (TDerivativeMethod m : e.methods) EXPECT_EQ(m, TDerivativeMethod::exact);
+        // Aimed at the paraxial pupil, rays of the outer field miss the
+        // stop's rim and are vignetted there; aimed at it, none is.
+        if (variant == 1)
+            EXPECT_GT(e.failedRays, 0);
+        else
+            EXPECT_EQ(e.failedRays, 0);
+        expectExactJacobian(merit);
+    }
+}
+
+TEST(Optimize, PrescriptionOperandsAreItsAnalysesAndTheResultIsAPrescription) {
+    const TPrescription p = tripletPrescription();
+    TMeritFunction merit(p);
+    TOperand spot;
+    spot.rays = 100;  // 127 rays on 6 rings
+    spot.field = 2;
+    spot.configuration = merit.wavelengthConfiguration(kLineF);
+    EXPECT_EQ(spot.configuration, 1);
+    TOperand efl;
+    efl.kind = TOperandKind::efl;
+    efl.target = 50.0;
+    merit.operands = {spot, efl};
+    const TEvaluation e = merit.evaluate();
+    const TSpotDiagram d = spotDiagram(p, 2, hexapolar(1.0, 6), kNaN, kLineF);
+    EXPECT_NEAR(e.values[0], d.spot.rms, 1e-9 * d.spot.rms);
+    EXPECT_NEAR(e.values[1], p.firstOrder().efl, 1e-12);
+
+    // A wavelength the prescription does not list gets a configuration of
+    // its own, at the current values.
+    merit.variables = {{TVariableKind::curvature, 0}, {TVariableKind::thickness, 1}};
+    merit.setValues({0.05, 4.0});
+    const int q = merit.wavelengthConfiguration(0.55);
+    EXPECT_EQ(q, 3);
+    EXPECT_EQ(merit.system(q)[1]->zPosition, merit.system(0)[1]->zPosition);
+    EXPECT_EQ(merit.system(q)[3]->zPosition, merit.system(0)[3]->zPosition);
+
+    // The optimized prescription carries the values; its image plane
+    // follows the focus as the original's did.
+    TPrescription out = merit.prescription();
+    EXPECT_EQ(dynamic_cast<TGeneralLens&>(*out.surfaces[0].element).curvatureRadius, 20.0);
+    EXPECT_NEAR(out.surfaces[2].element->zPosition - out.surfaces[1].element->zPosition, 4.0, 1e-12);
+    EXPECT_TRUE(std::isnan(out.imageZ));
+    EXPECT_EQ(merit.system(0).getLast()->zPosition, out.firstOrder().paraxialImageZ);
+
+    // The distance to an image plane that follows the focus is not free, and
+    // a field it does not have is named.
+    merit.variables = {{TVariableKind::thickness, 6}};
+    EXPECT_THROW(merit.evaluate(), xmsg);
+    merit.variables.clear();
+    spot.field = 3;
+    merit.operands = {spot};
+    try {
+        merit.evaluate();
+        ADD_FAILURE() << "field 3 was traced";
+    } catch (const xmsg& x) {
+        EXPECT_NE(x.message().find("has no field 3 (it has 3)"), std::string::npos) << x.message();
+    }
+    TOpticalSystem other = p.systemAt();
+    EXPECT_THROW(merit.addConfiguration(other, 5e-4), xmsg);
 }

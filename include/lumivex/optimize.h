@@ -26,11 +26,13 @@
 #include <cstddef>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "lumivex/analysis.h"
 #include "lumivex/export.h"
+#include "lumivex/prescription.h"
 #include "lumivex/system.h"
 
 namespace lumivex {
@@ -78,7 +80,8 @@ struct LUMIVEX_API TOperand {
     double target = 0.0;
     double weight = 1.0;
     int configuration = 0;    // which system (wavelength) the rays go through
-    double fieldAngle = 0.0;  // radians, in the x–z plane
+    double fieldAngle = 0.0;  // radians, in the x–z plane (a bare system's beams)
+    int field = 0;            // a prescription's field, an index into its fields
     // rmsSpot: at least this many rays, on hexapolar rings filling the pupil.
     int rays = 100;
     bool aboutChief = false;  // rmsSpot: about the chief ray instead of the centroid
@@ -129,6 +132,27 @@ public:
     // kept while the variables change so that only the lens moves.
     explicit TMeritFunction(TOpticalSystem& system, double wavelength,
                             double pupilRadius = std::numeric_limits<double>::quiet_NaN());
+    // The merit function of a prescription, on a copy of it. Variables name
+    // elements of lens.systemAt(); each configuration is one of its
+    // wavelengths (configuration q: lens.wavelengths[q]), traced through
+    // systemAt with an image plane appended as its last element (so a
+    // thickness of the last surface is the distance to the image). Ray
+    // operands take the field `field`, rays aimed as the prescription aims
+    // them (aimed afresh at each evaluation, their tangents following the
+    // aim) and clipped by its clear apertures and stop: a vignetted ray is
+    // left out of a spot, as the prescription's spot diagram leaves it out.
+    // EFL, BFL, F-number and image height are its paraxial data
+    // (TPrescription::firstOrder) at the operand's wavelength. With
+    // `imageAtFocus` the image plane follows the paraxial focus at the
+    // primary wavelength as the variables change; without it, it stays at
+    // lens.imagePlaneZ(). The pupil radius is the entrance pupil's at the
+    // primary wavelength. An xmsg for a prescription that is not valid.
+    TMeritFunction(const TPrescription& lens, bool imageAtFocus);
+    // The image plane follows the focus when the prescription's imageZ is NaN.
+    explicit TMeritFunction(const TPrescription& lens);
+    ~TMeritFunction();
+    TMeritFunction(TMeritFunction&&) noexcept;
+    TMeritFunction& operator=(TMeritFunction&&) noexcept;
     // Another system of the same geometry (element kinds and positions) at
     // another wavelength; returns its configuration index.
     int addConfiguration(TOpticalSystem& system, double wavelength);
@@ -139,6 +163,14 @@ public:
     int threads = 0;                                            // 0: every hardware thread
 
     double pupilRadius() const { return beamRadius; }
+    bool hasPrescription() const { return lens != nullptr; }
+    // The prescription with the variables' current values and, when it
+    // follows the focus, its image plane there; an xmsg without one.
+    TPrescription prescription() const;
+    // The configuration of a wavelength in µm (a prescription's: one of its
+    // wavelengths, or a configuration added for it); an xmsg without a
+    // prescription.
+    int wavelengthConfiguration(double wavelengthUm);
     int configurations() const { return static_cast<int>(systems.size()); }
     TOpticalSystem& system(int configuration) const;
 
@@ -159,6 +191,7 @@ public:
     TEvaluation evaluateByDifferences(double relativeStep = 1e-6);
 
 private:
+    struct Lens;  // the prescription, its systems and its aiming
     TEvaluation evaluateAt(bool withJacobian, bool allByDifferences, double relativeStep);
     std::vector<TOpticalSystem*> systems;
     std::vector<double> wavelengths;
@@ -167,6 +200,7 @@ private:
     // Each system's elements as first seen (z, radius, conic, asphere
     // terms, a Lens record's fields), which setValues applies values to.
     std::vector<std::vector<std::vector<double>>> base;
+    std::unique_ptr<Lens> lens;
 };
 
 // How the merit and each operand change per unit of each variable, from one
