@@ -3,6 +3,8 @@
 // central differences where it does not.
 #include <algorithm>
 #include <cmath>
+#include <iomanip>
+#include <sstream>
 #include <thread>
 
 #include "lumivex/description.h"
@@ -972,6 +974,78 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
         }
     }
     return out;
+}
+
+std::string TMeritFunction::operandLabel(std::size_t o) const {
+    if (o >= operands.size()) throw xmsg("TMeritFunction: no operand " + std::to_string(o));
+    const TOperand& op = operands[o];
+    if (!lens) return operandName(op);
+    std::ostringstream os;
+    os << std::setprecision(4);
+    const auto wavelength = [&] {
+        if (op.configuration >= 0 && op.configuration < configurations())
+            os << " " << lens->um[static_cast<std::size_t>(op.configuration)] << " um";
+    };
+    switch (op.kind) {
+        case TOperandKind::rmsSpot:
+            os << "rms spot" << (op.aboutChief ? " about chief" : "") << " field " << op.field;
+            wavelength();
+            break;
+        case TOperandKind::rayError:
+            os << "ray error (" << op.pupil.x << ", " << op.pupil.y << ") field " << op.field;
+            wavelength();
+            break;
+        case TOperandKind::efl: os << "efl"; wavelength(); break;
+        case TOperandKind::bfl: os << "bfl"; wavelength(); break;
+        case TOperandKind::fNumber: os << "f-number"; wavelength(); break;
+        case TOperandKind::imageHeight:
+            os << "image height field " << op.field;
+            wavelength();
+            break;
+        default: return operandName(op);
+    }
+    return os.str();
+}
+
+TPrescriptionResult optimizePrescription(TMeritFunction& merit, const TOptimizeOptions& options) {
+    if (!merit.hasPrescription())
+        throw xmsg("optimizePrescription: the merit function was not made from a prescription");
+    TPrescriptionResult out;
+    static_cast<TOptimizeResult&>(out) = optimize(merit, options);
+    out.prescription = merit.prescription();
+    return out;
+}
+
+std::string meritTable(const TMeritFunction& merit, const TOptimizeResult& r) {
+    std::size_t width = 7;
+    for (std::size_t o = 0; o < merit.operands.size(); ++o)
+        width = std::max(width, merit.operandLabel(o).size());
+    std::ostringstream os;
+    const auto cell = [&](double v) {
+        std::ostringstream c;
+        c << std::setprecision(6) << v;
+        os << "  " << std::setw(12) << c.str();
+    };
+    os << std::left << std::setw(static_cast<int>(width)) << "operand" << std::right;
+    for (const char* head : {"target", "value", "weight", "before", "after"})
+        os << "  " << std::setw(12) << head;
+    os << "\n";
+    for (std::size_t o = 0; o < merit.operands.size(); ++o) {
+        const TOperand& op = merit.operands[o];
+        os << std::left << std::setw(static_cast<int>(width)) << merit.operandLabel(o) << std::right;
+        cell(op.target);
+        cell(o < r.after.values.size() ? r.after.values[o] : kNaN);
+        cell(op.weight);
+        cell(o < r.before.contributions.size() ? r.before.contributions[o] : kNaN);
+        cell(o < r.after.contributions.size() ? r.after.contributions[o] : kNaN);
+        os << "\n";
+    }
+    os << std::left << std::setw(static_cast<int>(width)) << "merit" << std::right;
+    for (int i = 0; i < 3; ++i) os << "  " << std::setw(12) << "";
+    cell(r.before.merit);
+    cell(r.after.merit);
+    os << "\n";
+    return os.str();
 }
 
 TSensitivities sensitivities(TMeritFunction& merit) {

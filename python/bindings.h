@@ -106,6 +106,7 @@ void bindField(py::module_& m);
 void bindLensFile(py::module_& m, py::class_<System>& system);
 void bindAnalysis(py::module_& m);
 void bindPrescription(py::module_& m);
+void bindOptimize(py::module_& m);
 
 }  // namespace lumivex::python
 

@@ -55,4 +55,5 @@ PYBIND11_MODULE(_lumivex, m) {
     bindLensFile(m, system);
     bindAnalysis(m);
     bindPrescription(m);
+    bindOptimize(m);
 }

@@ -171,6 +171,9 @@ public:
     // wavelengths, or a configuration added for it); an xmsg without a
     // prescription.
     int wavelengthConfiguration(double wavelengthUm);
+    // An operand's name for tables: operandName, or for a prescription's
+    // operands with its field and wavelength in µm ("rms spot field 1 0.4861 um").
+    std::string operandLabel(std::size_t operand) const;
     int configurations() const { return static_cast<int>(systems.size()); }
     TOpticalSystem& system(int configuration) const;
 
@@ -250,6 +253,19 @@ struct LUMIVEX_API TOptimizeResult {
 // rejected step, not an error.
 LUMIVEX_API TOptimizeResult optimize(TMeritFunction& merit,
                                      const TOptimizeOptions& options = TOptimizeOptions());
+
+// optimize() on a prescription's merit function, with the optimized
+// prescription (TMeritFunction::prescription) beside the solver's result.
+struct LUMIVEX_API TPrescriptionResult : TOptimizeResult {
+    TPrescription prescription;
+};
+LUMIVEX_API TPrescriptionResult optimizePrescription(
+    TMeritFunction& merit, const TOptimizeOptions& options = TOptimizeOptions());
+
+// The table a designer reads after a run: per operand its label, target,
+// value after, weight and contribution to the merit before and after, and
+// the merit's total before and after.
+LUMIVEX_API std::string meritTable(const TMeritFunction& merit, const TOptimizeResult& result);
 
 }  // namespace lumivex
 

@@ -34,6 +34,8 @@ plot
     ``spot_diagram``, ``ray_fan``.
 distributed
     Tracing on Dask workers (imported on use): ``trace``, ``trace_to_dask``.
+optimize
+    Damped least squares on a prescription (imported on use): ``Optimizer``.
 
 Examples
 --------
@@ -89,7 +91,7 @@ __all__ = [
 ]
 
 
-_SUBMODULES = ("analysis", "plot", "distributed")
+_SUBMODULES = ("analysis", "plot", "distributed", "optimize")
 
 
 def __getattr__(name):
