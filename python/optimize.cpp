@@ -14,33 +14,13 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-TVariableKind variableKind(const std::string& kind) {
-    if (kind == "curvature") return TVariableKind::curvature;
-    if (kind == "thickness") return TVariableKind::thickness;
-    if (kind == "conic") return TVariableKind::conic;
-    if (kind == "asphere") return TVariableKind::asphere;
-    raiseValueError("the variable kind must be 'curvature', 'thickness', 'conic' or 'asphere', not '" +
-                    kind + "'");
-}
-
-TOperandKind operandKind(const std::string& kind) {
-    static const std::pair<const char*, TOperandKind> kinds[] = {
-        {"rms_spot", TOperandKind::rmsSpot},
-        {"ray_error", TOperandKind::rayError},
-        {"efl", TOperandKind::efl},
-        {"bfl", TOperandKind::bfl},
-        {"f_number", TOperandKind::fNumber},
-        {"total_track", TOperandKind::totalTrack},
-        {"image_height", TOperandKind::imageHeight},
-        {"min_thickness", TOperandKind::minThickness},
-        {"max_thickness", TOperandKind::maxThickness},
-        {"min_edge_thickness", TOperandKind::minEdgeThickness}};
-    std::string known;
-    for (const auto& k : kinds) {
-        if (kind == k.first) return k.second;
-        known += std::string(known.empty() ? "" : ", ") + "'" + k.first + "'";
+template <class F>
+auto named(F&& f) {
+    try {
+        return f();
+    } catch (const xmsg& e) {
+        raiseValueError(e.message());
     }
-    raiseValueError("unknown operand '" + kind + "'; the operands are " + known);
 }
 
 py::array_t<double> vector(const std::vector<double>& v) {
@@ -113,7 +93,7 @@ void bindOptimize(py::module_& m) {
         .def("add_variable",
              [](Merit& self, const std::string& kind, int element, int term, double lower, double upper) {
                  TDesignVariable v;
-                 v.kind = variableKind(kind);
+                 v.kind = named([&] { return variableKindNamed(kind); });
                  v.element = element;
                  v.term = term;
                  v.lower = lower;
@@ -142,7 +122,7 @@ void bindOptimize(py::module_& m) {
                 const py::object& wavelength, int rays, bool aboutChief, double px, double py,
                 int element, double height) {
                  TOperand op;
-                 op.kind = operandKind(kind);
+                 op.kind = named([&] { return operandKindNamed(kind); });
                  if (!(weight >= 0.0) || !std::isfinite(weight))
                      raiseValueError("weight must be finite and at least 0");
                  op.weight = weight;

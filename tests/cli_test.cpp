@@ -416,7 +416,8 @@ TEST_F(CliTest, UnusableFilesAreReportedInOneLineWithStatus2) {
         {path("empty.txt"), "'" + path("empty.txt") + "' is empty"},
         {dir, "cannot read '" + dir + "': it is a directory"},
         {kData + "/no_element.txt", "'" + kData + "/no_element.txt' holds no optical element"}};
-    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf"}) {
+    for (const char* command :
+         {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf", "optimize"}) {
         for (const auto& [file, message] : cases) {
             SCOPED_TRACE(std::string(command) + " " + file);
             const Outcome r = run({command, file});
@@ -463,7 +464,8 @@ TEST_F(CliTest, FieldKeepsThePowerTheRaysCarry) {
 }
 
 TEST_F(CliTest, EveryCommandHasHelp) {
-    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf"}) {
+    for (const char* command :
+         {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf", "optimize"}) {
         const Outcome r = run({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_NE(r.out.find("Usage: lumivex " + std::string(command)), std::string::npos) << r.out;
@@ -745,5 +747,52 @@ TEST_F(CliTest, HostileInputEndsInOneLineAndANonZeroStatus) {
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(r.err.rfind(c.said, 0), 0u) << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+}
+
+TEST_F(CliTest, OptimizeRunsAMeritFileAndSaysWhereABadOneIsWrong) {
+    // The triplet's spots on the axis at two wavelengths, its focal length
+    // held; the image distance free. A line per iteration, the table, and a
+    // prescription that reads back.
+    std::ofstream(path("merit.json"))
+        << R"({"variables": [{"vary": "curvature", "element": 1}, {"vary": "curvature", "element": 5},
+                             {"vary": "thickness", "element": 6, "bounds": [30, 45]}],
+               "operands": [{"operand": "rms_spot", "wavelength": [0.5875618], "rays": 40},
+                            {"operand": "rms_spot", "field": 2, "wavelength": "all", "rays": 40},
+                            {"operand": "efl", "weight": 1}],
+               "max_iterations": 8})";
+    const Outcome r = run({"optimize", kExamples + "/triplet.zmx", "--merit", path("merit.json"),
+                           "-o", path("out.json")});
+    ASSERT_EQ(r.status, 2) << r.err;  // a list is not a wavelength
+    EXPECT_NE(r.err.find("merit.json: operands[0].wavelength: must be a number"), std::string::npos)
+        << r.err;
+    std::string text = readText(path("merit.json"));
+    text.replace(text.find("[0.5875618]"), 11, "0.5875618");
+    std::ofstream(path("merit.json")) << text;
+    const Outcome ok = run({"optimize", kExamples + "/triplet.zmx", "--merit", path("merit.json"),
+                            "-o", path("out.json")});
+    ASSERT_EQ(ok.status, 0) << ok.err;
+    EXPECT_NE(ok.out.find("iteration   1  merit"), std::string::npos) << ok.out;
+    EXPECT_NE(ok.out.find("rms spot field 2 0.6563 um"), std::string::npos) << ok.out;
+    const TPrescription out = TPrescription::readJson(path("out.json"));
+    const TPrescription in = importZmxPrescription(kExamples + "/triplet.zmx").prescription;
+    EXPECT_NEAR(out.firstOrder().efl, in.firstOrder().efl, 1e-3);  // held
+    EXPECT_NE(dynamic_cast<const TGeneralLens&>(*out.surfaces[1].element).curvatureRadius,
+              dynamic_cast<const TGeneralLens&>(*in.surfaces[1].element).curvatureRadius);
+
+    // One line, status 2, and where: syntax, a name, an index.
+    for (const auto& bad : std::vector<std::pair<std::string, std::string>>{
+             {R"({"variables": [{"vary": "curvature" "element": 0}]})", "not JSON: parse error at line 1"},
+             {R"({"variables": [{"vary": "radius", "element": 0}]})", "variables[0].vary: unknown variable"},
+             {R"({"variables": [{"vary": "curvature", "element": 2}], "operands": [{"operand": "efl"}]})",
+              "variables[0]: curvature 2: element 2 (Slab) has no curvature"},
+             {R"({"variables": [{"vary": "curvature", "element": 1}],
+                  "operands": [{"operand": "rms_spot", "field": 7}]})",
+              "operands[0].field: the prescription has no field 7 (it has 3)"}}) {
+        std::ofstream(path("bad.json")) << bad.first;
+        const Outcome b = run({"optimize", kExamples + "/triplet.zmx", "--merit", path("bad.json")});
+        EXPECT_EQ(b.status, 2);
+        EXPECT_NE(b.err.find("bad.json: " + bad.second), std::string::npos) << b.err;
+        EXPECT_EQ(std::count(b.err.begin(), b.err.end(), '\n'), 1) << b.err;
     }
 }

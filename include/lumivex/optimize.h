@@ -262,6 +262,38 @@ struct LUMIVEX_API TPrescriptionResult : TOptimizeResult {
 LUMIVEX_API TPrescriptionResult optimizePrescription(
     TMeritFunction& merit, const TOptimizeOptions& options = TOptimizeOptions());
 
+// The names hosts and merit files give the kinds: "curvature", "thickness",
+// "conic", "asphere"; "rms_spot", "ray_error", "efl", "bfl", "f_number",
+// "total_track", "image_height", "min_thickness", "max_thickness",
+// "min_edge_thickness". An xmsg listing them for any other name.
+LUMIVEX_API TVariableKind variableKindNamed(const std::string& name);
+LUMIVEX_API TOperandKind operandKindNamed(const std::string& name);
+
+// The merit function of a prescription from a merit file's JSON text:
+//
+//   {"variables": [{"vary": "curvature", "element": 1},
+//                  {"vary": "thickness", "element": 3, "bounds": [1, 10]},
+//                  {"vary": "asphere", "element": 4, "term": 2}],
+//    "operands": [{"operand": "rms_spot", "field": "all", "wavelength": "all", "rays": 100},
+//                 {"operand": "efl", "target": 50, "weight": 0.01},
+//                 {"operand": "min_thickness", "element": 3, "target": 1}],
+//    "image_at_focus": true, "max_iterations": 50}
+//
+// Elements index lens.systemAt(); a wavelength is in µm, "all" (one operand
+// per wavelength of the prescription) or absent (the primary); a field is an
+// index into its fields or "all". A target left out is 0 for rms_spot and
+// ray_error, and the lens's present value for the others (so it is held).
+// image_at_focus defaults to whether the prescription's image plane is at
+// its focus; max_iterations, when given, goes into `options`. An xmsg
+// "source: where: what" in one line for anything the file gets wrong
+// ("merit.json: operands[2].field: the prescription has no field 5 (it has 3)").
+LUMIVEX_API TMeritFunction meritFromJson(const TPrescription& lens, const std::string& text,
+                                         const std::string& source,
+                                         TOptimizeOptions* options = nullptr);
+// The same from a file.
+LUMIVEX_API TMeritFunction readMerit(const TPrescription& lens, const std::string& path,
+                                     TOptimizeOptions* options = nullptr);
+
 // The table a designer reads after a run: per operand its label, target,
 // value after, weight and contribution to the merit before and after, and
 // the merit's total before and after.
