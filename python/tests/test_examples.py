@@ -7,7 +7,8 @@ import pytest
 from conftest import ROOT
 
 
-@pytest.mark.parametrize("script", ["singlet_spot.py", "grin_field.py", "irradiance_map.py"])
+@pytest.mark.parametrize("script", ["singlet_spot.py", "grin_field.py", "irradiance_map.py",
+                                    "optimize_triplet.py"])
 def test_example_writes_its_figure(tmp_path, script):
     output = tmp_path / (script[:-3] + ".png")
     import lumivex
@@ -24,8 +25,9 @@ def test_docstring_examples_run():
 
     import lumivex
     import lumivex.analysis
+    import lumivex.optimize
     import lumivex.plot
 
-    for module in (lumivex, lumivex.analysis, lumivex.plot, lumivex._lumivex):
+    for module in (lumivex, lumivex.analysis, lumivex.plot, lumivex.optimize, lumivex._lumivex):
         failures, _ = doctest.testmod(module, optionflags=doctest.ELLIPSIS)
         assert failures == 0, module.__name__
