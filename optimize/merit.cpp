@@ -72,6 +72,7 @@ struct Job {
     bool aimed = true;         // false: a prescription's ray that could not be aimed
     double px = 0.0, py = 0.0;  // a prescription's ray: its normalised pupil point
     int field = -1;            // and its field
+    double vx = 0.0, vy = 0.0;  // and its aim (see aimRay)
 };
 
 constexpr double kPi = 3.141592653589793;
@@ -107,63 +108,156 @@ Paraxial operator*(const Paraxial& a, double s) {
 // slopes (angle fields) or the object point (finite objects with heights).
 struct AimGeometry {
     bool infinite = true;
+    bool real = true;  // aimed at the stop, not at the paraxial pupil
     double z0 = 0.0;  // the object plane (finite objects)
+    double start = 0.0;  // the plane the rays start in
     std::vector<double> tx, ty, hx, hy;  // hx, hy NaN: the point follows the pupil
 };
 
-// The start's tangents: the two aim columns nv and nv + 1 (a unit change of
-// the start point's x and y, or of the slopes dx/dz and dy/dz), and for a
-// finite object given by an angle the object point, which the entrance
-// pupil places (TPrescription::rays).
-void seedAim(const AimGeometry& g, const Paraxial& at, const std::vector<Paraxial>& rate,
-             std::size_t nc, std::size_t q, const Job& job, const std::vector<int>& active,
-             std::size_t nv, TVector* dP, TVector* dK) {
-    (void)at;
-    const std::size_t f = static_cast<std::size_t>(job.field);
+// The aim's tangents: a unit change of the start point's x and y, or of the
+// slopes dx/dz and dy/dz.
+void seedAimColumns(const AimGeometry& g, const TBeamNode& start, std::size_t nv, TVector* dP,
+                    TVector* dK) {
     if (g.infinite) {
         dP[nv] = TVector(1.0, 0.0, 0.0);
         dP[nv + 1] = TVector(0.0, 1.0, 0.0);
         dK[nv] = dK[nv + 1] = TVector();
         return;
     }
-    const TVector& k = job.start.kVector;
+    const TVector& k = start.kVector;
     dP[nv] = dP[nv + 1] = TVector();
     dK[nv] = (TVector(1.0, 0.0, 0.0) - k * k.x) * k.z;
     dK[nv + 1] = (TVector(0.0, 1.0, 0.0) - k * k.y) * k.z;
-    if (std::isnan(g.hx[f]))
-        for (int m : active) {
-            const double dz = rate[static_cast<std::size_t>(m) * nc + q].epZ;
-            dP[m] = TVector(-dz * g.tx[f], -dz * g.ty[f], 0.0);
-        }
 }
 
-// Adds to each variable's column the change of the aim it causes. Real
-// aiming holds the stop crossing S at (px, py)·stop semi-diameter, so the
-// aim changes by J⁻¹·(dT − dS), J = ∂S/∂aim from the aim columns at the
-// stop; paraxial aiming points at the paraxial entrance pupil, whose place
-// and size move with the variables.
-void foldAim(const AimGeometry& g, const Paraxial& at, const std::vector<Paraxial>& rate,
-             std::size_t nc, std::size_t q, const Job& job, const std::vector<int>& active,
-             std::size_t nv, bool real, const TVector* atStop, TVector* dP, TVector* dK) {
+// The start of a prescription's ray from its aim (vx, vy), as
+// TPrescription::rays makes it: for an object at infinity a point in the
+// start plane and the field's direction, for a finite one the object point
+// and the slopes.
+TBeamNode aimedStart(const AimGeometry& g, const Paraxial& at, const Job& job, double vx, double vy) {
     const std::size_t f = static_cast<std::size_t>(job.field);
-    const TVector &A = atStop[nv], &B = atStop[nv + 1];
-    const double det = A.x * B.y - B.x * A.y;
-    if (real && (det == 0.0 || !std::isfinite(det))) return;
+    TVector P, k;
+    if (g.infinite) {
+        P = TVector(vx, vy, g.start);
+        k = TVector(g.tx[f], g.ty[f], 1.0).unit();
+    } else {
+        const bool follows = std::isnan(g.hx[f]);
+        const double D = at.epZ - g.z0;
+        P = TVector(follows ? -D * g.tx[f] : g.hx[f], follows ? -D * g.ty[f] : g.hy[f], g.start);
+        k = TVector(vx, vy, 1.0).unit();
+    }
+    return TBeamNode(P, k, 1.0, polarizationFor(k), 0.0);
+}
+
+// Aims a prescription's ray: at the paraxial pupil point, or by Newton's
+// method on its stop crossing with the exact 2 × 2 Jacobian the aim columns
+// carry, from the last evaluation's aim when there is one (the lens moves
+// little between evaluations, so one or two steps do) and halving a step
+// that lands farther off. Rays it cannot aim so go to TPrescription::rays,
+// which follows wide fields out from the axis. The tolerances are
+// TPrescription::rays's.
+bool aimRay(const TOpticalSystem& system, const std::vector<ElementTangents>& plan,
+            double wavelength, int stop, const AimGeometry& g, const Paraxial& at,
+            const TPrescription& lens, double um, Job& job, bool warm, std::size_t nv,
+            TVector* dP, TVector* dK) {
+    const std::size_t f = static_cast<std::size_t>(job.field);
+    if (!warm || !g.real) {
+        // The paraxial guess: straight at the pupil point in the entrance pupil.
+        const double ex = job.px * at.epR, ey = job.py * at.epR;
+        if (g.infinite) {
+            job.vx = ex - (at.epZ - g.start) * g.tx[f];
+            job.vy = ey - (at.epZ - g.start) * g.ty[f];
+        } else {
+            const bool follows = std::isnan(g.hx[f]);
+            const double D = at.epZ - g.z0;
+            job.vx = (ex - (follows ? -D * g.tx[f] : g.hx[f])) / D;
+            job.vy = (ey - (follows ? -D * g.ty[f] : g.hy[f])) / D;
+        }
+    }
+    job.start = aimedStart(g, at, job, job.vx, job.vy);
+    if (!g.real) return true;
+
+    const std::vector<int> columns = {static_cast<int>(nv), static_cast<int>(nv + 1)};
+    const double tx = job.px * at.stopSemi, ty = job.py * at.stopSemi;
+    const double tolerance = 1e-11 * at.stopSemi, accept = 1e-9 * at.stopSemi;
+    struct Try {
+        bool ok = false;
+        double rx = 0.0, ry = 0.0, j11 = 0.0, j12 = 0.0, j21 = 0.0, j22 = 0.0;
+    };
+    const auto cross = [&](double vx, double vy) {
+        Try t;
+        const TBeamNode start = aimedStart(g, at, job, vx, vy);
+        seedAimColumns(g, start, nv, dP, dK);
+        const TangentRay r = detail::traceTangents(system, plan, start, wavelength, columns, dP, dK,
+                                                   -1, nullptr, stop);
+        if (!r.ok || !std::isfinite(r.P.x) || !std::isfinite(r.P.y)) return t;
+        t.ok = true;
+        t.rx = r.P.x - tx;
+        t.ry = r.P.y - ty;
+        t.j11 = dP[nv].x;
+        t.j12 = dP[nv + 1].x;
+        t.j21 = dP[nv].y;
+        t.j22 = dP[nv + 1].y;
+        return t;
+    };
+    double vx = job.vx, vy = job.vy;
+    Try now = cross(vx, vy);
+    for (int iteration = 0; now.ok && iteration < 30; ++iteration) {
+        if (std::hypot(now.rx, now.ry) <= tolerance) break;
+        const double det = now.j11 * now.j22 - now.j12 * now.j21;
+        if (det == 0.0 || !std::isfinite(det)) break;
+        double dx = -(now.j22 * now.rx - now.j12 * now.ry) / det;
+        double dy = -(-now.j21 * now.rx + now.j11 * now.ry) / det;
+        bool moved = false;
+        for (int halving = 0; halving < 30 && !moved; ++halving, dx /= 2, dy /= 2) {
+            const Try trial = cross(vx + dx, vy + dy);
+            if (trial.ok && std::hypot(trial.rx, trial.ry) < std::hypot(now.rx, now.ry)) {
+                vx += dx;
+                vy += dy;
+                now = trial;
+                moved = true;
+            }
+        }
+        if (!moved) break;
+    }
+    if (now.ok && std::hypot(now.rx, now.ry) <= accept) {
+        job.vx = vx;
+        job.vy = vy;
+        job.start = aimedStart(g, at, job, vx, vy);
+        return true;
+    }
+    const TAimedRay aimed = lens.rays(job.field, {{job.px, job.py}}, um).front();
+    if (!aimed.ok) return false;
+    job.start = TBeamNode(aimed.position, aimed.direction, 1.0, polarizationFor(aimed.direction), 0.0);
+    const TVector& k = aimed.direction;
+    job.vx = g.infinite ? aimed.position.x : k.x / k.z;
+    job.vy = g.infinite ? aimed.position.y : k.y / k.z;
+    return true;
+}
+
+// The start's tangents. Aimed at the stop: the aim's two columns nv and
+// nv + 1, which fold into the others at the stop. Aimed at the paraxial
+// pupil, the aim follows the pupil's place and size, so each column starts
+// with that change of the aim. For a finite object given by an angle the
+// object point, which the entrance pupil places, moves too.
+void seedAim(const AimGeometry& g, const Paraxial& at, const std::vector<Paraxial>& rate,
+             std::size_t nc, std::size_t q, const Job& job, const std::vector<int>& active,
+             std::size_t nv, bool real, TVector* dP, TVector* dK) {
+    const std::size_t f = static_cast<std::size_t>(job.field);
+    seedAimColumns(g, job.start, nv, dP, dK);
+    const bool follows = !g.infinite && std::isnan(g.hx[f]);
+    const double D = at.epZ - g.z0;
     for (int m : active) {
         const std::size_t c = static_cast<std::size_t>(m);
         const Paraxial& d = rate[c * nc + q];
-        double dvx = 0.0, dvy = 0.0;
-        if (real) {
-            const double rx = job.px * d.stopSemi - atStop[c].x;
-            const double ry = job.py * d.stopSemi - atStop[c].y;
-            dvx = (rx * B.y - B.x * ry) / det;
-            dvy = (A.x * ry - rx * A.y) / det;
-        } else if (g.infinite) {
+        dP[c] = dK[c] = TVector();
+        if (follows) dP[c] = TVector(-d.epZ * g.tx[f], -d.epZ * g.ty[f], 0.0);
+        if (real) continue;
+        double dvx, dvy;
+        if (g.infinite) {
             dvx = job.px * d.epR - d.epZ * g.tx[f];
             dvy = job.py * d.epR - d.epZ * g.ty[f];
         } else {
-            const double D = at.epZ - g.z0;
-            const bool follows = std::isnan(g.hx[f]);
             const double hx = follows ? -D * g.tx[f] : g.hx[f];
             const double hy = follows ? -D * g.ty[f] : g.hy[f];
             const double dhx = follows ? -d.epZ * g.tx[f] : 0.0;
@@ -213,6 +307,9 @@ struct TMeritFunction::Lens {
     bool imageWasNaN = false;
     double baseImageZ = 0.0;
     int surfaces = 0;
+    // The last evaluation's rays (configuration, field, px, py each) and
+    // their aims, where the next evaluation's aiming starts.
+    std::vector<double> aimKeys, aim;
 
     detail::ElementList elements() const {
         detail::ElementList list;
@@ -476,8 +573,10 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
         clip = L.p.clipRadii();
     }
 
-    // The tangent plan of each configuration.
+    // The tangent plan of each configuration, and the first element each
+    // variable moves: its column is zero up to there.
     std::vector<std::vector<ElementTangents>> plans(systems.size());
+    std::vector<int> firstElement(nv + 2, n);
     bool anyOther = false;
     for (std::size_t q = 0; q < systems.size(); ++q) {
         const TOpticalSystem& s = *systems[q];
@@ -490,15 +589,27 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
                 e.clip = clip[static_cast<std::size_t>(j)];
             anyOther = anyOther || e.shape == TangentShape::other;
             const bool followsFocus = lens && lens->atFocus && j == n - 1;
+            // Room for the aim's two columns too, which nothing moves.
+            e.zRate.assign(nv + 2, 0.0);
+            e.reshapeIndex.assign(nv + 2, -1);
+            bool moves = false;
             for (std::size_t m = 0; m < nv; ++m) {
                 const TDesignVariable& v = variables[m];
                 if (followsFocus) {
-                    e.shifted.emplace_back(static_cast<int>(m), focusRate[m]);
+                    e.zRate[m] = focusRate[m];
                 } else if (v.kind == TVariableKind::thickness) {
-                    if (v.element < j) e.shifted.emplace_back(static_cast<int>(m), 1.0);
+                    if (v.element < j) e.zRate[m] = 1.0;
                 } else if (v.element == j) {
+                    e.reshapeIndex[m] = static_cast<int>(e.reshaped.size());
                     e.reshaped.push_back({static_cast<int>(m), v.kind, v.term});
                 }
+                moves = moves || e.zRate[m] != 0.0 || e.reshapeIndex[m] >= 0;
+                if ((e.zRate[m] != 0.0 || e.reshapeIndex[m] >= 0) && q == 0)
+                    firstElement[m] = std::min(firstElement[m], j);
+            }
+            if (!moves) {
+                e.zRate.clear();
+                e.reshapeIndex.clear();
             }
         }
     }
@@ -518,10 +629,26 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
             throw xmsg("TMeritFunction: the stop (element " + std::to_string(stop) +
                        ") must be a plane or conic surface for rays aimed at it");
     }
+    // Aimed at the stop, the aim's two columns go as far as the stop, where
+    // they fold into the others; aimed at the paraxial pupil, the start's
+    // change seeds each column. A column whose start moves is live from the
+    // start; one that changes only the stop's size from the stop on.
     std::vector<int> traced = active;
-    if (aimColumns) {
+    if (realAim) {
         traced.push_back(static_cast<int>(nv));
         traced.push_back(static_cast<int>(nv + 1));
+        firstElement[nv] = firstElement[nv + 1] = 0;
+    }
+    if (aimColumns) {
+        const bool seeded = !realAim || (!std::isinf(lens->p.objectDistance) &&
+                                         lens->p.fieldKind == TFieldKind::angle);
+        for (int m : active) {
+            const std::size_t c = static_cast<std::size_t>(m);
+            bool stopSize = false;
+            for (std::size_t q = 0; q < nc; ++q) stopSize = stopSize || rate[c * nc + q].stopSemi != 0.0;
+            if (seeded) firstElement[c] = 0;
+            if (realAim && stopSize) firstElement[c] = std::min(firstElement[c], stop + 1);
+        }
     }
 
     // The rays every operand needs, in one list.
@@ -581,20 +708,12 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
                 break;
             case TOperandKind::totalTrack: break;
         }
-        if (lens && !points.empty()) {
-            const std::vector<TAimedRay> aimed =
-                lens->p.rays(op.field, points, lens->um[static_cast<std::size_t>(op.configuration)]);
-            for (std::size_t i = 0; i < aimed.size(); ++i) {
-                Job job{op.configuration, TBeamNode()};
-                job.aimed = aimed[i].ok;
-                if (job.aimed)
-                    job.start = TBeamNode(aimed[i].position, aimed[i].direction, 1.0,
-                                          polarizationFor(aimed[i].direction), 0.0);
-                job.px = points[i].first;
-                job.py = points[i].second;
-                job.field = op.field;
-                jobs.push_back(job);
-            }
+        for (const auto& point : points) {  // aimed on the workers below
+            Job job{op.configuration, TBeamNode()};
+            job.px = point.first;
+            job.py = point.second;
+            job.field = op.field;
+            jobs.push_back(job);
         }
     }
 
@@ -604,6 +723,8 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
         const TPrescription& L = lens->p;
         geometry.infinite = std::isinf(L.objectDistance);
         geometry.z0 = geometry.infinite ? 0.0 : L.objectZ();
+        geometry.start = geometry.infinite ? L.startZ() : geometry.z0;
+        geometry.real = L.aiming == TAiming::real;
         for (const TField& f : L.fields) {
             const bool angle = L.fieldKind == TFieldKind::angle;
             geometry.tx.push_back(angle ? std::tan(f.x * kPi / 180.0) : 0.0);
@@ -611,6 +732,32 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
             geometry.hx.push_back(angle ? kNaN : f.x);
             geometry.hy.push_back(angle ? kNaN : f.y);
         }
+    }
+
+    // The aim starts from the last evaluation's when the rays are the same.
+    bool warm = false;
+    std::vector<std::vector<ElementTangents>> aimPlans;
+    if (lens) {
+        std::vector<double> keys;
+        for (const Job& job : jobs)
+            keys.insert(keys.end(), {static_cast<double>(job.configuration),
+                                     static_cast<double>(job.field), job.px, job.py});
+        warm = keys == lens->aimKeys;
+        if (warm)
+            for (std::size_t i = 0; i < jobs.size(); ++i) {
+                jobs[i].vx = lens->aim[2 * i];
+                jobs[i].vy = lens->aim[2 * i + 1];
+            }
+        lens->aimKeys = std::move(keys);
+        // Aiming looks at the stop alone: no clips, no variables.
+        aimPlans = plans;
+        for (auto& plan : aimPlans)
+            for (ElementTangents& e : plan) {
+                e.clip = 0.0;
+                e.zRate.clear();
+                e.reshapeIndex.clear();
+                e.reshaped.clear();
+            }
     }
 
     // Trace them with tangents on every core (on the calling thread alone
@@ -624,20 +771,35 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
         if (count == 0 || anyOther) count = 1;
         count = static_cast<unsigned>(std::min<std::size_t>(count, std::max<std::size_t>(J / 64, 1)));
         const auto work = [&](std::size_t from, std::size_t to) {
-            std::vector<TVector> atStop(stride + 1);
+            std::vector<TVector> aimP(nv + 2), aimK(nv + 2);
+            std::vector<double> dTx(nv + 2, 0.0), dTy(nv + 2, 0.0);
             for (std::size_t i = from; i < to; ++i) {
-                const Job& job = jobs[i];
-                if (!job.aimed) continue;  // fails, as a ray that cannot be aimed
+                Job& job = jobs[i];
                 const std::size_t q = static_cast<std::size_t>(job.configuration);
+                if (lens)
+                    job.aimed = aimRay(*systems[q], aimPlans[q], wavelengths[q], stop, geometry, para[q],
+                                       lens->p, lens->um[q], job, warm, nv, aimP.data(), aimK.data());
+                if (!job.aimed) continue;  // fails, as a ray that cannot be aimed
                 TVector* dPi = dP.data() + i * stride;
                 TVector* dKi = dK.data() + i * stride;
-                if (aimColumns) seedAim(geometry, para[q], rate, nc, q, job, active, nv, dPi, dKi);
+                detail::AimFold fold;
+                if (aimColumns) {
+                    seedAim(geometry, para[q], rate, nc, q, job, active, nv, realAim, dPi, dKi);
+                    if (realAim) {
+                        for (int m : active) {
+                            const double dStop = rate[static_cast<std::size_t>(m) * nc + q].stopSemi;
+                            dTx[static_cast<std::size_t>(m)] = job.px * dStop;
+                            dTy[static_cast<std::size_t>(m)] = job.py * dStop;
+                        }
+                        fold.element = stop;
+                        fold.first = static_cast<int>(nv);
+                        fold.dTx = dTx.data();
+                        fold.dTy = dTy.data();
+                    }
+                }
                 rays[i] = detail::traceTangents(*systems[q], plans[q], job.start, wavelengths[q],
-                                                traced, dPi, dKi, realAim ? stop : -1,
-                                                atStop.data());
-                if (aimColumns && rays[i].ok)
-                    foldAim(geometry, para[q], rate, nc, q, job, active, nv, realAim,
-                            atStop.data(), dPi, dKi);
+                                                traced, dPi, dKi, -1, nullptr, -1,
+                                                firstElement.data(), realAim ? &fold : nullptr);
             }
         };
         std::vector<std::thread> workers;
@@ -645,6 +807,16 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
             workers.emplace_back(work, J * t / count, J * (t + 1) / count);
         work(0, J / count);
         for (std::thread& w : workers) w.join();
+    }
+    if (lens) {
+        lens->aim.resize(2 * J);
+        for (std::size_t i = 0; i < J; ++i) {
+            lens->aim[2 * i] = jobs[i].vx;
+            lens->aim[2 * i + 1] = jobs[i].vy;
+        }
+        // A ray that could not be aimed leaves no aim to start from.
+        for (const Job& job : jobs)
+            if (!job.aimed) lens->aimKeys.clear();
     }
 
     const double P = std::isnan(penalty) ? beamRadius : penalty;

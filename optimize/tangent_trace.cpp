@@ -122,9 +122,11 @@ void sagPartials(const ConicSag& sag, TVariableKind kind, int term, double s, do
 TangentRay traceTangents(const TOpticalSystem& system, const std::vector<ElementTangents>& plan,
                          const TBeamNode& start, double wavelength,
                          const std::vector<int>& active, TVector* dP, TVector* dk,
-                         int capture, TVector* dCapture, int last) {
+                         int capture, TVector* dCapture, int last, const int* firstElement,
+                         const AimFold* fold) {
     TangentRay ray;
     TBeamNode node = start;
+    bool folded = false;
     const int n = last >= 0 ? std::min(last + 1, system.getSize()) : system.getSize();
     const TElement behind(0.0);
     try {
@@ -177,15 +179,19 @@ TangentRay traceTangents(const TOpticalSystem& system, const std::vector<Element
                 for (std::size_t m = 0; m < e.reshaped.size() && m < 10; ++m)
                     sagPartials(e.sag, e.reshaped[m].kind, e.reshaped[m].term, s, dh[m],
                                 dslope[m]);
+                const bool moves = !e.zRate.empty();
                 for (int v : active) {
+                    if ((firstElement && j < firstElement[v]) || (folded && v >= fold->first))
+                        continue;
                     double dz0 = 0.0, dhv = 0.0, dslopev = 0.0;
-                    for (const auto& m : e.shifted)
-                        if (m.first == v) dz0 = m.second;
-                    for (std::size_t m = 0; m < e.reshaped.size() && m < 10; ++m)
-                        if (e.reshaped[m].variable == v) {
+                    if (moves) {
+                        dz0 = e.zRate[static_cast<std::size_t>(v)];
+                        const int m = e.reshapeIndex[static_cast<std::size_t>(v)];
+                        if (m >= 0 && m < 10) {
                             dhv = dh[m];
                             dslopev = dslope[m];
                         }
+                    }
                     // Transfer: the converged intersection moves along the ray.
                     const TVector dQ = dP[v] + dk[v] * t;
                     const double Ftheta = dz0 + dhv + gx * dQ.x + gy * dQ.y - dQ.z;
@@ -205,6 +211,23 @@ TangentRay traceTangents(const TOpticalSystem& system, const std::vector<Element
                     dP[v] = dX;
                     dk[v] = (dV - Kv * Kv.dot(dV)) * (1.0 / lengthV);
                     if (j == capture) dCapture[v] = dX;
+                }
+                if (fold && j == fold->element) {
+                    // The aim moves so that the stop crossing follows its
+                    // target: J·Δaim = dT − dS, J = ∂S/∂aim.
+                    const int a = fold->first, b = fold->first + 1;
+                    const double j11 = dP[a].x, j12 = dP[b].x, j21 = dP[a].y, j22 = dP[b].y;
+                    const double det = j11 * j22 - j12 * j21;
+                    if (det != 0.0 && std::isfinite(det))
+                        for (int v : active) {
+                            if (v >= a) continue;
+                            const double rx = fold->dTx[v] - dP[v].x, ry = fold->dTy[v] - dP[v].y;
+                            const double ax = (rx * j22 - j12 * ry) / det;
+                            const double ay = (j11 * ry - rx * j21) / det;
+                            dP[v] = dP[v] + dP[a] * ax + dP[b] * ay;
+                            dk[v] = dk[v] + dk[a] * ax + dk[b] * ay;
+                        }
+                    folded = true;
                 }
             }
             if (j == capture) ray.atCapture = X;

@@ -50,9 +50,12 @@ struct ElementTangents {
     TangentShape shape = TangentShape::other;
     const TSurface* surface = nullptr;  // for the plane and conic shapes
     ConicSag sag;
-    // Variables that move its z, with dz/dθ: 1 for a thickness ahead of it;
-    // for an image plane that follows the focus, the focus's own rate.
-    std::vector<std::pair<int, double>> shifted;
+    // Per variable: dz/dθ of the element, 1 for a thickness ahead of it (for
+    // an image plane that follows the focus, the focus's own rate), and the
+    // index into `reshaped` of the variable that changes its shape, or −1.
+    // Empty: nothing moves it.
+    std::vector<double> zRate;
+    std::vector<int> reshapeIndex;
     double clip = 0.0;  // > 0: a ray meeting it farther from the axis is vignetted
     struct Reshape {
         int variable;
@@ -79,10 +82,25 @@ struct TangentRay {
 // for concurrent use; the caller keeps such systems to one thread. With
 // `capture` ≥ 0 the point where the ray meets that element and its tangents
 // are kept (in atCapture and dCapture[v]); `last` ≥ 0 ends the trace there.
+//
+// `firstElement[v]` (null: 0 for every column) is the first element where
+// column v can be other than zero: before it the column is skipped and must
+// be zero. With `fold`, columns fold.first and fold.first + 1 are the aim's
+// (a unit change of the start's two unknowns); at element fold.element, the
+// stop, every other column gets the aim's change added that keeps the stop
+// crossing at its target, whose change per variable is (dTx[v], dTy[v]),
+// and the aim columns end there.
+struct AimFold {
+    int element = -1;
+    int first = 0;
+    const double* dTx = nullptr;
+    const double* dTy = nullptr;
+};
 TangentRay traceTangents(const TOpticalSystem& system, const std::vector<ElementTangents>& plan,
                          const TBeamNode& start, double wavelength,
                          const std::vector<int>& active, TVector* dP, TVector* dk,
-                         int capture = -1, TVector* dCapture = nullptr, int last = -1);
+                         int capture = -1, TVector* dCapture = nullptr, int last = -1,
+                         const int* firstElement = nullptr, const AimFold* fold = nullptr);
 
 }  // namespace detail
 }  // namespace lumivex
