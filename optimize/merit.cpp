@@ -2,6 +2,7 @@
 // residuals, and the Jacobian, exact where the trace carries tangents and by
 // central differences where it does not.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -159,7 +160,7 @@ TBeamNode aimedStart(const AimGeometry& g, const Paraxial& at, const Job& job, d
 bool aimRay(const TOpticalSystem& system, const std::vector<ElementTangents>& plan,
             double wavelength, int stop, const AimGeometry& g, const Paraxial& at,
             const TPrescription& lens, double um, Job& job, bool warm, std::size_t nv,
-            TVector* dP, TVector* dK) {
+            const std::vector<int>& columns, TVector* dP, TVector* dK) {
     const std::size_t f = static_cast<std::size_t>(job.field);
     if (!warm || !g.real) {
         // The paraxial guess: straight at the pupil point in the entrance pupil.
@@ -177,7 +178,6 @@ bool aimRay(const TOpticalSystem& system, const std::vector<ElementTangents>& pl
     job.start = aimedStart(g, at, job, job.vx, job.vy);
     if (!g.real) return true;
 
-    const std::vector<int> columns = {static_cast<int>(nv), static_cast<int>(nv + 1)};
     const double tx = job.px * at.stopSemi, ty = job.py * at.stopSemi;
     const double tolerance = 1e-11 * at.stopSemi, accept = 1e-9 * at.stopSemi;
     struct Try {
@@ -188,8 +188,8 @@ bool aimRay(const TOpticalSystem& system, const std::vector<ElementTangents>& pl
         Try t;
         const TBeamNode start = aimedStart(g, at, job, vx, vy);
         seedAimColumns(g, start, nv, dP, dK);
-        const TangentRay r = detail::traceTangents(system, plan, start, wavelength, columns, dP, dK,
-                                                   -1, nullptr, stop);
+        const TangentRay r =
+            detail::traceTangents(system, plan, start, wavelength, columns, dP, dK, stop);
         if (!r.ok || !std::isfinite(r.P.x) || !std::isfinite(r.P.y)) return t;
         t.ok = true;
         t.rx = r.P.x - tx;
@@ -309,7 +309,7 @@ struct TMeritFunction::Lens {
     int surfaces = 0;
     // The last evaluation's rays (configuration, field, px, py each) and
     // their aims, where the next evaluation's aiming starts.
-    std::vector<double> aimKeys, aim;
+    std::vector<double> aimKeys, aim, aimState;
 
     detail::ElementList elements() const {
         detail::ElementList list;
@@ -735,7 +735,7 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
     }
 
     // The aim starts from the last evaluation's when the rays are the same.
-    bool warm = false;
+    bool warm = false, settled = false;
     std::vector<std::vector<ElementTangents>> aimPlans;
     if (lens) {
         std::vector<double> keys;
@@ -743,6 +743,15 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
             keys.insert(keys.end(), {static_cast<double>(job.configuration),
                                      static_cast<double>(job.field), job.px, job.py});
         warm = keys == lens->aimKeys;
+        // The lens as the aim saw it: when nothing moved since (the Jacobian
+        // at the point whose residuals the solver just took), the aim stands.
+        std::vector<double> state;
+        for (int j = 0; j < n; ++j) {
+            const std::vector<double> e = detail::elementState(*first[j]);
+            state.insert(state.end(), e.begin(), e.end());
+        }
+        settled = warm && state == lens->aimState;
+        lens->aimState = std::move(state);
         if (warm)
             for (std::size_t i = 0; i < jobs.size(); ++i) {
                 jobs[i].vx = lens->aim[2 * i];
@@ -770,42 +779,50 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
         unsigned count = threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
         if (count == 0 || anyOther) count = 1;
         count = static_cast<unsigned>(std::min<std::size_t>(count, std::max<std::size_t>(J / 64, 1)));
-        const auto work = [&](std::size_t from, std::size_t to) {
+        // Rays in chunks taken in turn, since aiming takes some rays longer.
+        constexpr std::size_t kChunk = 64;
+        std::atomic<std::size_t> next{0};
+        const auto work = [&] {
             std::vector<TVector> aimP(nv + 2), aimK(nv + 2);
             std::vector<double> dTx(nv + 2, 0.0), dTy(nv + 2, 0.0);
-            for (std::size_t i = from; i < to; ++i) {
-                Job& job = jobs[i];
-                const std::size_t q = static_cast<std::size_t>(job.configuration);
-                if (lens)
-                    job.aimed = aimRay(*systems[q], aimPlans[q], wavelengths[q], stop, geometry, para[q],
-                                       lens->p, lens->um[q], job, warm, nv, aimP.data(), aimK.data());
-                if (!job.aimed) continue;  // fails, as a ray that cannot be aimed
-                TVector* dPi = dP.data() + i * stride;
-                TVector* dKi = dK.data() + i * stride;
-                detail::AimFold fold;
-                if (aimColumns) {
-                    seedAim(geometry, para[q], rate, nc, q, job, active, nv, realAim, dPi, dKi);
-                    if (realAim) {
-                        for (int m : active) {
-                            const double dStop = rate[static_cast<std::size_t>(m) * nc + q].stopSemi;
-                            dTx[static_cast<std::size_t>(m)] = job.px * dStop;
-                            dTy[static_cast<std::size_t>(m)] = job.py * dStop;
+            const std::vector<int> aimColumnsOnly = {static_cast<int>(nv), static_cast<int>(nv + 1)};
+            for (std::size_t from; (from = next.fetch_add(kChunk)) < J;) {
+                for (std::size_t i = from; i < std::min(J, from + kChunk); ++i) {
+                    Job& job = jobs[i];
+                    const std::size_t q = static_cast<std::size_t>(job.configuration);
+                    if (lens && settled)
+                        job.start = aimedStart(geometry, para[q], job, job.vx, job.vy);
+                    else if (lens)
+                        job.aimed = aimRay(*systems[q], aimPlans[q], wavelengths[q], stop, geometry, para[q],
+                                           lens->p, lens->um[q], job, warm, nv, aimColumnsOnly,
+                                           aimP.data(), aimK.data());
+                    if (!job.aimed) continue;  // fails, as a ray that cannot be aimed
+                    TVector* dPi = dP.data() + i * stride;
+                    TVector* dKi = dK.data() + i * stride;
+                    detail::AimFold fold;
+                    if (aimColumns) {
+                        seedAim(geometry, para[q], rate, nc, q, job, active, nv, realAim, dPi, dKi);
+                        if (realAim) {
+                            for (int m : active) {
+                                const double dStop = rate[static_cast<std::size_t>(m) * nc + q].stopSemi;
+                                dTx[static_cast<std::size_t>(m)] = job.px * dStop;
+                                dTy[static_cast<std::size_t>(m)] = job.py * dStop;
+                            }
+                            fold.element = stop;
+                            fold.first = static_cast<int>(nv);
+                            fold.dTx = dTx.data();
+                            fold.dTy = dTy.data();
                         }
-                        fold.element = stop;
-                        fold.first = static_cast<int>(nv);
-                        fold.dTx = dTx.data();
-                        fold.dTy = dTy.data();
                     }
+                    rays[i] = detail::traceTangents(*systems[q], plans[q], job.start, wavelengths[q],
+                                                    traced, dPi, dKi, -1, firstElement.data(),
+                                                    realAim ? &fold : nullptr);
                 }
-                rays[i] = detail::traceTangents(*systems[q], plans[q], job.start, wavelengths[q],
-                                                traced, dPi, dKi, -1, nullptr, -1,
-                                                firstElement.data(), realAim ? &fold : nullptr);
             }
         };
         std::vector<std::thread> workers;
-        for (unsigned t = 1; t < count; ++t)
-            workers.emplace_back(work, J * t / count, J * (t + 1) / count);
-        work(0, J / count);
+        for (unsigned t = 1; t < count; ++t) workers.emplace_back(work);
+        work();
         for (std::thread& w : workers) w.join();
     }
     if (lens) {

@@ -16,10 +16,9 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
-
-#include <nlohmann/json.hpp>
 
 #include "lumivex/optimize.h"
 
@@ -35,11 +34,13 @@ struct Reader {
     [[noreturn]] void fail(const std::string& where, const std::string& what) const {
         throw xmsg(source + ": " + where + ": " + what);
     }
-    void onlyKeys(const json& j, const std::string& where, const std::set<std::string>& keys) const {
+    void onlyKeys(const json& j, const std::string& where,
+                  const std::set<std::string>& keys) const {
         for (auto it = j.begin(); it != j.end(); ++it)
             if (!keys.count(it.key())) {
                 std::string known;
-                for (const std::string& k : keys) known += (known.empty() ? "" : ", ") + ("\"" + k + "\"");
+                for (const std::string& k : keys)
+                    known += (known.empty() ? "" : ", ") + ("\"" + k + "\"");
                 fail(where, "has no key \"" + it.key() + "\" (it takes " + known + ")");
             }
     }
@@ -73,7 +74,8 @@ struct Reader {
         const int i = v.get<int>();
         if (i < 0 || i >= count)
             fail(where + "." + key, "the prescription has no " + std::string(what) + " " +
-                                        std::to_string(i) + " (it has " + std::to_string(count) + ")");
+                                        std::to_string(i) + " (it has " + std::to_string(count) +
+                                        ")");
         return {i};
     }
 };
@@ -168,7 +170,8 @@ TMeritFunction meritFromJson(const TPrescription& lens, const std::string& text,
             };
             var.lower = bound(b[0], -std::numeric_limits<double>::infinity());
             var.upper = bound(b[1], std::numeric_limits<double>::infinity());
-            if (!(var.lower <= var.upper)) r.fail(where + ".bounds", "the lower bound lies above the upper");
+            if (!(var.lower <= var.upper))
+                r.fail(where + ".bounds", "the lower bound lies above the upper");
         }
         if (var.element < 0 || var.element > elements)
             r.fail(where + ".element", "the system has no element " + std::to_string(var.element) +
@@ -220,7 +223,8 @@ TMeritFunction meritFromJson(const TPrescription& lens, const std::string& text,
             if (op.rays < 1) r.fail(where + ".rays", "must be at least 1");
         }
         if (o.contains("about_chief")) {
-            if (!o["about_chief"].is_boolean()) r.fail(where + ".about_chief", "must be true or false");
+            if (!o["about_chief"].is_boolean())
+                r.fail(where + ".about_chief", "must be true or false");
             op.aboutChief = o["about_chief"].get<bool>();
         }
         if (o.contains("pupil")) {
@@ -233,8 +237,8 @@ TMeritFunction meritFromJson(const TPrescription& lens, const std::string& text,
             if (!o.contains("element")) r.fail(where, "lacks \"element\"");
             op.element = r.integer(o, "element", where);
             if (op.element < 0 || op.element >= elements)
-                r.fail(where + ".element", "the system has no gap behind element " +
-                                               std::to_string(op.element));
+                r.fail(where + ".element",
+                       "the system has no gap behind element " + std::to_string(op.element));
         }
         if (o.contains("height")) op.height = r.number(o, "height", where);
         std::vector<int> configurations;
@@ -252,8 +256,9 @@ TMeritFunction meritFromJson(const TPrescription& lens, const std::string& text,
                 r.fail(where + ".wavelength", e.message());
             }
         }
-        const std::vector<int> which =
-            keys.count("field") ? r.indices(o, "field", where, fields, "field") : std::vector<int>{0};
+        const std::vector<int> which = keys.count("field")
+                                           ? r.indices(o, "field", where, fields, "field")
+                                           : std::vector<int>{0};
         for (int q : configurations)
             for (int f : which) {
                 op.configuration = q;
@@ -274,7 +279,8 @@ TMeritFunction meritFromJson(const TPrescription& lens, const std::string& text,
     return merit;
 }
 
-TMeritFunction readMerit(const TPrescription& lens, const std::string& path, TOptimizeOptions* options) {
+TMeritFunction readMerit(const TPrescription& lens, const std::string& path,
+                         TOptimizeOptions* options) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw xmsg(path + ": cannot be opened");
     std::ostringstream text;

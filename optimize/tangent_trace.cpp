@@ -122,8 +122,7 @@ void sagPartials(const ConicSag& sag, TVariableKind kind, int term, double s, do
 TangentRay traceTangents(const TOpticalSystem& system, const std::vector<ElementTangents>& plan,
                          const TBeamNode& start, double wavelength,
                          const std::vector<int>& active, TVector* dP, TVector* dk,
-                         int capture, TVector* dCapture, int last, const int* firstElement,
-                         const AimFold* fold) {
+                         int last, const int* firstElement, const AimFold* fold) {
     TangentRay ray;
     TBeamNode node = start;
     bool folded = false;
@@ -210,7 +209,6 @@ TangentRay traceTangents(const TOpticalSystem& system, const std::vector<Element
                     const TVector dV = dk[v] * mu - dN * G - N * dG;
                     dP[v] = dX;
                     dk[v] = (dV - Kv * Kv.dot(dV)) * (1.0 / lengthV);
-                    if (j == capture) dCapture[v] = dX;
                 }
                 if (fold && j == fold->element) {
                     // The aim moves so that the stop crossing follows its
@@ -230,7 +228,6 @@ TangentRay traceTangents(const TOpticalSystem& system, const std::vector<Element
                     folded = true;
                 }
             }
-            if (j == capture) ray.atCapture = X;
             node = TBeamNode(X, K, node.intensity, node.polarization, node.opticalPath);
         }
     } catch (const xmsg&) {

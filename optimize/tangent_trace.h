@@ -71,7 +71,6 @@ struct TangentRay {
     bool ok = false;
     bool vignetted = false;  // stopped by a clear aperture (ok is false too)
     TVector P, k;
-    TVector atCapture;  // where it met the element `capture`
 };
 
 // Traces one ray through the system: positions by the elements' own
@@ -79,9 +78,8 @@ struct TangentRay {
 // tangents dP[v], dk[v] for the variables v in `active`, which hold the
 // start's own tangents on entry (zero when the start does not move).
 // Elements of shape `other` are traced by their traceBeam, which is not safe
-// for concurrent use; the caller keeps such systems to one thread. With
-// `capture` ≥ 0 the point where the ray meets that element and its tangents
-// are kept (in atCapture and dCapture[v]); `last` ≥ 0 ends the trace there.
+// for concurrent use; the caller keeps such systems to one thread. `last`
+// ≥ 0 ends the trace at that element.
 //
 // `firstElement[v]` (null: 0 for every column) is the first element where
 // column v can be other than zero: before it the column is skipped and must
@@ -98,8 +96,7 @@ struct AimFold {
 };
 TangentRay traceTangents(const TOpticalSystem& system, const std::vector<ElementTangents>& plan,
                          const TBeamNode& start, double wavelength,
-                         const std::vector<int>& active, TVector* dP, TVector* dk,
-                         int capture = -1, TVector* dCapture = nullptr, int last = -1,
+                         const std::vector<int>& active, TVector* dP, TVector* dk, int last = -1,
                          const int* firstElement = nullptr, const AimFold* fold = nullptr);
 
 }  // namespace detail

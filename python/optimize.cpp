@@ -39,7 +39,8 @@ using Rows1 = py::array_t<double, py::array::c_style | py::array::forcecast>;
 class Merit {
 public:
     Merit(const TPrescription& p, const py::object& imageAtFocus)
-        : merit(imageAtFocus.is_none() ? TMeritFunction(p) : TMeritFunction(p, imageAtFocus.cast<bool>())) {}
+        : merit(imageAtFocus.is_none() ? TMeritFunction(p)
+                                       : TMeritFunction(p, imageAtFocus.cast<bool>())) {}
 
     TMeritFunction merit;
 
@@ -61,24 +62,29 @@ public:
 
 void bindOptimize(py::module_& m) {
     py::class_<TEvaluation>(m, "_Evaluation")
-        .def_property_readonly("residuals", [](const TEvaluation& e) { return vector(e.residuals); })
-        .def_property_readonly("jacobian",
-                               [](const TEvaluation& e) { return matrix(e.jacobian, e.rows, e.columns); })
+        .def_property_readonly("residuals",
+                               [](const TEvaluation& e) { return vector(e.residuals); })
+        .def_property_readonly(
+            "jacobian", [](const TEvaluation& e) { return matrix(e.jacobian, e.rows, e.columns); })
         .def_readonly("merit", &TEvaluation::merit)
         .def_property_readonly("values", [](const TEvaluation& e) { return vector(e.values); })
-        .def_property_readonly("contributions", [](const TEvaluation& e) { return vector(e.contributions); })
-        .def_property_readonly("methods",
-                               [](const TEvaluation& e) {
-                                   py::list out;
-                                   for (TDerivativeMethod d : e.methods)
-                                       out.append(d == TDerivativeMethod::exact ? "exact" : "differences");
-                                   return out;
-                               })
+        .def_property_readonly("contributions",
+                               [](const TEvaluation& e) { return vector(e.contributions); })
+        .def_property_readonly(
+            "methods",
+            [](const TEvaluation& e) {
+                py::list out;
+                for (TDerivativeMethod d : e.methods)
+                    out.append(d == TDerivativeMethod::exact ? "exact" : "differences");
+                return out;
+            })
         .def_readonly("failed_rays", &TEvaluation::failedRays);
 
     py::class_<TPrescriptionResult>(m, "_RunResult")
-        .def_property_readonly("values", [](const TPrescriptionResult& r) { return vector(r.values); })
-        .def_property_readonly("history", [](const TPrescriptionResult& r) { return vector(r.history); })
+        .def_property_readonly("values",
+                               [](const TPrescriptionResult& r) { return vector(r.values); })
+        .def_property_readonly("history",
+                               [](const TPrescriptionResult& r) { return vector(r.history); })
         .def_readonly("before", &TPrescriptionResult::before)
         .def_readonly("after", &TPrescriptionResult::after)
         .def_readonly("iterations", &TPrescriptionResult::iterations)
@@ -91,7 +97,8 @@ void bindOptimize(py::module_& m) {
         .def(py::init<const TPrescription&, const py::object&>(), py::arg("prescription"),
              py::arg("image_at_focus") = py::none())
         .def("add_variable",
-             [](Merit& self, const std::string& kind, int element, int term, double lower, double upper) {
+             [](Merit& self, const std::string& kind, int element, int term, double lower,
+                double upper) {
                  TDesignVariable v;
                  v.kind = named([&] { return variableKindNamed(kind); });
                  v.element = element;
@@ -99,7 +106,8 @@ void bindOptimize(py::module_& m) {
                  v.lower = lower;
                  v.upper = upper;
                  if (!(lower <= upper))
-                     raiseValueError(variableName(v) + ": the lower bound lies above the upper bound");
+                     raiseValueError(variableName(v) +
+                                     ": the lower bound lies above the upper bound");
                  for (const TDesignVariable& w : self.merit.variables)
                      if (w.kind == v.kind && w.element == v.element &&
                          (v.kind != TVariableKind::asphere || w.term == v.term))
@@ -118,9 +126,9 @@ void bindOptimize(py::module_& m) {
                  }
              })
         .def("add_operand",
-             [](Merit& self, const std::string& kind, const py::object& target, double weight, int field,
-                const py::object& wavelength, int rays, bool aboutChief, double px, double py,
-                int element, double height) {
+             [](Merit& self, const std::string& kind, const py::object& target, double weight,
+                int field, const py::object& wavelength, int rays, bool aboutChief, double px,
+                double py, int element, double height) {
                  TOperand op;
                  op.kind = named([&] { return operandKindNamed(kind); });
                  if (!(weight >= 0.0) || !std::isfinite(weight))
@@ -134,20 +142,21 @@ void bindOptimize(py::module_& m) {
                  op.pupil = {px, py};
                  op.element = element;
                  op.height = height;
-                 const bool atZero = op.kind == TOperandKind::rmsSpot || op.kind == TOperandKind::rayError;
+                 const bool atZero =
+                     op.kind == TOperandKind::rmsSpot || op.kind == TOperandKind::rayError;
                  op.target = target.is_none() ? 0.0 : target.cast<double>();
                  self.merit.operands.push_back(op);
                  try {
                      // None holds what the lens has now (a spot or a ray error: 0).
                      const TEvaluation e = self.evaluate(false);
-                     if (target.is_none() && !atZero) self.merit.operands.back().target = e.values.back();
+                     if (target.is_none() && !atZero)
+                         self.merit.operands.back().target = e.values.back();
                  } catch (const xmsg& e) {
                      self.merit.operands.pop_back();
                      raiseValueError(e.message());
                  }
              })
-        .def_property_readonly("x",
-                               [](const Merit& self) { return vector(self.merit.values()); })
+        .def_property_readonly("x", [](const Merit& self) { return vector(self.merit.values()); })
         .def("set_values", &Merit::setValues)
         .def("evaluate", &Merit::evaluate, py::arg("jacobian") = false)
         .def("evaluate_by_differences",
@@ -181,13 +190,15 @@ void bindOptimize(py::module_& m) {
         .def_property_readonly("targets",
                                [](const Merit& self) {
                                    std::vector<double> t;
-                                   for (const TOperand& op : self.merit.operands) t.push_back(op.target);
+                                   for (const TOperand& op : self.merit.operands)
+                                       t.push_back(op.target);
                                    return vector(t);
                                })
         .def_property_readonly("weights",
                                [](const Merit& self) {
                                    std::vector<double> w;
-                                   for (const TOperand& op : self.merit.operands) w.push_back(op.weight);
+                                   for (const TOperand& op : self.merit.operands)
+                                       w.push_back(op.weight);
                                    return vector(w);
                                })
         .def("prescription", [](const Merit& self) { return self.merit.prescription(); })
@@ -238,10 +249,13 @@ void bindOptimize(py::module_& m) {
                      names.append(self.merit.operandLabel(o));
                  out["operands"] = names;
                  out["merit"] = vector(s.merit);
-                 out["operand_values"] = matrix(s.operandValues, s.operands.size(), s.variables.size());
+                 out["operand_values"] =
+                     matrix(s.operandValues, s.operands.size(), s.variables.size());
                  return out;
              })
-        .def("table", [](const Merit& self, const TPrescriptionResult& r) { return meritTable(self.merit, r); });
+        .def("table", [](const Merit& self, const TPrescriptionResult& r) {
+            return meritTable(self.merit, r);
+        });
 }
 
 }  // namespace lumivex::python

@@ -50,7 +50,8 @@ prescription puts it there).)";
 
 void runOptimize(const OptimizeOptions& options) {
     if (!isPrescriptionFile(options.file))
-        throw ToolError(kExitInput, "'" + options.file + "' is not a prescription (.json) or a .zmx lens file");
+        throw ToolError(kExitInput,
+                        "'" + options.file + "' is not a prescription (.json) or a .zmx lens file");
     const LoadedPrescription loaded = loadPrescription(options.file);
     TOptimizeOptions run;
     const Description meritText = loadDescription(options.merit);
@@ -96,15 +97,19 @@ void addOptimizeCommand(CLI::App& app) {
     CLI::App* command = app.add_subcommand(
         "optimize", "Optimize a prescription by damped least squares on a merit file's operands");
     command->footer(kMeritHelp);
-    command->add_option("FILE", options->file, "The design: a prescription (.json) or a .zmx lens file")
+    command
+        ->add_option("FILE", options->file,
+                     "The design: a prescription (.json) or a .zmx lens file")
         ->required();
     command->add_option("--merit", options->merit, "The merit file (JSON, see below)")->required();
-    command->add_option("-o,--output", options->output,
-                        "Optimized prescription to write as JSON ('-': standard output)")
+    command
+        ->add_option("-o,--output", options->output,
+                     "Optimized prescription to write as JSON ('-': standard output)")
         ->capture_default_str();
-    allow(command->add_option("--iterations", options->iterations,
-                              "Most iterations (default: the merit file's max_iterations, else 50)"),
-          Allowed::whole(0, 100000));
+    allow(
+        command->add_option("--iterations", options->iterations,
+                            "Most iterations (default: the merit file's max_iterations, else 50)"),
+        Allowed::whole(0, 100000));
     addThreadsOption(*command, options->threads);
     command->callback([options] { runOptimize(*options); });
 }

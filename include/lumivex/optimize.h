@@ -138,9 +138,12 @@ public:
     // systemAt with an image plane appended as its last element (so a
     // thickness of the last surface is the distance to the image). Ray
     // operands take the field `field`, rays aimed as the prescription aims
-    // them (aimed afresh at each evaluation, their tangents following the
-    // aim) and clipped by its clear apertures and stop: a vignetted ray is
+    // them and clipped by its clear apertures and stop: a vignetted ray is
     // left out of a spot, as the prescription's spot diagram leaves it out.
+    // Each evaluation aims the rays anew, by Newton's method on the stop
+    // crossing from the last evaluation's aim, to the tolerance of
+    // TPrescription::rays (so spots agree with the analyses' to about 1e-12
+    // of their size), and each Jacobian column carries the aim's change.
     // EFL, BFL, F-number and image height are its paraxial data
     // (TPrescription::firstOrder) at the operand's wavelength. With
     // `imageAtFocus` the image plane follows the paraxial focus at the
