@@ -416,8 +416,7 @@ TEST_F(CliTest, UnusableFilesAreReportedInOneLineWithStatus2) {
         {path("empty.txt"), "'" + path("empty.txt") + "' is empty"},
         {dir, "cannot read '" + dir + "': it is a directory"},
         {kData + "/no_element.txt", "'" + kData + "/no_element.txt' holds no optical element"}};
-    for (const char* command :
-         {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf", "optimize"}) {
+    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf"}) {
         for (const auto& [file, message] : cases) {
             SCOPED_TRACE(std::string(command) + " " + file);
             const Outcome r = run({command, file});
@@ -751,8 +750,8 @@ TEST_F(CliTest, HostileInputEndsInOneLineAndANonZeroStatus) {
 }
 
 TEST_F(CliTest, OptimizeRunsAMeritFileAndSaysWhereABadOneIsWrong) {
-    // The triplet's spots on the axis at two wavelengths, its focal length
-    // held; the image distance free. A line per iteration, the table, and a
+    // The triplet's spot on the axis, and at its widest field at every
+    // wavelength, its focal length held; the image distance free. A line per iteration, the table, and a
     // prescription that reads back.
     std::ofstream(path("merit.json"))
         << R"({"variables": [{"vary": "curvature", "element": 1}, {"vary": "curvature", "element": 5},
