@@ -158,10 +158,9 @@ class Optimizer:
                              + ", ".join(repr(k) for k in VARIABLES))
         if isinstance(element, bool) or not isinstance(element, (int, np.integer)):
             raise TypeError(f"element must be an int, not {type(element).__name__}")
-        last = self._elements if kind == "thickness" else self._elements - 1
+        last = self._elements - 1
         if not 0 <= element <= last:
-            raise IndexError(f"element {element} is not in the system (elements 0 to {last}"
-                             f" for a {kind})")
+            raise IndexError(f"element {element} is not in the system (elements 0 to {last})")
         if kind == "asphere":
             if term is None:
                 raise ValueError("an asphere variable needs term= (1 to 8)")
