@@ -331,6 +331,12 @@ struct TMeritFunction::Lens {
     }
 };
 
+struct TMeritFunction::Scratch {
+    std::vector<TangentRay> rays;
+    std::vector<TVector> dP, dK;
+    std::vector<double> u, du;
+};
+
 TMeritFunction::~TMeritFunction() = default;
 TMeritFunction::TMeritFunction(TMeritFunction&&) noexcept = default;
 TMeritFunction& TMeritFunction::operator=(TMeritFunction&&) noexcept = default;
@@ -772,9 +778,17 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
     // Trace them with tangents on every core (on the calling thread alone
     // when an element is traced by its own traceBeam, which writes state).
     const std::size_t J = jobs.size();
-    std::vector<TangentRay> rays(J);
+    // The buffers stay with the merit function from one evaluation to the
+    // next (a Jacobian's tangents run to megabytes), so the solver's
+    // evaluations allocate nothing large.
+    if (!scratch) scratch = std::make_unique<Scratch>();
+    std::vector<TangentRay>& rays = scratch->rays;
+    rays.assign(J, TangentRay());
     const std::size_t stride = withJacobian ? nv + (aimColumns ? 2 : 0) : 0;
-    std::vector<TVector> dP(J * stride + 1), dK(J * stride + 1);
+    std::vector<TVector>& dP = scratch->dP;
+    std::vector<TVector>& dK = scratch->dK;
+    dP.assign(J * stride + 1, TVector());
+    dK.assign(J * stride + 1, TVector());
     {
         unsigned count = threads > 0 ? static_cast<unsigned>(threads) : std::thread::hardware_concurrency();
         if (count == 0 || anyOther) count = 1;
@@ -842,6 +856,7 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
     // Rows of each operand, unweighted (u) with their gradients (du), then
     // scaled by the weight's square root.
     std::vector<double> jac;
+    if (withJacobian) jac.reserve((2 * J + operands.size()) * nv);
     out.values.assign(operands.size(), kNaN);
     out.contributions.assign(operands.size(), 0.0);
     out.valueGradients.assign(withJacobian ? operands.size() * nv : 0, 0.0);
@@ -903,7 +918,10 @@ TEvaluation TMeritFunction::evaluateAt(bool withJacobian, bool allByDifferences,
         const double sw = std::sqrt(op.weight);
         const std::size_t j0 = firstJob[o];
         const TOpticalSystem& s = *systems[static_cast<std::size_t>(op.configuration)];
-        std::vector<double> u, du;  // rows, and rows × nv gradients
+        std::vector<double>& u = scratch->u;  // rows
+        std::vector<double>& du = scratch->du;  // and rows × nv gradients
+        u.clear();
+        du.clear();
         std::vector<double> grad(nv, 0.0);
         double value = kNaN;
         bool single = true;  // one row: sw·(value − target), one-sided for bounds

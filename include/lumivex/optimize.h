@@ -207,6 +207,8 @@ private:
     // terms, a Lens record's fields), which setValues applies values to.
     std::vector<std::vector<std::vector<double>>> base;
     std::unique_ptr<Lens> lens;
+    struct Scratch;  // buffers kept between evaluations
+    std::unique_ptr<Scratch> scratch;
 };
 
 // How the merit and each operand change per unit of each variable, from one
