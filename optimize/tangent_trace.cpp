@@ -179,6 +179,10 @@ TangentRay traceTangents(const TOpticalSystem& system, const std::vector<Element
                     sagPartials(e.sag, e.reshaped[m].kind, e.reshaped[m].term, s, dh[m],
                                 dslope[m]);
                 const bool moves = !e.zRate.empty();
+                // What every column shares, divisions included.
+                const double invFt = 1.0 / Ft, invLengthV = 1.0 / lengthV;
+                const double slope2 = 2.0 * sv.slope, rr = r * r;
+                const double cosTRate = mu * mu * cosI / cosT;
                 for (int v : active) {
                     if ((firstElement && j < firstElement[v]) || (folded && v >= fold->first))
                         continue;
@@ -194,21 +198,21 @@ TangentRay traceTangents(const TOpticalSystem& system, const std::vector<Element
                     // Transfer: the converged intersection moves along the ray.
                     const TVector dQ = dP[v] + dk[v] * t;
                     const double Ftheta = dz0 + dhv + gx * dQ.x + gy * dQ.y - dQ.z;
-                    const TVector dX = dQ + k * (-Ftheta / Ft);
+                    const TVector dX = dQ + k * (-Ftheta * invFt);
                     // The normal at the moved point of the changed shape.
                     const double ds = 2.0 * (x * dX.x + y * dX.y);
                     const double along = 2.0 * (sv.curve * ds + dslopev);
-                    const double dgx = along * x + 2.0 * sv.slope * dX.x;
-                    const double dgy = along * y + 2.0 * sv.slope * dX.y;
+                    const double dgx = along * x + slope2 * dX.x;
+                    const double dgy = along * y + slope2 * dX.y;
                     const TVector dN =
-                        TVector(-dgx * r, -dgy * r, 0.0) - N * (r * r * (gx * dgx + gy * dgy));
+                        TVector(-dgx * r, -dgy * r, 0.0) - N * (rr * (gx * dgx + gy * dgy));
                     // Refraction.
                     const double dcosI = dN.dot(k) + N.dot(dk[v]);
-                    const double dcosT = mu * mu * cosI * dcosI / cosT;
+                    const double dcosT = cosTRate * dcosI;
                     const double dG = mu * dcosI - dcosT;
                     const TVector dV = dk[v] * mu - dN * G - N * dG;
                     dP[v] = dX;
-                    dk[v] = (dV - Kv * Kv.dot(dV)) * (1.0 / lengthV);
+                    dk[v] = (dV - Kv * Kv.dot(dV)) * invLengthV;
                 }
                 if (fold && j == fold->element) {
                     // The aim moves so that the stop crossing follows its
