@@ -178,7 +178,7 @@ LUMIVEX_API TMtf modulationTransfer(TOpticalSystem& system, const TCollimatedBea
                                     const TDiffractionSampling& sampling = TDiffractionSampling(),
                                     const TTraceOptions& options = TTraceOptions());
 
-// Coupling into a single-mode fibre. A collimated Gaussian beam of 1/e²
+// Coupling of a beam into a single-mode fibre. A collimated Gaussian beam of 1/e²
 // intensity radius W (amplitude exp(−ρ²/W²) about the beam's centre in the
 // entrance pupil, cut off at the pupil radius) is focused by the system onto
 // a fibre whose mode is the Gaussian exp(−ρ²/w²) of mode-field radius w,
@@ -200,7 +200,7 @@ LUMIVEX_API TMtf modulationTransfer(TOpticalSystem& system, const TCollimatedBea
 // A beam of radius W = W_m fills the mode exactly: an aberration-free,
 // lossless, uncut system couples it wholly, and an offset d lowers the
 // efficiency to exp(−(d/w)²).
-struct TFibreCoupling {
+struct TBeamCoupling {
     double fieldAngle = 0.0;
     double wavelength = 0.0;
     double z = 0.0;              // the image plane
@@ -222,7 +222,7 @@ struct TFibreCoupling {
 // focus). beamRadius NaN takes the matched W_m. An xmsg for a mode or beam
 // radius that is not positive and finite, an offset that is not finite, or
 // sampling as pointSpread refuses it.
-LUMIVEX_API TFibreCoupling fibreCoupling(TOpticalSystem& system, const TCollimatedBeam& beam,
+LUMIVEX_API TBeamCoupling beamCoupling(TOpticalSystem& system, const TCollimatedBeam& beam,
                                          double modeRadius, double beamRadius, double offsetX,
                                          double offsetY, double imageZ,
                                          const TDiffractionSampling& sampling = TDiffractionSampling(),

@@ -68,7 +68,7 @@ from ._lumivex import _analysis as _core
 Wavefront = _core.Wavefront
 Psf = _core.Psf
 Mtf = _core.Mtf
-FibreCoupling = _core.FibreCoupling
+BeamCoupling = _core.BeamCoupling
 
 __all__ = [
     "Paraxial", "Spot", "ThroughFocus", "RayFan", "OpdFan",
@@ -76,7 +76,7 @@ __all__ = [
     "hexapolar", "square_grid", "random_pupil", "meridional_fan",
     "collimated_rays", "position_at_z", "Layout", "layout", "Irradiance", "irradiance",
     "Wavefront", "Psf", "Mtf", "wavefront", "psf", "mtf", "encircled_energy", "ensquared_energy",
-    "FibreCoupling", "fibre_coupling",
+    "BeamCoupling", "fibre_coupling",
 ]
 
 _PATTERNS = ("hexapolar", "grid", "random")
@@ -1196,7 +1196,7 @@ def fibre_coupling(system, *, wavelength, mode_radius, beam_radius=None, offset=
 
     Returns
     -------
-    FibreCoupling
+    BeamCoupling
         ``efficiency`` (pupil route) and ``image_efficiency`` (image-plane
         route); ``transmitted``, the share of the beam's power that reaches
         the image; ``mode_match``, efficiency over transmitted;
@@ -1221,5 +1221,5 @@ def fibre_coupling(system, *, wavelength, mode_radius, beam_radius=None, offset=
     except (TypeError, ValueError):
         raise ValueError(f"offset must be a pair (x, y), not {offset!r}") from None
     ox, oy = _real(ox, "offset"), _real(oy, "offset")
-    return _core.fibre_coupling(system, wavelength, field_angle * _RADIANS, pupil_radius, image_z, mode_radius,
+    return _core.beam_coupling(system, wavelength, field_angle * _RADIANS, pupil_radius, image_z, mode_radius,
                                 beam_radius, ox, oy, samples, fft_size, threads)

@@ -18,7 +18,7 @@ constexpr double kPi = 3.141592653589793;
 
 void checkLength(double value, const char* what) {
     if (!(value > 0.0) || !std::isfinite(value))
-        throw xmsg(std::string("fibreCoupling: the ") + what + " must be positive and finite");
+        throw xmsg(std::string("beamCoupling: the ") + what + " must be positive and finite");
 }
 
 // The field in the image plane on the M × M grid of pitch λ·f/(M·h) about
@@ -55,28 +55,28 @@ std::vector<complex> imageField(const std::vector<complex>& pupil, int n, int M)
 
 }  // namespace
 
-TFibreCoupling fibreCoupling(TOpticalSystem& system, const TCollimatedBeam& beam, double modeRadius,
+TBeamCoupling beamCoupling(TOpticalSystem& system, const TCollimatedBeam& beam, double modeRadius,
                              double beamRadius, double offsetX, double offsetY, double imageZ,
                              const TDiffractionSampling& sampling, const TTraceOptions& options) {
     checkLength(modeRadius, "mode radius");
     if (!std::isnan(beamRadius)) checkLength(beamRadius, "beam radius");
     if (!std::isfinite(offsetX) || !std::isfinite(offsetY))
-        throw xmsg("fibreCoupling: the fibre's offset must be finite");
-    if (!(beam.pupilRadius > 0.0)) throw xmsg("fibreCoupling: the pupil radius must be positive");
+        throw xmsg("beamCoupling: the fibre's offset must be finite");
+    if (!(beam.pupilRadius > 0.0)) throw xmsg("beamCoupling: the pupil radius must be positive");
     const int N = sampling.pupilSamples;
     if (N < 2 || N > 1024)
-        throw xmsg("fibreCoupling: the pupil samples must lie within 2 … 1024, not " +
+        throw xmsg("beamCoupling: the pupil samples must lie within 2 … 1024, not " +
                    std::to_string(N));
     const int M = sampling.fftSize == 0 ? 4 * N : sampling.fftSize;
     if (M < 2 * N || M > 8192)
-        throw xmsg("fibreCoupling: the FFT size must lie within 2·N = " + std::to_string(2 * N) +
+        throw xmsg("beamCoupling: the FFT size must lie within 2·N = " + std::to_string(2 * N) +
                    " … 8192, not " + std::to_string(M));
 
     const double lambda = beam.wavelength;
     const double f = std::fabs(paraxialData(system, beam).efl);
     if (!(f > 0.0) || !std::isfinite(f))
-        throw xmsg("fibreCoupling: the system does not focus the beam (no finite focal length)");
-    TFibreCoupling c;
+        throw xmsg("beamCoupling: the system does not focus the beam (no finite focal length)");
+    TBeamCoupling c;
     c.fieldAngle = beam.fieldAngle;
     c.wavelength = lambda;
     c.z = detail::imagePlane(system, beam, imageZ);
@@ -88,7 +88,7 @@ TFibreCoupling fibreCoupling(TOpticalSystem& system, const TCollimatedBeam& beam
 
     const double r = beam.pupilRadius, h = 2.0 * r / N;
     const detail::TPupilWavefront w = detail::tracePupil(system, beam, c.z, nullptr, N, h, options);
-    if (w.valid == 0) throw xmsg("fibreCoupling: no ray of the pupil goes through");
+    if (w.valid == 0) throw xmsg("beamCoupling: no ray of the pupil goes through");
 
     // The delivered pupil function P = A·exp(−ρ²/W²)·exp(2πi·W_opd), and the
     // pupil route's overlap with the mode's far field at the fibre's offset.
