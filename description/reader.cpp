@@ -308,6 +308,10 @@ std::string describeStop(const TReadReport& report) {
     return text + ", which is not " + report.expected;
 }
 
+xmsg stopError(const TReadReport& report, const std::string& source) {
+    return xmsg(TSourceLocation{source, report.line, report.column, -1}, describeStop(report));
+}
+
 std::istream& TOpticalSystem::operator>>(std::istream& is) { return readDescription(is, *this); }
 
 }  // namespace lumivex

@@ -152,6 +152,9 @@ LUMIVEX_API std::istream& readDescription(std::istream& is, TOpticalSystem& syst
 // "reading stopped at word "x", which is not the ..." or "the text ends
 // where ... should be", for a report that stopped.
 LUMIVEX_API std::string describeStop(const TReadReport& report);
+// A stop in a text read from `source` as an error at its place:
+// "source:line:column: " and describeStop's words.
+LUMIVEX_API xmsg stopError(const TReadReport& report, const std::string& source);
 
 }  // namespace lumivex
 
