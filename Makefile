@@ -10,7 +10,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PYTHON)
 # Debian packages the build needs; `make deps` installs the missing ones when
 # run as root and otherwise prints the one command that would.
 PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libhwy-dev libkissfft-dev \
-  libceres-dev \
+  libcminpack-dev \
   python3-dev pybind11-dev python3-numpy python3-pytest python3-matplotlib \
   python3-dask python3-distributed
 

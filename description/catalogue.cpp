@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <type_traits>
 #include <typeinfo>
+#include <utility>
 
 #include "description/kernel_shape.h"
 #include "lumivex/description.h"
@@ -199,22 +200,50 @@ bool semiAxisKernel(const TElement& e, KernelShape& k) {
     return true;
 }
 
-const TRecordField kZ{"z", "z position", false};
-const TRecordField kIndex{"n", "refractive index", true, true};
-const TRecordField kHeightModulus{"heightModulus", "height modulus", false};
-const TRecordField kRadius{"R", "curvature radius", false};
-const TRecordField kConic{"conic", "conic constant", false};
+// A record field held in a real data member of T (or of a base of T).
+template <class T>
+TRecordField realField(std::string key, std::string description, double T::*member,
+                       bool positive = false) {
+    TRecordField f{std::move(key), std::move(description), false, positive, {}, {}};
+    f.get = [member](const TElement& e) { return complex(dynamic_cast<const T&>(e).*member); };
+    f.set = [member](TElement& e, const complex& v) { dynamic_cast<T&>(e).*member = v.real(); };
+    return f;
+}
+
+// The index of the medium behind a surface, read as a complex number. The
+// slab's record keeps the whole index; the conic surfaces' records hold
+// its real part (their write drops the absorption), which is what the
+// record's values then show. A read assigns the whole value either way.
+TRecordField indexField(bool wholeIndex) {
+    TRecordField f{"n", "refractive index", true, true, {}, {}};
+    f.get = [wholeIndex](const TElement& e) {
+        const complex& n = dynamic_cast<const TSurface&>(e).refIndex;
+        return wholeIndex ? n : complex(n.real(), 0.0);
+    };
+    f.set = [](TElement& e, const complex& v) { dynamic_cast<TSurface&>(e).refIndex = v; };
+    return f;
+}
+
+TRecordField zField() { return realField<TElement>("z", "z position", &TElement::zPosition); }
+TRecordField heightModulusField() {
+    return realField<TFunctionalSurface>("heightModulus", "height modulus",
+                                         &TFunctionalSurface::heightModulus);
+}
+template <class T>
+TRecordField radiusField() {
+    return realField<T>("R", "curvature radius", &T::curvatureRadius);
+}
+template <class T>
+TRecordField conicField() {
+    return realField<T>("conic", "conic constant", &T::conicConstant);
+}
 
 TElementKind slabKind() {
     TElementKind k = concreteKind<TSlab>("Slab");
     k.keyword = "Slab";
-    k.fields = {kZ, kIndex};
+    k.fields = {zField(), indexField(true)};
     k.make = [](const Values& v) -> std::unique_ptr<TElement> {
         return std::make_unique<TSlab>(real(v, 0), v[1]);
-    };
-    k.recordValues = [](const TElement& e) -> Values {
-        const auto& s = dynamic_cast<const TSlab&>(e);
-        return {s.zPosition, s.refIndex};
     };
     k.parameters = describedBy<TSurface>(surfaceParameters);
     k.kernelShape = planeKernel;
@@ -224,19 +253,14 @@ TElementKind slabKind() {
 TElementKind lensKind() {
     TElementKind k = concreteKind<TLens>("Lens");
     k.keyword = "Lens";
-    k.fields = {kZ,
-                kIndex,
-                {"secondIndex", "second index", false},
-                {"vertexLength", "vertex length", false},
-                kHeightModulus};
+    k.fields = {zField(), indexField(false),
+                realField<TLens>("secondIndex", "second index", &TLens::secondIndex),
+                realField<TLens>("vertexLength", "vertex length", &TLens::vertexLength),
+                heightModulusField()};
     // The imaginary part of the index is dropped: the conic is real.
     k.make = [](const Values& v) -> std::unique_ptr<TElement> {
         return std::make_unique<TLens>(real(v, 0), complex(real(v, 1), 0.0), real(v, 4),
                                        real(v, 2), real(v, 3));
-    };
-    k.recordValues = [](const TElement& e) -> Values {
-        const auto& s = dynamic_cast<const TLens&>(e);
-        return {s.zPosition, s.refIndex.real(), s.secondIndex, s.vertexLength, s.heightModulus};
     };
     k.parameters = describedBy<TLens>(lensParameters);
     k.kernelShape = conicKernel;
@@ -260,15 +284,11 @@ TElementKind lensKind() {
 TElementKind generalLensKind() {
     TElementKind k = concreteKind<TGeneralLens>("GeneralLens");
     k.keyword = "GeneralLens";
-    k.fields = {kZ, kIndex, kHeightModulus, kRadius, kConic};
+    k.fields = {zField(), indexField(false), heightModulusField(), radiusField<TGeneralLens>(),
+                conicField<TGeneralLens>()};
     k.make = [](const Values& v) -> std::unique_ptr<TElement> {
         return std::make_unique<TGeneralLens>(real(v, 0), v[1], real(v, 2), real(v, 3),
                                               real(v, 4));
-    };
-    k.recordValues = [](const TElement& e) -> Values {
-        const auto& s = dynamic_cast<const TGeneralLens&>(e);
-        return {s.zPosition, s.refIndex.real(), s.heightModulus, s.curvatureRadius,
-                s.conicConstant};
     };
     k.parameters = describedBy<TGeneralLens>(conicParameters);
     k.kernelShape = conicKernel;
@@ -279,24 +299,29 @@ TElementKind generalLensKind() {
 TElementKind evenAsphereKind() {
     TElementKind k = concreteKind<TEvenAsphere>("EvenAsphere");
     k.keyword = "EvenAsphere";
-    k.fields = {kZ, kIndex, kHeightModulus, kRadius, kConic};
+    k.fields = {zField(), indexField(false), heightModulusField(), radiusField<TEvenAsphere>(),
+                conicField<TEvenAsphere>()};
     for (int i = 1; i <= TEvenAsphere::kMaxCoefficients; ++i) {
         const std::string n = std::to_string(i);
-        k.fields.push_back({"a" + n, "coefficient a" + n + " (of r^" + std::to_string(2 * i) + ")",
-                            false});
+        const auto at = static_cast<std::size_t>(i - 1);
+        TRecordField f{"a" + n, "coefficient a" + n + " (of r^" + std::to_string(2 * i) + ")",
+                       false, false, {}, {}};
+        f.get = [at](const TElement& e) {
+            return complex(dynamic_cast<const TEvenAsphere&>(e).getCoefficients()[at]);
+        };
+        f.set = [at](TElement& e, const complex& v) {
+            auto& s = dynamic_cast<TEvenAsphere&>(e);
+            std::vector<double> alpha(s.getCoefficients().begin(), s.getCoefficients().end());
+            alpha[at] = v.real();
+            s.setCoefficients(alpha);
+        };
+        k.fields.push_back(f);
     }
     k.make = [](const Values& v) -> std::unique_ptr<TElement> {
         std::vector<double> alpha;
         for (std::size_t i = 5; i < v.size(); ++i) alpha.push_back(v[i].real());
         return std::make_unique<TEvenAsphere>(real(v, 0), v[1], real(v, 2), real(v, 3),
                                               real(v, 4), alpha);
-    };
-    k.recordValues = [](const TElement& e) -> Values {
-        const auto& s = dynamic_cast<const TEvenAsphere&>(e);
-        Values v{s.zPosition, s.refIndex.real(), s.heightModulus, s.curvatureRadius,
-                 s.conicConstant};
-        for (double a : s.getCoefficients()) v.push_back(a);
-        return v;
     };
     k.parameters = [](const TElement& e) {
         const auto& s = dynamic_cast<const TEvenAsphere&>(e);
@@ -318,18 +343,12 @@ TElementKind evenAsphereKind() {
 TElementKind grinRodKind() {
     TElementKind k = concreteKind<TGrinRod>("GrinRod");
     k.keyword = "GrinRod";
-    k.fields = {kZ,
-                {"n0", "n0", false, true},
-                {"g", "g", false},
-                {"h4", "h4", false},
-                {"h6", "h6", false}};
+    k.fields = {zField(), realField<TGRIN>("n0", "n0", &TGRIN::n0, true),
+                realField<TGRIN>("g", "g", &TGRIN::g), realField<TGRIN>("h4", "h4", &TGRIN::h4),
+                realField<TGRIN>("h6", "h6", &TGRIN::h6)};
     k.make = [](const Values& v) -> std::unique_ptr<TElement> {
         return std::make_unique<TGrinRod>(real(v, 0), real(v, 1), real(v, 2), real(v, 3),
                                           real(v, 4));
-    };
-    k.recordValues = [](const TElement& e) -> Values {
-        const auto& r = dynamic_cast<const TGrinRod&>(e);
-        return {r.zPosition, r.n0, r.g, r.h4, r.h6};
     };
     k.parameters = describedBy<TGRIN>(grinParameters);
     k.rodProfile = [](const TElement& e, detail::RodProfile& p) {
@@ -410,7 +429,12 @@ std::vector<TElementKind> buildCatalogue() {
 
     // Every entry answers every question; the empty answers are filled here.
     for (TElementKind& k : kinds) {
-        if (!k.recordValues) k.recordValues = [](const TElement&) { return Values(); };
+        // A record's values are its fields' (none for a kind without one).
+        k.recordValues = [fields = k.fields](const TElement& e) {
+            Values values;
+            for (const TRecordField& f : fields) values.push_back(f.get(e));
+            return values;
+        };
         if (!k.derived) k.derived = [](const TElement&) { return Parameters(); };
         if (!k.remarks) k.remarks = [](const TElement&) { return std::vector<std::string>(); };
     }

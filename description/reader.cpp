@@ -14,6 +14,7 @@
 #include <streambuf>
 #include <string>
 
+#include "description/records.h"
 #include "lumivex/description.h"
 
 namespace lumivex {
@@ -191,21 +192,12 @@ bool readWord(std::istream& in, std::string& word) {
 
 // Reads one record body of the kind into its values; returns whether every
 // field was read.
-bool readRecord(std::istream& in, Tracker& tracker, const TElementKind& kind,
+bool readRecordBody(std::istream& in, Tracker& tracker, const TElementKind& kind,
                 std::vector<complex>& values, TReadRecord* record, TReadReport* report) {
     values.assign(kind.fields.size(), complex(0.0, 0.0));
     for (std::size_t f = 0; f < kind.fields.size(); ++f) {
         tracker.begin();
-        bool ok;
-        if (kind.fields[f].isIndex) {
-            complex n;
-            ok = static_cast<bool>(in >> n);
-            if (ok) values[f] = n;
-        } else {
-            double v;
-            ok = static_cast<bool>(in >> v);
-            if (ok) values[f] = v;
-        }
+        const bool ok = detail::readFieldValue(in, kind.fields[f], values[f]);
         if (ok && kind.fields[f].positive && !(values[f].real() > 0.0)) {
             // A medium of index 0 or less: the record is refused at this
             // word, as a value that is not a number is, so the report names
@@ -277,7 +269,7 @@ std::istream& readInto(std::istream& in, TOpticalSystem& system, Tracker& tracke
                 record->keyword = keyword;
                 record->expectedValues = static_cast<int>(kind->fields.size());
             }
-            readRecord(in, tracker, *kind, values, record, report);
+            readRecordBody(in, tracker, *kind, values, record, report);
             std::unique_ptr<TElement> element = kind->make(values);
             system.addElement(element.get());
             element.release();
@@ -314,6 +306,10 @@ std::string describeStop(const TReadReport& report) {
     std::string text = "reading stopped at word \"" + report.word + "\"";
     if (report.fromHere != report.word) text += " (at \"" + report.fromHere + "\")";
     return text + ", which is not " + report.expected;
+}
+
+xmsg stopError(const TReadReport& report, const std::string& source) {
+    return xmsg(TSourceLocation{source, report.line, report.column, -1}, describeStop(report));
 }
 
 std::istream& TOpticalSystem::operator>>(std::istream& is) { return readDescription(is, *this); }

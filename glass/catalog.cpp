@@ -33,21 +33,21 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
-std::string lineRef(const std::string& source, std::size_t line) {
-    return source + ", line " + std::to_string(line + 1);
+TSourceLocation lineRef(const std::string& source, std::size_t line) {
+    return {source, static_cast<int>(line) + 1, 0, -1};
 }
 
-double number(const std::vector<std::string>& fields, std::size_t i, const std::string& where,
+double number(const std::vector<std::string>& fields, std::size_t i, const TSourceLocation& where,
               const char* what) {
     double v = 0.0;
     if (i >= fields.size() || !detail::parseNumber(fields[i], v) || !std::isfinite(v))
-        throw xmsg(where + ": expected " + what +
+        throw xmsg(where, std::string("expected ") + what +
                    (i < fields.size() ? ", read \"" + fields[i] + "\"" : ", found nothing"));
     return v;
 }
 
 // A formula number: the whole field an integer, not a number cut to one.
-int integer(const std::vector<std::string>& fields, std::size_t i, const std::string& where,
+int integer(const std::vector<std::string>& fields, std::size_t i, const TSourceLocation& where,
             const char* what) {
     int v = 0;
     if (i < fields.size()) {
@@ -57,7 +57,7 @@ int integer(const std::vector<std::string>& fields, std::size_t i, const std::st
         const auto result = std::from_chars(first, last, v);
         if (result.ec == std::errc() && result.ptr == last && first != last) return v;
     }
-    throw xmsg(where + ": expected " + what + " (an integer)" +
+    throw xmsg(where, std::string("expected ") + what + " (an integer)" +
                (i < fields.size() ? ", read \"" + fields[i] + "\"" : ", found nothing"));
 }
 
@@ -116,9 +116,9 @@ void TGlassCatalog::loadTable(std::istream& is, const std::string& sourceName) {
         std::vector<std::string> columns;
         std::stringstream ss(line);
         for (std::string column; std::getline(ss, column, '\t');) columns.push_back(column);
-        const std::string where = lineRef(sourceName, n);
+        const TSourceLocation where = lineRef(sourceName, n);
         if (columns.size() < 7)
-            throw xmsg(where + ": expected 7 tab-separated columns, found " +
+            throw xmsg(where, "expected 7 tab-separated columns, found " +
                        std::to_string(columns.size()));
         TGlass glass;
         glass.catalogue = upperCase(columns[0]);
@@ -158,12 +158,12 @@ void TGlassCatalog::loadAgf(std::istream& is, const std::string& catalogueName) 
     const std::vector<std::string> lines = detail::splitLines(text);
     std::vector<TGlass> read;
     std::vector<double> cd;
-    std::string glassWhere;  // the NM line of the glass being read
+    TSourceLocation glassWhere;  // the NM line of the glass being read
     auto finish = [&]() {
         if (read.empty()) return;
         const TGlass& glass = read.back();
         if ((glass.sourceFormula == 1 || glass.sourceFormula == 2) && cd.size() < kAgfCoefficients)
-            throw xmsg(glassWhere + ": glass " + glass.name + " (formula " +
+            throw xmsg(glassWhere, "glass " + glass.name + " (formula " +
                        std::to_string(glass.sourceFormula) + ") has " + std::to_string(cd.size()) +
                        " dispersion coefficients on its CD line, " +
                        std::to_string(kAgfCoefficients) + " are needed");
@@ -173,10 +173,10 @@ void TGlassCatalog::loadAgf(std::istream& is, const std::string& catalogueName) 
     for (std::size_t n = 0; n < lines.size(); ++n) {
         const std::vector<std::string> f = detail::splitFields(lines[n]);
         if (f.empty()) continue;
-        const std::string where = lineRef(catalogueName, n);
+        const TSourceLocation where = lineRef(catalogueName, n);
         if (f[0] == "NM") {
             finish();
-            if (f.size() < 3) throw xmsg(where + ": an NM line needs a name and a formula number");
+            if (f.size() < 3) throw xmsg(where, "an NM line needs a name and a formula number");
             TGlass glass;
             glass.catalogue = catalogueName;
             glass.name = f[1];
@@ -187,7 +187,7 @@ void TGlassCatalog::loadAgf(std::istream& is, const std::string& catalogueName) 
             glass.maxWavelength = std::numeric_limits<double>::infinity();
             read.push_back(std::move(glass));
         } else if (f[0] == "CD" || f[0] == "LD") {
-            if (read.empty()) throw xmsg(where + ": " + f[0] + " line before the first NM line");
+            if (read.empty()) throw xmsg(where, "" + f[0] + " line before the first NM line");
             if (f[0] == "CD") {
                 for (std::size_t i = 1; i < f.size(); ++i)
                     cd.push_back(number(f, i, where, "a dispersion coefficient"));
@@ -195,7 +195,7 @@ void TGlassCatalog::loadAgf(std::istream& is, const std::string& catalogueName) 
                 const double shortest = number(f, 1, where, "the shortest wavelength (um)");
                 const double longest = number(f, 2, where, "the longest wavelength (um)");
                 if (!(shortest > 0.0 && shortest < longest && std::isfinite(longest)))
-                    throw xmsg(where + ": the wavelength range " + f[1] + " to " + f[2] +
+                    throw xmsg(where, "the wavelength range " + f[1] + " to " + f[2] +
                                " um is not a range of positive wavelengths");
                 read.back().minWavelength = shortest;
                 read.back().maxWavelength = longest;

@@ -106,19 +106,4 @@ void TGrinRod::getPolygon(TPolygon& polygon, const bool reverse, const double r)
     }
 }
 
-std::ostream& TGrinRod::write(std::ostream& os) const {
-    return os << "GrinRod\t" << zPosition << '\t' << n0 << '\t' << g << '\t' << h4 << '\t' << h6;
-}
-
-std::istream& TGrinRod::read(std::istream& is) {
-    // A failed extraction leaves its field, and every later one, as it was.
-    double v = 0.0;
-    if (is >> v) zPosition = v;
-    if (is >> v) n0 = v;
-    if (is >> v) g = v;
-    if (is >> v) h4 = v;
-    if (is >> v) h6 = v;
-    return is;
-}
-
 }  // namespace lumivex

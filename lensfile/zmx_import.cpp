@@ -142,17 +142,15 @@ private:
 
     // Everything the import cannot model, in one message on one line.
     [[noreturn]] void throwRefused(const std::string& also) const {
-        std::string text = source + ": " + std::to_string(refused.size()) +
+        std::string text = std::to_string(refused.size()) +
                            (refused.size() == 1 ? " construct changes" : " constructs change") +
                            " ray paths and cannot be modelled: ";
         for (std::size_t i = 0; i < refused.size(); ++i) {
             const TZmxItem& r = refused[i];
-            text += (i ? "; " : "") + std::string("line ") + std::to_string(r.line) +
-                    (r.surface >= 0 ? ", surface " + std::to_string(r.surface) : std::string()) + ": " +
-                    r.why;
+            text += (i ? "; " : "") + locationPrefix({source, r.line, 0, r.surface}) + " " + r.why;
         }
         if (!also.empty()) text += "; and: " + also;
-        throw xmsg(text);
+        throw xmsg(TSourceLocation{source}, text);
     }
 
 public:
@@ -161,29 +159,30 @@ public:
 
 private:
 
-    std::string where(std::size_t line) const {
-        return source + ", line " + std::to_string(line + 1);
+    // The place of a line of the file (counted from 0), and of a surface's.
+    TSourceLocation where(std::size_t line, int surface = -1) const {
+        return {source, static_cast<int>(line) + 1, 0, surface};
     }
-    std::string at(const TRawSurface& s, const TRecord& r) const {
-        return where(r.line) + ", surface " + std::to_string(s.number);
+    TSourceLocation at(const TRawSurface& s, const TRecord& r) const {
+        return where(r.line, s.number);
     }
     // A finite number: an infinity or a NaN would build a surface that is
     // not the file's (CURV inf as a plane) or a description that cannot be
     // read back.
-    double number(const TRecord& r, std::size_t i, const std::string& context) const {
+    double number(const TRecord& r, std::size_t i, const TSourceLocation& context) const {
         double v = 0.0;
         if (i >= r.fields.size() || !detail::parseNumber(r.fields[i], v) || !std::isfinite(v))
-            throw xmsg(context + ": " + r.fields[0] + " needs a finite number in field " +
+            throw xmsg(context, r.fields[0] + " needs a finite number in field " +
                        std::to_string(i) +
                        (i < r.fields.size() ? ", read \"" + r.fields[i] + "\"" : ""));
         return v;
     }
     // Counts and positions (surface and wavelength numbers, field types) are
     // integers in the file; "2.7" is refused rather than cut to 2.
-    int integer(const TRecord& r, std::size_t i, const std::string& context) const {
+    int integer(const TRecord& r, std::size_t i, const TSourceLocation& context) const {
         int v = 0;
         if (i >= r.fields.size() || !parseInteger(r.fields[i], v))
-            throw xmsg(context + ": " + r.fields[0] + " needs an integer in field " +
+            throw xmsg(context, r.fields[0] + " needs an integer in field " +
                        std::to_string(i) +
                        (i < r.fields.size() ? ", read \"" + r.fields[i] + "\"" : ""));
         return v;
@@ -197,7 +196,7 @@ private:
 
 void TZmxReader::readSystemRecord(const TRecord& r) {
     const std::string& key = r.fields[0];
-    const std::string context = where(r.line);
+    const TSourceLocation context = where(r.line);
     if (key == "NAME") {
         for (std::size_t i = 1; i < r.fields.size(); ++i) title += (i > 1 ? " " : "") + r.fields[i];
     }
@@ -214,11 +213,11 @@ void TZmxReader::readSystemRecord(const TRecord& r) {
     } else if (key == "NSOB" || key == "NSCS") {
         refuse(r.line, -1, key, key + ", a non-sequential object");
     } else if (key == "UNIT") {
-        if (r.fields.size() < 2) throw xmsg(context + ": UNIT without a unit");
+        if (r.fields.size() < 2) throw xmsg(context, "UNIT without a unit");
         file.unit = upperCase(r.fields[1]);
         if (file.unit == "METER") file.unit = "M";
         if (file.unit != "MM" && file.unit != "CM" && file.unit != "IN" && file.unit != "M")
-            throw xmsg(context + ": UNIT " + r.fields[1] + " is not a lens unit (MM, CM, IN, M)");
+            throw xmsg(context, "UNIT " + r.fields[1] + " is not a lens unit (MM, CM, IN, M)");
     } else if (key == "ENPD") {
         file.entrancePupilDiameter = number(r, 1, context);
         if (apertureKey == "ENPD") apertureValue = file.entrancePupilDiameter;
@@ -234,7 +233,7 @@ void TZmxReader::readSystemRecord(const TRecord& r) {
         for (std::size_t i = 1; i < r.fields.size(); ++i) fieldWeights.push_back(number(r, i, context));
     } else if (key == "WAVM") {
         const int i = integer(r, 1, context);
-        if (i < 1 || i > 100) throw xmsg(context + ": WAVM number out of range");
+        if (i < 1 || i > 100) throw xmsg(context, "WAVM number out of range");
         if (file.wavelengths.size() < static_cast<std::size_t>(i))
             file.wavelengths.resize(static_cast<std::size_t>(i), kNaN);
         file.wavelengths[static_cast<std::size_t>(i - 1)] = number(r, 2, context);
@@ -281,7 +280,7 @@ void TZmxReader::chooseWavelength() {
         file.unit == "CM" ? 10.0 : file.unit == "IN" ? 25.4 : file.unit == "M" ? 1000.0 : 1.0;
     if (!std::isnan(requestedWavelength)) {
         if (!(requestedWavelength > 0.0) || !std::isfinite(requestedWavelength))
-            throw xmsg(source + ": the import wavelength must be a positive number of " +
+            throw xmsg(TSourceLocation{source}, "the import wavelength must be a positive number of " +
                        (requestInLensUnit ? "lens units (" + file.unit + ")" : "micrometres"));
         if (requestInLensUnit) {
             // Kept exactly as given for the beams; the glasses take it in µm.
@@ -293,8 +292,8 @@ void TZmxReader::chooseWavelength() {
     } else {
         const std::size_t p = static_cast<std::size_t>(file.primaryWavelength);
         if (p < 1 || p > file.wavelengths.size() || !(file.wavelengths[p - 1] > 0.0))
-            throw xmsg(source +
-                       ": the file names no primary wavelength (PWAV with WAVM or WAVL); give "
+            throw xmsg(TSourceLocation{source},
+                       "the file names no primary wavelength (PWAV with WAVM or WAVL); give "
                        "the wavelength to import at");
         file.wavelength = file.wavelengths[p - 1];
     }
@@ -322,9 +321,9 @@ TMaterial TZmxReader::material(const TRecord& glas, const TLensGlass& g) {
 }
 
 TLensGlass TZmxReader::medium(const TRawSurface& s, const TRecord& glas) {
-    const std::string context = at(s, glas);
+    const TSourceLocation context = at(s, glas);
     TLensGlass g;
-    if (glas.fields.size() < 2) throw xmsg(context + ": GLAS without a name");
+    if (glas.fields.size() < 2) throw xmsg(context, "GLAS without a name");
     g.name = glas.fields[1];
     const std::string upper = upperCase(g.name);
     if (upper == "MIRROR") {
@@ -343,11 +342,11 @@ TLensGlass TZmxReader::medium(const TRawSurface& s, const TRecord& glas) {
     const bool hasModel = glas.fields.size() > 2 && detail::parseNumber(glas.fields[2], modelFlag);
     const bool readNd = glas.fields.size() > 4 && detail::parseNumber(glas.fields[4], nd);
     if (readNd && !std::isfinite(nd))
-        throw xmsg(context + ": GLAS " + g.name + " gives nd " + glas.fields[4] +
+        throw xmsg(context, "GLAS " + g.name + " gives nd " + glas.fields[4] +
                    ", not a finite number");
     const bool hasNd = readNd && nd > 0.0;
     if (hasModel && modelFlag == 1.0) {
-        if (!hasNd) throw xmsg(context + ": model glass " + g.name + " without nd");
+        if (!hasNd) throw xmsg(context, "model glass " + g.name + " without nd");
         g.index = nd;
         g.source = "nd from the file (model glass; its dispersion is not modelled)";
         file.notes.push_back("surface " + std::to_string(s.number) + ": model glass " + g.name +
@@ -358,7 +357,7 @@ TLensGlass TZmxReader::medium(const TRawSurface& s, const TRecord& glas) {
     try {
         found = &catalog.find(g.name, preferred);
     } catch (const xmsg& e) {
-        if (!hasNd) throw xmsg(context + ": " + e.message());
+        if (!hasNd) throw xmsg(context, e.message());
         g.index = nd;
         g.source = "nd from the file (not in the glass catalogue; dispersion not modelled)";
         file.notes.push_back("surface " + std::to_string(s.number) + ": glass " + g.name +
@@ -369,7 +368,7 @@ TLensGlass TZmxReader::medium(const TRawSurface& s, const TRecord& glas) {
     try {
         g.index = found->index(file.wavelength, TLengthUnit::micrometre);
     } catch (const xmsg& e) {
-        throw xmsg(context + ": " + e.message());
+        throw xmsg(context, e.message());
     }
     g.catalogue = found->catalogue;
     g.source = "catalogue " + found->catalogue;
@@ -378,7 +377,7 @@ TLensGlass TZmxReader::medium(const TRawSurface& s, const TRecord& glas) {
 
 void TZmxReader::build(const std::vector<TRawSurface>& raw) {
     if (raw.size() < 3)
-        throw xmsg(source + ": " + std::to_string(raw.size()) +
+        throw xmsg(TSourceLocation{source}, std::to_string(raw.size()) +
                    " surfaces; a lens needs an object, at least one surface and an image");
     double z = 0.0;
     double frontIndex = 1.0;  // the medium behind the previous surface
@@ -387,7 +386,7 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
     for (std::size_t k = 0; k < raw.size(); ++k) {
         const TRawSurface& s = raw[k];
         if (s.number != static_cast<int>(k))
-            throw xmsg(where(s.line) + ": SURF " + std::to_string(s.number) + " where SURF " +
+            throw xmsg(where(s.line), "SURF " + std::to_string(s.number) + " where SURF " +
                        std::to_string(k) + " was expected");
         TLensSurface info;
         info.number = s.number;
@@ -399,7 +398,7 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
         const TRecord* glas = nullptr;
         for (const TRecord& r : s.records) {
             const std::string& key = r.fields[0];
-            const std::string context = at(s, r);
+            const TSourceLocation context = at(s, r);
             const auto inert = kInert.find(key);
             if (inert != kInert.end()) {
                 skip(r.line, s.number, key, inert->second);
@@ -439,7 +438,7 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
                 // The element takes the radius 1/CURV; below about 1e-308
                 // it is no longer a number.
                 if (info.curvature != 0.0 && !std::isfinite(1.0 / info.curvature))
-                    throw xmsg(context + ": CURV " + r.fields[1] +
+                    throw xmsg(context, "CURV " + r.fields[1] +
                                " is too small: its radius of curvature is not a finite number "
                                "(write 0 for a plane)");
             } else if (key == "CONI") {
@@ -461,11 +460,11 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
                 } else {
                     info.thickness = number(r, 1, context);
                     if (!std::isfinite(info.thickness))
-                        throw xmsg(context + ": DISZ " + r.fields[1] + " is not a thickness");
+                        throw xmsg(context, "DISZ " + r.fields[1] + " is not a thickness");
                 }
             }
         }
-        const std::string surfaceRef = where(s.line) + ", surface " + std::to_string(s.number);
+        const TSourceLocation surfaceRef = where(s.line, s.number);
         // Standard surfaces have no parameters; on an even asphere PARM 1 … 8
         // are the coefficients of r², r⁴, … r¹⁶.
         for (const auto& parm : parms) {
@@ -494,7 +493,7 @@ void TZmxReader::build(const std::vector<TRawSurface>& raw) {
             info.z = kNaN;
         } else {
             if (std::isinf(info.thickness))
-                throw xmsg(surfaceRef + ": DISZ INFINITY is supported only on the object surface");
+                throw xmsg(surfaceRef, "DISZ INFINITY is supported only on the object surface");
             info.z = z;
             if (!isImage) z += info.thickness;
         }
@@ -564,7 +563,7 @@ TLensFile TZmxReader::read(const std::string& text) {
         if (key == "SURF") {
             int number = 0;
             if (r.fields.size() < 2 || !parseInteger(r.fields[1], number) || number < 0)
-                throw xmsg(where(n) + ": SURF needs a surface number" +
+                throw xmsg(where(n), "SURF needs a surface number" +
                            (r.fields.size() < 2 ? std::string() : ", read \"" + r.fields[1] + "\""));
             surfaces.push_back({number, n, {}});
             inSurface = true;
@@ -619,7 +618,7 @@ TZmxPrescription TZmxReader::readPrescription(const std::string& text) {
         out.notes.push_back("the image surface's curvature " + str(image.curvature) +
                             " is not modelled: the image is the plane through its vertex");
     if (materials[n - 2].kind != TMaterial::Kind::air)
-        throw xmsg(source + ": the image lies in " + materials[n - 2].label() +
+        throw xmsg(TSourceLocation{source}, "the image lies in " + materials[n - 2].label() +
                    "; only an image in air is modelled");
     if (lens.stopSurface > 0 && lens.stopSurface < static_cast<int>(n) - 1) {
         p.stop = lens.stopSurface - 1;
@@ -631,7 +630,7 @@ TZmxPrescription TZmxReader::readPrescription(const std::string& text) {
     if (apertureKey == "FLOA") {
         const double semi = lens.surfaces[static_cast<std::size_t>(p.stop) + 1].semiDiameter;
         if (!(semi > 0.0))
-            throw xmsg(source + ": the aperture floats with the stop, whose DIAM is not given");
+            throw xmsg(TSourceLocation{source}, "the aperture floats with the stop, whose DIAM is not given");
         p.aperture = {TApertureKind::stopSemiDiameter, semi};
     } else if (apertureKey == "OBNA") {
         p.aperture = {TApertureKind::objectNA, apertureValue};
@@ -641,7 +640,7 @@ TZmxPrescription TZmxReader::readPrescription(const std::string& text) {
         p.aperture = {TApertureKind::imageFNumber, apertureValue};
     } else {
         if (!(apertureValue > 0.0))
-            throw xmsg(source + ": no aperture: ENPD, FNUM, OBNA or FLOA");
+            throw xmsg(TSourceLocation{source}, "no aperture: ENPD, FNUM, OBNA or FLOA");
         p.aperture = {TApertureKind::entrancePupilDiameter, apertureValue};
     }
     for (std::size_t i = 0; i < lens.wavelengths.size(); ++i)
@@ -668,7 +667,7 @@ TZmxPrescription TZmxReader::readPrescription(const std::string& text) {
     try {
         p.validate();
     } catch (const xmsg& e) {
-        throw xmsg(source + ": " + e.message());
+        throw xmsg(TSourceLocation{source}, e.message());
     }
     out.skipped = skipped;
     for (const std::string& note : lens.notes) out.notes.push_back(note);

@@ -9,9 +9,27 @@ namespace lumivex {
 
 xmsg::xmsg(std::string message) : text(std::move(message)) {}
 
+xmsg::xmsg(const TSourceLocation& where_, const std::string& message)
+    : text(locationPrefix(where_) + " " + message), located(true), where(where_) {}
+
 const char* xmsg::what() const noexcept { return text.c_str(); }
 
 const std::string& xmsg::message() const noexcept { return text; }
+
+bool xmsg::hasLocation() const noexcept { return located; }
+
+const TSourceLocation& xmsg::location() const noexcept { return where; }
+
+std::string locationPrefix(const TSourceLocation& where) {
+    std::string text = where.source;
+    if (where.line > 0) {
+        text += ":" + std::to_string(where.line);
+        if (where.column > 0) text += ":" + std::to_string(where.column);
+    }
+    text += ":";
+    if (where.surface >= 0) text += " surface " + std::to_string(where.surface) + ":";
+    return text;
+}
 
 int mathErrorHook(TMathErrorRecord& record) {
     std::string text;

@@ -1,10 +1,24 @@
-// Damped least squares on the merit function, by Ceres's Levenberg–Marquardt
-// trust region. Ceres and its headers stay in this one file.
+// Damped least squares on the merit function, by MINPACK's lmder (the
+// Levenberg–Marquardt trust region of Moré, with the Jacobian supplied),
+// through Debian's cminpack. MINPACK knows no bounds, so a bounded variable
+// is handed to it as an unbounded one, u, folded back into its interval by
+// reflection at the bounds (as the trust-region-reflective methods do):
+//
+//   lower bound a   x = a + |u − a|
+//   upper bound b   x = b − |b − u|
+//   both            u − a taken modulo 2(b − a), then mirrored into [a, b]
+//
+// Inside the bounds x = u, so the solver sees the variables at their own
+// scale and the Jacobian unchanged; a step across a bound lands as far
+// inside as it would have gone outside, and the chain rule's factor is ±1.
+// Unlike the sine transform, a variable that starts on a bound can leave it.
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
+#include <string>
 
-#include <ceres/ceres.h>
+#include <cminpack.h>
 
 #include "lumivex/optimize.h"
 
@@ -12,60 +26,188 @@ namespace lumivex {
 
 namespace {
 
-// The whole residual vector as one cost over one parameter block of all
-// the variables; its Jacobian is the merit function's, rows × variables
-// row-major, which is Ceres's layout too.
-class MeritCost : public ceres::CostFunction {
-public:
-    MeritCost(TMeritFunction& merit, std::size_t rows) : merit(merit) {
-        set_num_residuals(static_cast<int>(rows));
-        mutable_parameter_block_sizes()->push_back(static_cast<int>(merit.variables.size()));
+enum class TBounds { none, both, lower, upper, pinned };
+
+struct TTransform {
+    TBounds bounds = TBounds::none;
+    double a = 0.0, b = 0.0;
+
+    // Where u lies in the period 2(b − a) of the folding, from a.
+    double phase(double u) const {
+        const double period = 2.0 * (b - a);
+        double t = std::fmod(u - a, period);
+        if (t < 0.0) t += period;
+        return t;
+    }
+    double toExternal(double u) const {
+        double x = u;
+        switch (bounds) {
+            case TBounds::both: {
+                const double t = phase(u);
+                x = a + (t <= b - a ? t : 2.0 * (b - a) - t);
+                break;
+            }
+            case TBounds::lower: x = a + std::fabs(u - a); break;
+            case TBounds::upper: x = b - std::fabs(b - u); break;
+            case TBounds::pinned: return a;
+            case TBounds::none: return x;
+        }
+        // Rounding may step a hair outside; the bounds are the design's.
+        if (bounds != TBounds::upper) x = std::max(x, a);
+        if (bounds != TBounds::lower) x = std::min(x, b);
+        return x;
+    }
+    // dx/du. On a bound the fold has a kink; the side taken is the one that
+    // points into the interval as u grows, so the solver can leave the bound.
+    double slope(double u) const {
+        switch (bounds) {
+            case TBounds::both: return phase(u) < b - a ? 1.0 : -1.0;
+            case TBounds::lower: return u >= a ? 1.0 : -1.0;
+            case TBounds::upper: return u < b ? 1.0 : -1.0;
+            case TBounds::pinned: return 0.0;
+            case TBounds::none: break;
+        }
+        return 1.0;
+    }
+};
+
+TTransform transformOf(const TDesignVariable& v) {
+    TTransform t;
+    const bool lower = std::isfinite(v.lower), upper = std::isfinite(v.upper);
+    t.a = v.lower;
+    t.b = v.upper;
+    if (lower && upper)
+        t.bounds = v.lower < v.upper ? TBounds::both : TBounds::pinned;
+    else if (lower || upper)
+        t.bounds = lower ? TBounds::lower : TBounds::upper;
+    return t;
+}
+
+// What lmder's callback needs: the merit, the transforms, the bookkeeping of
+// iterations, and the stopping rules MINPACK does not have (iterations,
+// time, the host's callback).
+struct TRun {
+    TMeritFunction& merit;
+    const TOptimizeOptions& options;
+    TOptimizeResult& result;
+    std::vector<TTransform> transforms;
+    std::size_t rows = 0;  // the merit's residuals; lmder sees at least n
+    std::chrono::steady_clock::time_point started;
+    std::vector<double> external;     // scratch: the variables' values
+    std::vector<double> lastReported;  // internal values of the last report
+    std::vector<double> lastValues;    // and the variables' values there
+    double lastNorm = 0.0;            // |residuals| at the last good evaluation
+    int jacobians = 0;
+    std::string stopReason, failure;
+
+    double seconds() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     }
 
-    bool Evaluate(double const* const* parameters, double* residuals,
-                  double** jacobians) const override {
-        const std::size_t nv = merit.variables.size();
-        const std::vector<double> values(parameters[0], parameters[0] + nv);
-        try {
-            merit.setValues(values);
-            const bool withJacobian = jacobians != nullptr && jacobians[0] != nullptr;
-            const TEvaluation e = merit.evaluate(withJacobian);
-            if (e.rows != static_cast<std::size_t>(num_residuals())) return false;
-            std::copy(e.residuals.begin(), e.residuals.end(), residuals);
-            if (withJacobian) std::copy(e.jacobian.begin(), e.jacobian.end(), jacobians[0]);
-            return true;
-        } catch (const xmsg&) {
-            // A trial point the design cannot take: Ceres shrinks the step.
-            return false;
+    void setInternal(const double* u, std::size_t n) {
+        external.resize(n);
+        for (std::size_t j = 0; j < n; ++j) external[j] = transforms[j].toExternal(u[j]);
+        merit.setValues(external);
+    }
+
+    // One report per accepted point, the starting point being iteration 0.
+    int report(const double* u, std::size_t n, const double* fvec, std::size_t m) {
+        const std::vector<double> here(u, u + n);
+        if (!result.history.empty() && here == lastReported) return 0;
+        lastReported = here;
+        std::vector<double> values(n);
+        for (std::size_t j = 0; j < n; ++j) values[j] = transforms[j].toExternal(u[j]);
+        double step = 0.0;
+        for (std::size_t j = 0; j < n && !lastValues.empty(); ++j)
+            step += (values[j] - lastValues[j]) * (values[j] - lastValues[j]);
+        lastValues = std::move(values);
+        double sum = 0.0;
+        for (std::size_t i = 0; i < m; ++i) sum += fvec[i] * fvec[i];
+        TIterationReport r;
+        r.iteration = static_cast<int>(result.history.size());
+        r.merit = sum;
+        r.stepAccepted = r.iteration > 0;
+        r.stepNorm = std::sqrt(step);
+        r.seconds = seconds();
+        result.history.push_back(sum);
+        if (options.progress && !options.progress(r)) {
+            stopReason = "stopped by the progress callback";
+            return -1;
+        }
+        return 0;
+    }
+};
+
+int evaluateForMinpack(void* p, int m, int n, const double* u, double* fvec, double* fjac,
+                       int ldfjac, int iflag) {
+    TRun& run = *static_cast<TRun*>(p);
+    const std::size_t nv = static_cast<std::size_t>(n), mr = static_cast<std::size_t>(m);
+    if (iflag == 0) return run.report(u, nv, fvec, mr);
+    if (run.seconds() > run.options.maxSeconds) {
+        run.stopReason = "time limit reached";
+        return -1;
+    }
+    if (iflag == 2) {
+        // lmder asks for a Jacobian once per iteration, at the point its last
+        // step reached: the iteration count is known here.
+        if (run.jacobians++ > 0 && !run.lastReported.empty()) {
+            // The step before this one was accepted: say so before going on.
+            if (run.report(u, nv, fvec, mr) < 0) return -1;
+        }
+        if (static_cast<int>(run.result.history.size()) - 1 >= run.options.maxIterations &&
+            !run.result.history.empty()) {
+            run.stopReason = "iteration limit reached";
+            return -1;
         }
     }
-
-private:
-    TMeritFunction& merit;
-};
-
-class Progress : public ceres::IterationCallback {
-public:
-    Progress(const TOptimizeOptions& options, std::vector<double>& history)
-        : options(options), history(history) {}
-
-    ceres::CallbackReturnType operator()(const ceres::IterationSummary& s) override {
-        TIterationReport report;
-        report.iteration = s.iteration;
-        report.merit = 2.0 * s.cost;  // Ceres minimises ½·Σ r²
-        report.stepNorm = s.step_norm;
-        report.stepAccepted = s.step_is_successful;
-        report.seconds = s.cumulative_time_in_seconds;
-        history.push_back(report.merit);
-        if (options.progress && !options.progress(report))
-            return ceres::SOLVER_TERMINATE_SUCCESSFULLY;
-        return ceres::SOLVER_CONTINUE;
+    try {
+        run.setInternal(u, nv);
+        const TEvaluation e = run.merit.evaluate(iflag == 2);
+        if (e.rows != run.rows) throw xmsg("the merit function changed its number of residuals");
+        if (iflag == 1) {
+            std::copy(e.residuals.begin(), e.residuals.end(), fvec);
+            std::fill(fvec + run.rows, fvec + mr, 0.0);
+            double sum = 0.0;
+            for (std::size_t i = 0; i < mr; ++i) sum += fvec[i] * fvec[i];
+            run.lastNorm = std::sqrt(sum);
+        } else {
+            // Column-major for MINPACK; padding rows are zero.
+            for (std::size_t j = 0; j < nv; ++j) {
+                const double slope = run.transforms[j].slope(u[j]);
+                double* column = fjac + j * static_cast<std::size_t>(ldfjac);
+                for (std::size_t i = 0; i < run.rows; ++i) column[i] = e.jacobian[i * nv + j] * slope;
+                std::fill(column + run.rows, column + mr, 0.0);
+            }
+        }
+        return 0;
+    } catch (const xmsg& error) {
+        if (iflag == 2) {
+            run.failure = error.what();
+            return -1;
+        }
+        // A trial point the design cannot take: residuals far larger than
+        // the last good ones make lmder reject the step and shrink its
+        // trust region, as any step that raised the merit would.
+        const double value = run.lastNorm > 0.0 ? 100.0 * run.lastNorm / std::sqrt(static_cast<double>(m)) : 1.0;
+        std::fill(fvec, fvec + mr, value);
+        return 0;
     }
+}
 
-private:
-    const TOptimizeOptions& options;
-    std::vector<double>& history;
-};
+std::string minpackReason(int info) {
+    switch (info) {
+        case 1: return "the relative merit change fell below its tolerance";
+        case 2: return "the relative step fell below its tolerance";
+        case 3: return "the relative merit change and the relative step fell below their tolerances";
+        case 4: return "the residuals are orthogonal to the Jacobian's columns";
+        case 5: return "evaluation limit reached";
+        case 6: return "no further reduction of the merit is possible at this precision";
+        case 7: return "no further improvement of the variables is possible at this precision";
+        case 8: return "the residuals are orthogonal to the Jacobian's columns at this precision";
+        default: break;
+    }
+    return "the solver stopped (code " + std::to_string(info) + ")";
+}
 
 }  // namespace
 
@@ -74,8 +216,8 @@ TOptimizeResult optimize(TMeritFunction& merit, const TOptimizeOptions& options)
     if (!(options.relativeMeritChange >= 0.0))
         throw xmsg("optimize: the relative merit change must be at least 0");
     if (!(options.maxSeconds > 0.0)) throw xmsg("optimize: the time limit must be positive");
-    const auto started = std::chrono::steady_clock::now();
     TOptimizeResult result;
+    TRun run{merit, options, result, {}, 0, std::chrono::steady_clock::now(), {}, {}, {}, 0.0, 0, {}, {}};
 
     std::vector<double> x = merit.values();
     for (std::size_t i = 0; i < x.size(); ++i) {
@@ -88,46 +230,41 @@ TOptimizeResult optimize(TMeritFunction& merit, const TOptimizeOptions& options)
     result.before = merit.evaluate(false);
 
     if (!x.empty() && options.maxIterations > 0) {
-        ceres::Problem::Options problemOptions;
-        problemOptions.cost_function_ownership = ceres::TAKE_OWNERSHIP;
-        ceres::Problem problem(problemOptions);
-        problem.AddResidualBlock(new MeritCost(merit, result.before.rows), nullptr, x.data());
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            const TDesignVariable& v = merit.variables[i];
-            if (std::isfinite(v.lower)) problem.SetParameterLowerBound(x.data(), static_cast<int>(i), v.lower);
-            if (std::isfinite(v.upper)) problem.SetParameterUpperBound(x.data(), static_cast<int>(i), v.upper);
+        const int n = static_cast<int>(x.size());
+        run.rows = result.before.rows;
+        // lmder wants at least as many residuals as variables; rows of zeros
+        // (and zero derivatives) change neither the merit nor the steps.
+        const int m = std::max(static_cast<int>(run.rows), n);
+        std::vector<double> u(x.size());
+        for (std::size_t j = 0; j < x.size(); ++j) {
+            run.transforms.push_back(transformOf(merit.variables[j]));
+            u[j] = x[j];  // inside its bounds, where the fold is the identity
         }
-
-        ceres::Solver::Options solver;
-        solver.minimizer_type = ceres::TRUST_REGION;
-        solver.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
-        solver.linear_solver_type = ceres::DENSE_QR;
-        solver.max_num_iterations = options.maxIterations;
-        solver.max_solver_time_in_seconds = options.maxSeconds;
-        solver.function_tolerance = options.relativeMeritChange;
-        solver.gradient_tolerance = 1e-14;
-        solver.parameter_tolerance = 1e-12;
-        solver.num_threads = 1;  // the merit function's Jacobian uses every core itself
-        solver.logging_type = ceres::SILENT;
-        solver.minimizer_progress_to_stdout = false;
-        Progress progress(options, result.history);
-        solver.callbacks.push_back(&progress);
-
-        ceres::Solver::Summary summary;
-        ceres::Solve(solver, &problem, &summary);
-        result.iterations = static_cast<int>(summary.iterations.size()) - 1;
-        result.converged = summary.termination_type == ceres::CONVERGENCE;
-        result.stopReason = summary.message;
-        if (summary.termination_type == ceres::FAILURE)
-            throw xmsg("optimize: the solver failed: " + summary.message);
+        const std::size_t ms = static_cast<std::size_t>(m), ns = x.size();
+        std::vector<double> fvec(ms), fjac(ms * ns), diag(ns), qtf(ns), wa1(ns), wa2(ns), wa3(ns),
+            wa4(ms);
+        std::vector<int> ipvt(ns);
+        int nfev = 0, njev = 0;
+        // The tolerance on the merit's relative change is the host's; the
+        // step and gradient ones only end runs that can go no further.
+        const int info = lmder(evaluateForMinpack, &run, m, n, u.data(), fvec.data(), fjac.data(),
+                               m, options.relativeMeritChange, 1e-12, 1e-14, INT_MAX, diag.data(),
+                               1, 100.0, 1, &nfev, &njev, ipvt.data(), qtf.data(), wa1.data(),
+                               wa2.data(), wa3.data(), wa4.data());
+        if (!run.failure.empty()) throw xmsg("optimize: the solver failed: " + run.failure);
+        if (info == 0) throw xmsg("optimize: the solver was given improper input");
+        result.converged = info >= 1 && info <= 4;
+        result.converged = result.converged || (info >= 6 && info <= 8);
+        result.stopReason = info < 0 ? run.stopReason : minpackReason(info);
+        // lmder leaves the best values it accepted in u.
+        for (std::size_t j = 0; j < ns; ++j) x[j] = run.transforms[j].toExternal(u[j]);
+        result.iterations = std::max(0, static_cast<int>(result.history.size()) - 1);
     }
-    // Ceres leaves the best values it accepted in x.
     merit.setValues(x);
     result.values = x;
     result.after = merit.evaluate(false);
     if (result.history.empty()) result.history.push_back(result.before.merit);
-    result.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    result.seconds = run.seconds();
     return result;
 }
 

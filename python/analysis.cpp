@@ -835,6 +835,40 @@ TRayFan lensFan(const TPrescription& p, int field, int n, const py::object& pupi
     return rayFan(lens, field, n, z, um, traceOptions(threads));
 }
 
+// -- fibre coupling ---------------------------------------------------------------
+
+TBeamCoupling coupling(System& s, double wavelength, double fieldAngle, const py::object& pupilRadius,
+                        const py::object& imageZ, double modeRadius, const py::object& beamRadius, double offsetX,
+                        double offsetY, int samples, int fftSize, int threads) {
+    return analysed(s, [&](TOpticalSystem& system) {
+        return beamCoupling(system, filledBeam(system, wavelength, fieldAngle, pupilRadius), modeRadius,
+                             orDefault(beamRadius), offsetX, offsetY, orDefault(imageZ),
+                             diffractionSampling(samples, fftSize), traceOptions(threads));
+    });
+}
+
+void bindCoupling(py::module_& a) {
+    py::class_<TBeamCoupling>(a, "BeamCoupling", "The coupling of a focused collimated Gaussian beam into a fibre.")
+        .def_readonly("efficiency", &TBeamCoupling::efficiency)
+        .def_readonly("image_efficiency", &TBeamCoupling::imageEfficiency)
+        .def_readonly("transmitted", &TBeamCoupling::transmitted)
+        .def_readonly("mode_match", &TBeamCoupling::modeMatch)
+        .def_readonly("mode_radius", &TBeamCoupling::modeRadius)
+        .def_readonly("beam_radius", &TBeamCoupling::beamRadius)
+        .def_readonly("matched_radius", &TBeamCoupling::matchedRadius)
+        .def_property_readonly("offset", [](const TBeamCoupling& c) { return pair(c.offsetX, c.offsetY); })
+        .def_readonly("wavelength", &TBeamCoupling::wavelength)
+        .def_readonly("image_z", &TBeamCoupling::z)
+        .def_property_readonly("field_angle", [](const TBeamCoupling& c) { return c.fieldAngle / kDegree; })
+        .def("__repr__", [](const TBeamCoupling& c) {
+            return py::str("BeamCoupling(efficiency={:.6g}, mode_match={:.6g}, transmitted={:.6g})")
+                .format(c.efficiency, c.modeMatch, c.transmitted);
+        });
+    a.def("beam_coupling", &coupling, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"),
+          py::arg("pupil_radius"), py::arg("image_z"), py::arg("mode_radius"), py::arg("beam_radius"),
+          py::arg("offset_x"), py::arg("offset_y"), py::arg("samples"), py::arg("fft_size"), py::arg("threads"));
+}
+
 void bindAnalysis(py::module_& m) {
     py::module_ a = m.def_submodule("_analysis", "Compiled half of lumivex.analysis; use that instead.");
     bindResults(a);
@@ -870,6 +904,7 @@ void bindAnalysis(py::module_& m) {
     a.def("lines_at_z", &linesAtZ);
     a.def("beam_at_z", &beamAtZ);
     bindDiffraction(a);
+    bindCoupling(a);
 
     py::class_<TIrradianceMap>(a, "IrradianceMap",
                                "Exact sums of an irradiance map being gathered; merge() in any order.")

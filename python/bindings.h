@@ -30,6 +30,10 @@ extern PyObject* traceErrorType;
 [[noreturn]] void raiseTraceError(const std::string& message, const TBeam& beam);
 // Raises ValueError with the message.
 [[noreturn]] void raiseValueError(const std::string& message);
+// A ValueError with the library's message; an error at a place in a text
+// (a description's stop, a lens file's line) carries .source, .line,
+// .column and .surface.
+[[noreturn]] void raiseValueError(const xmsg& error);
 
 // The Python object of an element, as an instance of its own kind's class;
 // the object owns the element. A TypeError for a class the bindings lack.

@@ -1,7 +1,8 @@
 // The element kinds as Python classes. Every kind is a class under its
 // library name without the T, constructed with its C++ constructor's
 // arguments in order (snake_case keywords); its repr and parameters come
-// from the element catalogue, so a new kind needs only its class here.
+// from the element catalogue, so a new kind needs only its class here (a
+// test checks every catalogue kind has one).
 #include <climits>
 #include <cmath>
 #include <functional>
@@ -116,6 +117,44 @@ py::object wrapElement(std::unique_ptr<TElement> element) {
 }
 
 void bindElements(py::module_& m) {
+    py::class_<TElementKind>(m, "ElementKind", R"(An entry of the library's element catalogue.
+
+Attributes
+----------
+name : str
+    The kind's name, which is also its Python class's.
+keyword : str or None
+    The description keyword; None for a kind without a record.
+fields : list of str
+    The record's fields in order (empty without a record).
+concrete : bool
+    Whether elements of exactly this kind exist (False for the abstract
+    Surface, FunctionalSurface and GRIN).
+)")
+        .def_property_readonly("name", [](const TElementKind& k) { return k.name; })
+        .def_property_readonly("keyword",
+                               [](const TElementKind& k) {
+                                   return k.keyword.empty() ? py::object(py::none())
+                                                            : py::object(py::str(k.keyword));
+                               })
+        .def_property_readonly("fields",
+                               [](const TElementKind& k) {
+                                   std::vector<std::string> keys;
+                                   for (const TRecordField& f : k.fields) keys.push_back(f.key);
+                                   return keys;
+                               })
+        .def_property_readonly("concrete", [](const TElementKind& k) { return bool(k.clone); })
+        .def("__repr__", [](const TElementKind& k) { return "ElementKind('" + k.name + "')"; });
+    m.def(
+        "element_kinds",
+        [] {
+            py::list kinds;
+            for (const TElementKind& k : elementKinds())
+                kinds.append(py::cast(&k, py::return_value_policy::reference));
+            return kinds;
+        },
+        "Every element kind of the library's catalogue, most derived first.");
+
     py::class_<TElement>(m, "Element", R"(The base of every optical element.
 
 Attributes

@@ -31,7 +31,7 @@ std::shared_ptr<TLensFile> importFile(const py::object& path, const py::object& 
     try {
         return std::make_shared<TLensFile>(importZmx(is, name, um));
     } catch (const xmsg& e) {
-        raiseValueError(e.message());
+        raiseValueError(e);
     }
 }
 

@@ -17,11 +17,38 @@ void raiseTraceError(const std::string& message, const TBeam& beam) {
 
 void raiseValueError(const std::string& message) { throw py::value_error(message); }
 
+namespace {
+
+// The error of the given type; one that names a place in a text carries it
+// as .source, .line, .column and .surface (None where not known).
+void setError(PyObject* type, const xmsg& error) {
+    py::object exc = py::reinterpret_borrow<py::object>(type)(error.message());
+    if (error.hasLocation()) {
+        const TSourceLocation& where = error.location();
+        auto known = [](int value, int unknown) {
+            return value == unknown ? py::object(py::none()) : py::object(py::int_(value));
+        };
+        exc.attr("source") = where.source;
+        exc.attr("line") = known(where.line, 0);
+        exc.attr("column") = known(where.column, 0);
+        exc.attr("surface") = known(where.surface, -1);
+    }
+    PyErr_SetObject(type, exc.ptr());
+}
+
+}  // namespace
+
+void raiseValueError(const xmsg& error) {
+    setError(PyExc_ValueError, error);
+    throw py::error_already_set();
+}
+
 void bindErrors(py::module_& m) {
     errorType = PyErr_NewExceptionWithDoc(
         "lumivex.Error",
         "An error the library reports: bad input it cannot trace, a failed\n"
-        "computation. A RuntimeError; the message is the library's own.",
+        "computation. A RuntimeError; the message is the library's own. An error\n"
+        "at a place in a file also has .source, .line, .column and .surface.",
         PyExc_RuntimeError, nullptr);
     traceErrorType = PyErr_NewExceptionWithDoc(
         "lumivex.TraceError",
@@ -36,7 +63,7 @@ void bindErrors(py::module_& m) {
         try {
             if (p) std::rethrow_exception(p);
         } catch (const xmsg& e) {
-            PyErr_SetString(errorType, e.what());
+            setError(errorType, e);
         }
     });
 }

@@ -132,7 +132,7 @@ TPrescription readPrescription(const py::object& path) {
         if (endsWith(name, ".zmx")) return importZmxPrescription(name).prescription;
         if (endsWith(name, ".json")) return TPrescription::readJson(name);
     } catch (const xmsg& e) {
-        raiseValueError(e.message());
+        raiseValueError(e);
     }
     raiseValueError(name + ": a prescription is read from a .zmx or a .json file");
 }
@@ -202,7 +202,7 @@ Examples
                 try {
                     probe.lensUnitsPerMicrometre();
                 } catch (const xmsg& e) {
-                    raiseValueError(e.message());
+                    raiseValueError(e);
                 }
                 p.unit = u;
             },
@@ -459,7 +459,7 @@ positions, directions : ndarray, shape (N, 3)
                                                       i.keyword, i.why));
                     return py::make_tuple(std::move(in.prescription), skipped, in.notes);
                 } catch (const xmsg& e) {
-                    raiseValueError(e.message());
+                    raiseValueError(e);
                 }
             },
             py::arg("path"),
@@ -476,7 +476,7 @@ positions, directions : ndarray, shape (N, 3)
                 try {
                     return TPrescription::fromJson(text);
                 } catch (const xmsg& e) {
-                    raiseValueError(e.message());
+                    raiseValueError(e);
                 }
             },
             py::arg("text"))

@@ -108,7 +108,7 @@ std::string readFile(const std::string& name) {
     try {
         return readInput(is, name);
     } catch (const xmsg& e) {
-        raiseValueError(e.message());
+        raiseValueError(e);
     }
 }
 
@@ -119,8 +119,7 @@ System readText(std::istream& is, const std::string& source) {
     TReadReport report;
     readDescription(is, read, &report);
     if (report.stopped)
-        raiseValueError(source + " line " + std::to_string(report.line) + ", word \"" + report.word +
-                        "\": " + describeStop(report));
+        raiseValueError(stopError(report, source));
     return fromSystem(read);
 }
 
@@ -128,9 +127,13 @@ std::string toText(const System& system, int precision) {
     if (precision < 1 || precision > 40) raiseValueError("precision must lie in 1 ... 40");
     for (std::size_t i = 0; i < system.elements.size(); ++i) {
         const TElementKind* kind = kindOf(system.at(i));
-        if (!kind || kind->keyword.empty())
+        if (!kind || kind->keyword.empty()) {
+            std::string keywords;
+            for (const TElementKind& k : elementKinds())
+                if (!k.keyword.empty()) keywords += (keywords.empty() ? "" : ", ") + k.keyword;
             raiseValueError("element " + std::to_string(i) + " (" + (kind ? kind->name : "Element") +
-                            ") has no description record; only Slab, Lens and GrinRod records exist");
+                            ") has no description record; records exist for " + keywords);
+        }
     }
     // The reader takes finite numbers only: a NaN or an infinity written
     // would make a description that cannot be read back. build() refuses them.

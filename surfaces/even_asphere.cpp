@@ -1,7 +1,5 @@
 // The even asphere: a conic plus a polynomial in ρ², with its exact slopes.
 #include <cmath>
-#include <istream>
-#include <ostream>
 #include <string>
 
 #include "lumivex/surfaces.h"
@@ -79,37 +77,6 @@ TVector TEvenAsphere::heightDerivative(const TVector& p) const {
         dpoly = dpoly * s + 2.0 * i * alpha[static_cast<std::size_t>(i - 1)];
     S += dpoly;
     return {S * p.x, S * p.y, 0.0};
-}
-
-std::ostream& TEvenAsphere::write(std::ostream& os) const {
-    os << "EvenAsphere\t" << zPosition << "\t" << refIndex.real() << "\t" << heightModulus << "\t"
-       << curvatureRadius << "\t" << conicConstant;
-    for (double a : alpha) os << "\t" << a;
-    return os;
-}
-
-std::istream& TEvenAsphere::read(std::istream& is) {
-    double z;
-    if (!(is >> z)) return is;
-    zPosition = z;
-    complex n;
-    if (!(is >> n)) return is;
-    refIndex = n;
-    double modulus;
-    if (!(is >> modulus)) return is;
-    heightModulus = modulus;
-    double radius;
-    if (!(is >> radius)) return is;
-    curvatureRadius = radius;
-    double conic;
-    if (!(is >> conic)) return is;
-    conicConstant = conic;
-    for (double& a : alpha) {
-        double value;
-        if (!(is >> value)) return is;
-        a = value;
-    }
-    return is;
 }
 
 }  // namespace lumivex

@@ -1,8 +1,5 @@
 // The conic surface of the description format, set by a second index and a
 // vertex length instead of a radius and a conic constant.
-#include <istream>
-#include <ostream>
-
 #include "lumivex/surfaces.h"
 #include "system/element_checks.h"
 
@@ -31,31 +28,6 @@ TLens::TLens(double zPosition_, const complex& refIndex_, double heightModulus_,
     // Derived, and not finite for a second index of 0, which a record cut
     // short leaves: such a lens refuses to give heights.
     conicConstant = conicFromIndices(refIndex.real(), secondIndex);
-}
-
-std::ostream& TLens::write(std::ostream& os) const {
-    return os << "Lens\t" << zPosition << "\t" << refIndex.real() << "\t" << secondIndex << "\t"
-              << vertexLength << "\t" << heightModulus;
-}
-
-std::istream& TLens::read(std::istream& is) {
-    // Each field takes a value only when it was read; a failed extraction
-    // would zero it. The shape is not re-derived here.
-    double z;
-    if (!(is >> z)) return is;
-    zPosition = z;
-    complex n;
-    if (!(is >> n)) return is;
-    refIndex = n;
-    double second;
-    if (!(is >> second)) return is;
-    secondIndex = second;
-    double vertex;
-    if (!(is >> vertex)) return is;
-    vertexLength = vertex;
-    double modulus;
-    if (is >> modulus) heightModulus = modulus;
-    return is;
 }
 
 }  // namespace lumivex

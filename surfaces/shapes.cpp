@@ -317,9 +317,4 @@ TVector TGeneralLens::heightDerivative(const TVector& p) const {
     return {S * p.x, S * p.y, 0.0};
 }
 
-std::ostream& TGeneralLens::write(std::ostream& os) const {
-    return os << "GeneralLens\t" << zPosition << "\t" << refIndex.real() << "\t" << heightModulus
-              << "\t" << curvatureRadius << "\t" << conicConstant;
-}
-
 }  // namespace lumivex

@@ -1,7 +1,5 @@
-// The plane surface perpendicular to the axis and its description record.
-#include <istream>
-#include <ostream>
-
+// The plane surface perpendicular to the axis. Its description record is
+// the catalogue's (description/records.cpp).
 #include "lumivex/surfaces.h"
 
 namespace lumivex {
@@ -19,21 +17,6 @@ TVector TSlab::findSurfaceIntersection(const TBeamNode& node) const {
     // The line is followed both ways: a plane behind the start is met too.
     const double t = (zPosition - p.z) / k.z;
     return {p.x + t * k.x, p.y + t * k.y, p.z + t * k.z};
-}
-
-std::ostream& TSlab::write(std::ostream& os) const {
-    return os << "Slab\t" << zPosition << "\t" << refIndex.real();
-}
-
-std::istream& TSlab::read(std::istream& is) {
-    // A failed extraction would zero its target; keep what a short record
-    // does not give.
-    double z;
-    if (!(is >> z)) return is;
-    zPosition = z;
-    complex n;
-    if (is >> n) refIndex = n;
-    return is;
 }
 
 }  // namespace lumivex

@@ -393,7 +393,7 @@ TEST_F(CliTest, CheckReportsTheLineAndWordOfABrokenRecord) {
     // The tracing commands refuse such a file with the same place.
     const Outcome trace = run({"trace", kData + "/broken_record.txt"});
     EXPECT_EQ(trace.status, 2);
-    EXPECT_NE(trace.err.find("broken_record.txt:5: reading stopped at word \"one\""),
+    EXPECT_NE(trace.err.find("broken_record.txt:5:12: reading stopped at word \"one\""),
               std::string::npos)
         << trace.err;
 }
@@ -732,8 +732,8 @@ TEST_F(CliTest, HostileInputEndsInOneLineAndANonZeroStatus) {
          "lumivex: --fields has an empty entry in '0,,5'; give the angles as 0,2.5,5"},
         {{"fan", singlet, "--fields", "0,5,"}, 2, "lumivex: --fields has an empty entry in '0,5,'"},
         {{"spot", singlet, "-o", "-", "--image-z", "1e300"}, 1, "lumivex: the spot at z = 1e+300 has no finite size"},
-        {{"field", path("negative.txt")}, 2, "lumivex: " + path("negative.txt") + ":3: reading stopped at word \"-1.5\""},
-        {{"import", path("flat.zmx")}, 2, "lumivex: " + path("flat.zmx") + ", line 28, surface 1: CURV needs a finite number"},
+        {{"field", path("negative.txt")}, 2, "lumivex: " + path("negative.txt") + ":3:8: reading stopped at word \"-1.5\""},
+        {{"import", path("flat.zmx")}, 2, "lumivex: " + path("flat.zmx") + ":28: surface 1: CURV needs a finite number"},
         {{"check", "/dev/zero"}, 2, "lumivex: cannot read '/dev/zero': more than 64 MiB"},
     };
     std::ofstream(path("negative.txt")) << "OpticalSystem 5\nSlab 0 1\nSlab 5 -1.5\nSlab 10 1\n";

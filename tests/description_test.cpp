@@ -263,6 +263,16 @@ TEST(DescriptionReport, SaysWhereEveryWordCameFromAndWhereReadingStopped) {
     EXPECT_EQ(describeStop(report),
               "reading stopped at word \"0.2x\" (at \"x\"), which is not the h4 of the GrinRod "
               "record");
+    // As an error it says where in the one place style, and carries the place.
+    const xmsg stop = stopError(report, "rod.txt");
+    EXPECT_EQ(stop.message(), "rod.txt:4:15: " + describeStop(report));
+    ASSERT_TRUE(stop.hasLocation());
+    EXPECT_EQ(stop.location().line, 4);
+    EXPECT_EQ(stop.location().column, 15);
+    EXPECT_EQ(stop.location().surface, -1);
+    EXPECT_EQ(locationPrefix({"lens.zmx", 28, 0, 1}), "lens.zmx:28: surface 1:");
+    EXPECT_EQ(locationPrefix({"lens.zmx", 0, 0, -1}), "lens.zmx:");
+    EXPECT_FALSE(xmsg("no place").hasLocation());
 
     // A text that ends inside a record names the line of its last word.
     std::istringstream shortText("OpticalSystem 4\nLens 5 1.5\n\n");

@@ -217,3 +217,31 @@ TEST(Diffraction, PupilEnergyAndSampling) {
         EXPECT_NE(e.message().find("1 … 37"), std::string::npos);
     }
 }
+
+// A collimated Gaussian focused by the aberration-free singlet into a fibre
+// whose mode it matches: all the power that gets through couples, an offset
+// d leaves exp(−(d/w)²) of it, and the image-plane overlap agrees with the
+// pupil's.
+TEST(Diffraction, FibreCouplingOfAMatchedBeam) {
+    TOpticalSystem system = singlet();
+    const TCollimatedBeam beam = filled(system);
+    const double f = std::fabs(paraxialData(system, beam).efl);
+    const double W = beam.pupilRadius / 2.5;  // the pupil cuts 4e-6 of the beam
+    const double w = kLambda * f / (kPi * W);
+    const TBeamCoupling centred = beamCoupling(system, beam, w, NAN, 0.0, 0.0, NAN);
+    EXPECT_NEAR(centred.matchedRadius, W, 1e-12 * W);
+    EXPECT_NEAR(centred.modeMatch, 1.0, 1e-5);
+    EXPECT_NEAR(centred.transmitted, 0.96 * 0.96, 2e-3);  // two uncoated faces
+    EXPECT_NEAR(centred.imageEfficiency, centred.efficiency, 1e-6);
+    for (double d : {0.5 * w, w, 1.5 * w}) {
+        const TBeamCoupling moved = beamCoupling(system, beam, w, NAN, d, 0.0, NAN);
+        EXPECT_NEAR(moved.efficiency / centred.efficiency, std::exp(-d * d / (w * w)), 3e-4) << d;
+        EXPECT_NEAR(moved.imageEfficiency, moved.efficiency, 1e-6) << d;
+    }
+    // A beam half as wide as the mode's match couples (2·½/(1 + ¼))² = 0.64
+    // of what gets through.
+    const TBeamCoupling narrow = beamCoupling(system, beam, w, 0.5 * W, 0.0, 0.0, NAN);
+    EXPECT_NEAR(narrow.modeMatch, 0.64, 1e-5);
+    EXPECT_THROW(beamCoupling(system, beam, 0.0, NAN, 0.0, 0.0, NAN), xmsg);
+    EXPECT_THROW(beamCoupling(system, beam, w, NAN, NAN, 0.0, NAN), xmsg);
+}

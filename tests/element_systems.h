@@ -15,12 +15,14 @@
 
 namespace lumivex::test_systems {
 
-constexpr int kElementKinds = 12;
+// Every kind of the catalogue that has elements of its own class (the
+// abstract kinds have none); a test checks the two lists agree.
+constexpr int kElementKinds = 13;
 
 // Air, a flat entry face into glass of index 1.5, the element of kind k
 // leaving the glass at z = 5 (a steep face sends rays past total internal
-// reflection, a conic ends where rays still arrive), and a screen. Kind 11
-// is a quarter-pitch gradient-index rod behind the entry face, whose
+// reflection, a conic ends where rays still arrive), and a screen. The last
+// kind is a quarter-pitch gradient-index rod behind the entry face, whose
 // profile fails beyond 1/g = 5 from the axis.
 inline std::unique_ptr<TOpticalSystem> elementSystem(int k, std::string& name) {
     auto system = std::make_unique<TOpticalSystem>(12.0);
@@ -63,6 +65,10 @@ inline std::unique_ptr<TOpticalSystem> elementSystem(int k, std::string& name) {
             break;
         }
         case 10: name = "MatrixLens"; e = new TMatrixLens(5.0, glass, -20.0, 0.0, 0.0, 41, 41, 0.5, 0.5); break;
+        case 11:
+            name = "EvenAsphere";
+            e = new TEvenAsphere(5.0, glass, 0.0, -12.0, -0.5, {-1e-4, 2e-6});
+            break;
         default: name = "GrinRod"; e = new TGrinRod(3.14159 / (2 * 0.2), 1.6, 0.2, 0.0, 0.0); break;
     }
     system->addElement(e);

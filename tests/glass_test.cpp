@@ -109,13 +109,13 @@ TEST(Glass, AgfCataloguesThatWouldGiveWrongIndicesAreRefused) {
     } cases[] = {
         // Without its coefficients a glass had n = 1; with half of them the
         // rest were 0.
-        {"NM BK7 1 517642 1.5168 64.17 0 0\n", "CAT, line 1: glass BK7 (formula 1) has 0 dispersion"},
-        {"NM S 2 0 1.5 60\nCD 1.2 0.01 0.2\nLD 0.3 2\n", "CAT, line 1: glass S (formula 2) has 3"},
+        {"NM BK7 1 517642 1.5168 64.17 0 0\n", "CAT:1: glass BK7 (formula 1) has 0 dispersion"},
+        {"NM S 2 0 1.5 60\nCD 1.2 0.01 0.2\nLD 0.3 2\n", "CAT:1: glass S (formula 2) has 3"},
         {"NM S 2 0 1.5 60\nCD 1 0 0 0 0 0\nLD -5 5\n",
-         "CAT, line 3: the wavelength range -5 to 5 um is not a range of positive wavelengths"},
+         "CAT:3: the wavelength range -5 to 5 um is not a range of positive wavelengths"},
         {"NM S 2.5 0 1.5 60\nCD 1 0 0 0 0 0\n",
-         "CAT, line 1: expected the formula number (an integer), read \"2.5\""},
-        {"NM S 2 0 1.5 60\nCD 1 0 inf 0 0 0\n", "CAT, line 2: expected a dispersion coefficient"},
+         "CAT:1: expected the formula number (an integer), read \"2.5\""},
+        {"NM S 2 0 1.5 60\nCD 1 0 inf 0 0 0\n", "CAT:2: expected a dispersion coefficient"},
         {"", "CAT: no glass (no NM line); not a glass catalogue"},
         {std::string("\x89PNG\r\n\x1a\x7f\x80\x81", 10), "CAT: no glass"},
         {utf16le(bk7).substr(2), "CAT: the encoding is not recognised"},

@@ -202,19 +202,19 @@ TEST(LensFile, RefusesValuesThatAreNotFiniteOrNotIntegersAndTextThatIsNotALensFi
         std::string text;
         std::vector<std::string> said;
     } cases[] = {
-        {replaced(singlet, "CURV 2.0E-2", "CURV inf"), {"line 28, surface 1", "CURV", "\"inf\""}},
+        {replaced(singlet, "CURV 2.0E-2", "CURV inf"), {".zmx:28: surface 1: CURV", "\"inf\""}},
         {replaced(singlet, "CURV -2.0E-2", "CURV -inf"), {"surface 2", "CURV", "\"-inf\""}},
         {replaced(singlet, "CURV 2.0E-2", "CURV 1e-310"), {"surface 1", "CURV 1e-310", "radius"}},
         {replaced(singlet, "  DISZ 5\n", "  DISZ 5\n  CONI inf\n"), {"surface 1", "CONI", "inf"}},
         {replaced(singlet, "DIAM 6 1 0 0 1 \"\"\n  MEMA", "DIAM inf 1\n  MEMA"),
          {"surface 1", "DIAM", "inf"}},
-        {replaced(singlet, "ENPD 1.0E+1", "ENPD inf"), {"line 5", "ENPD", "inf"}},
+        {replaced(singlet, "ENPD 1.0E+1", "ENPD inf"), {":5: ENPD", "inf"}},
         {replaced(singlet, "  CURV -2.0E-2", "  TYPE EVENASPH\n  PARM 1 inf\n  CURV -2.0E-2"),
          {"surface 2", "PARM", "inf"}},
         {replaced(singlet, glass, "GLAS ODD 1 0 inf 64.17"), {"surface 1", "GLAS ODD", "nd inf"}},
-        {replaced(singlet, "SURF 2", "SURF 2.7"), {"line 33", "SURF", "2.7"}},
+        {replaced(singlet, "SURF 2", "SURF 2.7"), {":33: SURF", "2.7"}},
         {replaced(singlet, "SURF 2", "SURF 1e10"), {"SURF", "1e10"}},
-        {replaced(singlet, "PWAV 2", "PWAV 2.5"), {"line 16", "PWAV", "integer", "2.5"}},
+        {replaced(singlet, "PWAV 2", "PWAV 2.5"), {":16: PWAV", "integer", "2.5"}},
         {replaced(singlet, "WAVM 4 5.5E-1", "WAVM 1e300 5.5E-1"), {"WAVM", "integer", "1e300"}},
         {replaced(singlet, "FTYP 0 0 3 3", "FTYP 0.5 0 3 3"), {"FTYP", "integer", "0.5"}},
         {replaced(singlet, "  DISZ 5\n", "  DISZ 5\n  PARM 1e20 0\n"), {"PARM", "integer", "1e20"}},

@@ -309,11 +309,11 @@ TEST(ZmxPrescription, UnmodellableConstructsAreRefusedInOneReport) {
         message = e.message();
     }
     EXPECT_NE(message.find("6 constructs change ray paths"), std::string::npos) << message;
-    for (const char* part : {"line 18, surface 1: PARM 2 = 0.001 on a STANDARD surface",
-                             "line 20, surface 2: TYPE COORDBRK, a coordinate break",
-                             "line 27, surface 3: GLAS MIRROR, a reflecting surface",
-                             "line 29, surface 4: TYPE TOROIDAL, a toroid",
-                             "line 33, surface 5: TYPE DGRATING, a grating", "line 39, surface 6: SCBD"})
+    for (const char* part : {"zmx:18: surface 1: PARM 2 = 0.001 on a STANDARD surface",
+                             "zmx:20: surface 2: TYPE COORDBRK, a coordinate break",
+                             "zmx:27: surface 3: GLAS MIRROR, a reflecting surface",
+                             "zmx:29: surface 4: TYPE TOROIDAL, a toroid",
+                             "zmx:33: surface 5: TYPE DGRATING, a grating", "zmx:39: surface 6: SCBD"})
         EXPECT_NE(message.find(part), std::string::npos) << part << "\n" << message;
     EXPECT_EQ(message.find('\n'), std::string::npos);
     EXPECT_EQ(message.find("COAT"), std::string::npos);

@@ -10,6 +10,7 @@
 
 #include <hwy/targets.h>
 
+#include "lumivex/description.h"
 #include "lumivex/trace.h"
 #include "tests/element_systems.h"
 #include "trace/kernels.h"
@@ -70,6 +71,25 @@ void expectSameRays(const Reference& ref, const TRayBatch& batch, const std::str
 }
 
 }  // namespace
+
+// The systems below must reach every kind the catalogue can make, or a kind
+// added later would go untested through the batch trace.
+TEST(TraceRays, TheElementSystemsCoverEveryConcreteKind) {
+    std::vector<std::string> catalogue, covered;
+    for (const TElementKind& k : elementKinds())
+        if (k.clone) catalogue.push_back(k.name);
+    for (int kind = 0; kind < test_systems::kElementKinds; ++kind) {
+        std::string name;
+        const auto system = test_systems::elementSystem(kind, name);
+        const TElementKind* exact = exactKindOf(*(*system)[1]);
+        ASSERT_NE(exact, nullptr) << name;
+        EXPECT_EQ(exact->name, name);
+        covered.push_back(name);
+    }
+    std::sort(catalogue.begin(), catalogue.end());
+    std::sort(covered.begin(), covered.end());
+    EXPECT_EQ(covered, catalogue);
+}
 
 TEST(TraceRays, EveryKindAndThreadCountGivesTraceBeamsRaysBitForBit) {
     for (int kind = 0; kind < test_systems::kElementKinds; ++kind) {

@@ -41,7 +41,7 @@ std::string importFailure(const std::string& path, const std::string& message) {
 }  // namespace
 
 std::string readStopMessage(const std::string& name, const TReadReport& report) {
-    return name + ":" + std::to_string(report.line) + ": " + describeStop(report);
+    return stopError(report, name).message();
 }
 
 Description loadDescription(const std::string& path) {

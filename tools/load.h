@@ -1,33 +1,17 @@
-// Reading the description a command works on, and how the tool leaves when
-// it cannot go on: a ToolError says why in one line, with an exit status.
+// Reading the description a command works on; what cannot be read is a
+// ToolError (tool_error.h).
 #ifndef LUMIVEX_TOOLS_LOAD_H
 #define LUMIVEX_TOOLS_LOAD_H
 
 #include <limits>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "lumivex/lumivex.h"
+#include "tool_error.h"
 
 namespace lumivex::cli {
-
-// Exit statuses.
-constexpr int kExitFailure = 1;  // the work itself failed
-constexpr int kExitInput = 2;    // a file or the command line is unusable
-
-// An error reported in one line on standard error before the tool exits
-// with `status`.
-class ToolError : public std::runtime_error {
-public:
-    ToolError(int status, const std::string& message)
-        : std::runtime_error(message), exitStatus(status) {}
-    int status() const { return exitStatus; }
-
-private:
-    int exitStatus;
-};
 
 // A description's text and the name it is reported under.
 struct Description {
@@ -61,7 +45,7 @@ bool isLensFile(const std::string& path);
 // line that names it.
 LoadedSystem readSystem(const std::string& path,
                         double wavelength = std::numeric_limits<double>::quiet_NaN());
-// describeStop's words after "FILE:LINE: ".
+// describeStop's words after "FILE:LINE:COLUMN: ".
 std::string readStopMessage(const std::string& name, const TReadReport& report);
 // As readSystem, but a description that holds no element or whose reading
 // stopped early is a ToolError: the tracing commands need a whole system.

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "format.h"
-#include "load.h"
+#include "tool_error.h"
 
 namespace lumivex::cli {
 

@@ -6,7 +6,9 @@
 // how to copy one, and how to describe one as name/value pairs. The reader,
 // the command-line tool and the Python bindings ask the catalogue; nothing
 // else needs to know the concrete classes. A new element kind is its class
-// and one entry in description/catalogue.cpp.
+// and one entry in description/catalogue.cpp; a kind with a record lists its
+// fields there, and one reader and one writer (description/records.cpp)
+// read and write every record from those lists.
 #ifndef LUMIVEX_DESCRIPTION_H
 #define LUMIVEX_DESCRIPTION_H
 
@@ -35,6 +37,11 @@ struct TRecordField {
     // The index of a medium: the reader refuses a value whose real part is
     // not positive, since the transmittance formulas hold only for such media.
     bool positive = false;
+    // The field's value in an element of the kind (or of a class derived
+    // from it), and the assignment of a value read into one. The record's
+    // writer, the classes' read and recordValues all go through these.
+    std::function<complex(const TElement&)> get;
+    std::function<void(TElement&, const complex&)> set;
 };
 
 // A named value of an element; complex only for a refractive index.
@@ -64,7 +71,8 @@ struct LUMIVEX_API TElementKind {
     // Builds an element from one value per record field (a field a record
     // lacks is 0). Empty for kinds without a record.
     std::function<std::unique_ptr<TElement>(const std::vector<complex>&)> make;
-    // The record's values of an element of this kind, in field order.
+    // The record's values of an element of this kind, in field order (each
+    // field's get).
     std::function<std::vector<complex>(const TElement&)> recordValues;
     // The element's parameters as a person reads them ("n", "R", "conic").
     std::function<std::vector<TElementParameter>(const TElement&)> parameters;
@@ -144,6 +152,9 @@ LUMIVEX_API std::istream& readDescription(std::istream& is, TOpticalSystem& syst
 // "reading stopped at word "x", which is not the ..." or "the text ends
 // where ... should be", for a report that stopped.
 LUMIVEX_API std::string describeStop(const TReadReport& report);
+// A stop in a text read from `source` as an error at its place:
+// "source:line:column: " and describeStop's words.
+LUMIVEX_API xmsg stopError(const TReadReport& report, const std::string& source);
 
 }  // namespace lumivex
 

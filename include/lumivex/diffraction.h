@@ -178,6 +178,56 @@ LUMIVEX_API TMtf modulationTransfer(TOpticalSystem& system, const TCollimatedBea
                                     const TDiffractionSampling& sampling = TDiffractionSampling(),
                                     const TTraceOptions& options = TTraceOptions());
 
+// Coupling of a beam into a single-mode fibre. A collimated Gaussian beam of 1/e²
+// intensity radius W (amplitude exp(−ρ²/W²) about the beam's centre in the
+// entrance pupil, cut off at the pupil radius) is focused by the system onto
+// a fibre whose mode is the Gaussian exp(−ρ²/w²) of mode-field radius w,
+// centred at an offset from the chief ray's point in the image plane. The
+// efficiency is the power the mode takes over the power the beam brings,
+// |∫ U·m*|² / (∫|U₀|² · ∫|m|²), U the field the system delivers and U₀ the
+// incident beam's over its whole (uncut) plane, so the pupil's cut, Fresnel
+// losses, vignetting and the wavefront's aberrations all lower it.
+//
+// Two routes to the same overlap, which agree by Parseval's theorem where
+// both are well sampled:
+// - in the pupil: the mode's far field maps through the pupil, as the PSF's
+//   does (direction cosine h/f), to the Gaussian exp(−ρ²/W_m²) with
+//   W_m = λ·f/(π·w), and the offset d to the phase exp(2πi·h·d/(λ·f)); the
+//   overlap is the sum over the traced pupil grid of
+//   A·exp(−ρ²/W²)·exp(2πi·W_opd)·exp(−ρ²/W_m²)·exp(2πi·h·d/(λ·f));
+// - in the image plane: the field U by FFT of the pupil function on the
+//   PSF's grid (pitch λ·F#·N/M), overlapped sample by sample with the mode.
+// A beam of radius W = W_m fills the mode exactly: an aberration-free,
+// lossless, uncut system couples it wholly, and an offset d lowers the
+// efficiency to exp(−(d/w)²).
+struct TBeamCoupling {
+    double fieldAngle = 0.0;
+    double wavelength = 0.0;
+    double z = 0.0;              // the image plane
+    double modeRadius = 0.0;     // w
+    double beamRadius = 0.0;     // W, in the entrance pupil
+    double matchedRadius = 0.0;  // W_m = λ·f/(π·w): the beam radius that matches the mode
+    double offsetX = 0.0, offsetY = 0.0;  // the fibre's centre from the chief ray's point
+    double efficiency = 0.0;       // by the pupil route
+    double imageEfficiency = 0.0;  // by the image-plane route
+    // The share of the beam's power that reaches the image (cut, losses),
+    // and the efficiency over it: how well the delivered field matches the
+    // mode, 1 for a perfect match.
+    double transmitted = 0.0;
+    double modeMatch = 0.0;
+};
+
+// The coupling of a resolved beam (its pupil radius the cut) into a fibre of
+// mode-field radius `modeRadius` in the plane imageZ (NaN: the paraxial
+// focus). beamRadius NaN takes the matched W_m. An xmsg for a mode or beam
+// radius that is not positive and finite, an offset that is not finite, or
+// sampling as pointSpread refuses it.
+LUMIVEX_API TBeamCoupling beamCoupling(TOpticalSystem& system, const TCollimatedBeam& beam,
+                                         double modeRadius, double beamRadius, double offsetX,
+                                         double offsetY, double imageZ,
+                                         const TDiffractionSampling& sampling = TDiffractionSampling(),
+                                         const TTraceOptions& options = TTraceOptions());
+
 }  // namespace lumivex
 
 #endif

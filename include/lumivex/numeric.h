@@ -16,16 +16,39 @@ namespace lumivex {
 // "(1.5)" and "(1.5,0.01)".
 using complex = std::complex<double>;
 
+// Where in a text something was found: the name of its source (a file's
+// path, or what a host calls the text), the line and column counted from 1
+// (0: not known) and, in a lens file, the surface number (-1: none).
+struct TSourceLocation {
+    std::string source;
+    int line = 0;
+    int column = 0;
+    int surface = -1;
+};
+
+// The one way a message says where: "source:line:column:", leaving out what
+// is not known, then "surface k:" where one applies, as in
+// "lens.zmx:28: surface 1:" or "system.txt:5:13:".
+LUMIVEX_API std::string locationPrefix(const TSourceLocation& where);
+
 // The one exception type the library throws on purpose. Catch sites that add
 // context build a new message (their prefix, then the caught text).
 class LUMIVEX_API xmsg : public std::exception {
 public:
     explicit xmsg(std::string message);
+    // An error at a place in a text: the message is locationPrefix(where),
+    // a space and `message`; hosts also get the place itself.
+    xmsg(const TSourceLocation& where, const std::string& message);
     const char* what() const noexcept override;
     const std::string& message() const noexcept;
+    // Whether the error names a place, and the place.
+    bool hasLocation() const noexcept;
+    const TSourceLocation& location() const noexcept;
 
 private:
     std::string text;
+    bool located = false;
+    TSourceLocation where;
 };
 
 // What a failing mathematical function reports. type: 1 domain error,

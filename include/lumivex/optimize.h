@@ -251,11 +251,11 @@ struct LUMIVEX_API TOptimizeResult {
     double seconds = 0.0;
 };
 
-// Damped least squares (Levenberg–Marquardt, with the variables' bounds, by
-// Ceres) on the merit function's residuals and exact Jacobian, from the
-// variables' current values (clamped into their bounds). A trial point the
-// merit cannot be evaluated at (an element that cannot take a value) is a
-// rejected step, not an error.
+// Damped least squares (Levenberg–Marquardt, by MINPACK's lmder, with the
+// variables' bounds through smooth transforms) on the merit function's
+// residuals and exact Jacobian, from the variables' current values (clamped
+// into their bounds). A trial point the merit cannot be evaluated at (an
+// element that cannot take a value) is a rejected step, not an error.
 LUMIVEX_API TOptimizeResult optimize(TMeritFunction& merit,
                                      const TOptimizeOptions& options = TOptimizeOptions());
 

@@ -18,7 +18,7 @@ Prescription, Material
 Slab, Lens, GeneralLens, EvenAsphere, SphericalLens, EllipticalLens, HyperbolicLens,
 FresnelLens, PolynomialSurface, PolynomialXYSurface, MatrixSurface,
 MatrixLens, GrinRod
-    The element kinds.
+    The element kinds; ``element_kinds()`` lists the library's catalogue.
 Beam, TraceResult
     Traced rays.
 field_to_fan, fan_to_field, field_round_trip
@@ -79,6 +79,8 @@ from ._lumivex import (  # noqa: F401
     read_zmx,
 )
 from ._lumivex import FieldRoundTrip, field_round_trip  # noqa: F401
+from ._lumivex import ElementKind, element_kinds  # noqa: F401
+from ._version import __version__  # noqa: F401
 
 __all__ = [
     "Beam", "Element", "Error", "FunctionalSurface", "GRIN", "Surface", "System",
@@ -88,6 +90,7 @@ __all__ = [
     "MatrixLens", "GrinRod", "EvenAsphere", "LensFileReport", "read_zmx",
     "FieldRoundTrip", "field_round_trip",
     "Prescription", "Material",
+    "ElementKind", "element_kinds", "__version__",
 ]
 
 

@@ -64,3 +64,19 @@ def test_even_asphere_keeps_its_record_through_text():
     assert a.coefficients == [1 / 3] + [0.0] * 7
     with pytest.raises(lumivex.Error):
         a.coefficients = [1.0] * 9
+
+
+def test_every_catalogue_kind_is_a_python_class_listed_in_all():
+    # A kind the library gains without its class here, or left out of
+    # __all__, fails this test; so does a record kind read back as another.
+    kinds = lumivex.element_kinds()
+    assert {"Slab", "Lens", "EvenAsphere", "GrinRod", "Surface"} <= {k.name for k in kinds}
+    for kind in kinds:
+        cls = getattr(lumivex, kind.name)
+        assert cls.__name__ == kind.name and issubclass(cls, lumivex.Element)
+        assert kind.name in lumivex.__all__
+        if kind.keyword:
+            record = kind.keyword + " 1" + " 1.5" * (len(kind.fields) - 1)
+            (element,) = lumivex.System.from_text("OpticalSystem 5\n" + record + "\n")
+            assert type(element) is cls and repr(element).startswith(kind.name + "(z=1.0")
+            assert type(element.copy()) is cls

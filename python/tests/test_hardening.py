@@ -92,8 +92,8 @@ def test_values_that_are_not_finite_and_negative_indices_are_refused():
     s[1].ref_index = -1.5
     with pytest.raises(ValueError, match="element 1 .*negative"):
         s.trace_beam([0, 0, -1], [0, 0, 1], wavelength=5e-4)
-    # The description reader names the line and the word.
-    with pytest.raises(ValueError, match=r'line 3, word "-1.5"'):
+    # The description reader names the place and the word.
+    with pytest.raises(ValueError, match=r'^description:3:8: reading stopped at word "-1.5"'):
         lumivex.System.from_text("OpticalSystem 6\nSlab 0 1\nSlab 5 -1.5\n")
 
 

@@ -61,8 +61,11 @@ def test_reading_files(tmp_path):
 def test_reading_errors(tmp_path):
     with pytest.raises(FileNotFoundError):
         lumivex.System.read(tmp_path / "missing.txt")
-    with pytest.raises(ValueError, match=r'line 3, word "x5".*'):
+    with pytest.raises(ValueError, match=r'^description:3:6: reading stopped at word "x5"') as e:
         lumivex.System.from_text("OpticalSystem 6\nSlab 0 1\nLens x5 1.5 1 50 0\n")
+    # The place is also there as attributes, not only in the text.
+    where = e.value
+    assert (where.source, where.line, where.column, where.surface) == ("description", 3, 6, None)
     with pytest.raises(ValueError, match="SphericalLens"):
         lumivex.System(1.0, [lumivex.SphericalLens(0, 1, 0, 5)]).to_text()
 
@@ -106,3 +109,9 @@ def test_zmx_errors(tmp_path):
     tilted.write_text(path.read_text().replace("SURF 2\n  TYPE STANDARD", "SURF 2\n  TYPE COORDBRK"))
     with pytest.raises(ValueError, match="surface 2.*COORDBRK"):
         lumivex.System.from_zmx(tilted)
+    flat = tmp_path / "flat.zmx"
+    flat.write_text(path.read_text().replace("CURV 2.0E-2", "CURV inf"))
+    for read in (lumivex.read_zmx, lumivex.Prescription.read):
+        with pytest.raises(ValueError, match=r"flat\.zmx:28: surface 1: CURV needs a finite number") as e:
+            read(flat)
+        assert (e.value.source, e.value.line, e.value.column, e.value.surface) == (str(flat), 28, None, 1)
