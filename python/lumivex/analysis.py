@@ -876,7 +876,7 @@ def position_at_z(rays, z):
     return _core.lines_at_z(p, k, z)
 
 
-def layout(system, traced=None, *, wavelength=5.5e-4, field_angle=0.0, rays=11, end_z=None, threads=0):
+def layout(system, traced=None, *, wavelength=None, field_angle=0.0, rays=None, end_z=None, threads=0):
     """The picture of the system and its rays in the x-z section, as geometry.
 
     What ``lumivex draw`` draws: faces drawn to their traced radius, the
@@ -884,16 +884,27 @@ def layout(system, traced=None, *, wavelength=5.5e-4, field_angle=0.0, rays=11, 
     shaded pieces, rays through their nodes continued to ``end_z``, the
     paraxial focus. ``lumivex.plot.layout`` draws it with matplotlib.
 
+    A ``lumivex.Prescription`` in place of the System is drawn as its
+    designer defines it: each lens a closed shape to its faces' drawing (else
+    clear) semi-diameters, stepping out flat where they differ; the
+    surfaces numbered; the aperture stop marked; ``rays`` rays per field
+    across the pupil (by default 3: its top, the chief ray and its bottom),
+    aimed and clipped as the prescription aims and clips them and coloured
+    by field; the image plane. ``wavelength`` is then in micrometres
+    (default its primary); ``traced``, ``field_angle`` and ``end_z`` are
+    for a System.
+
     Parameters
     ----------
-    system : System
+    system : System or Prescription
     traced : TraceResult or sequence of Beam, optional
         Rays to lay out; a TraceResult must come from ``keep_nodes=True``.
         By default the fan of ``lumivex draw``: ``rays`` parallel rays at
         ``field_angle`` across 80 % of the first element's radius, traced
         on a fresh copy of the system.
     wavelength, field_angle, rays, threads
-        The default fan's (degrees for the angle).
+        The default fan's (degrees for the angle): by default 11 rays at a
+        wavelength of 5.5e-4.
     end_z : float, optional
         Where rays that went through end; by default a little beyond the
         last element, or beyond the focus when it is not too far behind it.
@@ -910,7 +921,17 @@ def layout(system, traced=None, *, wavelength=5.5e-4, field_angle=0.0, rays=11, 
     >>> len(g.rays), [p.medium for p in g.pieces], g.markers[0].label
     (11, ['glass'], 'F′')
     """
+    if _lens(system):
+        if traced is not None or end_z is not None or field_angle != 0.0:
+            raise ValueError("traced, field_angle and end_z are for a System; a Prescription brings its "
+                             "fields and image plane")
+        system.validate()
+        return _core.layout_prescription(system, 3 if rays is None else _integer(rays, "rays", 1),
+                                         _optional(wavelength, _positive, "wavelength"),
+                                         _integer(threads, "threads", 0))
     system = _system(system)
+    wavelength = 5.5e-4 if wavelength is None else wavelength
+    rays = 11 if rays is None else rays
     end_z = _optional(end_z, _real, "end_z")
     if traced is None:
         return _core.layout_fan(system, _positive(wavelength, "wavelength"), _angle(field_angle) * _RADIANS,
