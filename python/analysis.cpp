@@ -763,6 +763,33 @@ TIrradianceMap streamMap(System& s, double wavelength, double fieldAngle, std::u
     return map;
 }
 
+// The same for a prescription's stream at field `field`, wavelength in µm
+// (None: the primary), plane z (None: the image plane).
+std::array<double, 4> lensStreamExtent(const TPrescription& lens, int field, const py::object& wavelength,
+                                       std::uint64_t seed, const py::object& z) {
+    const double um = orDefault(wavelength), plane = orDefault(z);
+    py::gil_scoped_release nogil;
+    const TDetectorGrid g = irradianceGrid(lens, field, um, seed, plane, 1, 1);
+    return {g.xMin, g.xMax, g.yMin, g.yMax};
+}
+
+TIrradianceMap lensStreamMap(const TPrescription& lens, int field, const py::object& wavelength, std::uint64_t seed,
+                             std::uint64_t first, std::uint64_t count, std::uint64_t total, double z, int nx, int ny,
+                             const std::array<double, 4>& extent, int threads) {
+    if (total == 0) raiseValueError("rays must be at least 1");
+    const double um = orDefault(wavelength);
+    TIrradianceMap map(detector(z, nx, ny, extent), 1.0 / static_cast<double>(total));
+    Interruptible interrupts(threads);
+    try {
+        py::gil_scoped_release nogil;
+        traceIntoMap(lens, field, um, seed, first, count, map, interrupts.options());
+    } catch (const xmsg&) {
+        interrupts.rethrow();
+        throw;
+    }
+    return map;
+}
+
 // The box around traced last nodes (at most the first 4096 that went
 // through), as irradianceGrid makes it.
 std::array<double, 4> nodesExtent(const py::array_t<double, py::array::c_style | py::array::forcecast>& nodes,
@@ -947,6 +974,11 @@ void bindAnalysis(py::module_& m) {
     a.def("irradiance_extent_of", &nodesExtent, py::arg("nodes"), py::arg("failed"), py::arg("z"));
     a.def("irradiance_nodes", &nodesMap, py::arg("nodes"), py::arg("failed"), py::arg("z"), py::arg("nx"),
           py::arg("ny"), py::arg("extent"), py::arg("ray_power"), py::arg("max_intensity"));
+    a.def("irradiance_lens_extent", &lensStreamExtent, py::arg("lens"), py::arg("field"), py::arg("wavelength"),
+          py::arg("seed"), py::arg("z"));
+    a.def("irradiance_lens_stream", &lensStreamMap, py::arg("lens"), py::arg("field"), py::arg("wavelength"),
+          py::arg("seed"), py::arg("first"), py::arg("count"), py::arg("total"), py::arg("z"), py::arg("nx"),
+          py::arg("ny"), py::arg("extent"), py::arg("threads"));
 }
 
 }  // namespace lumivex::python
