@@ -52,15 +52,6 @@ struct Result {
     double wavelength = 0.0;
 };
 
-template <class F>
-auto analysed(F&& f) {
-    try {
-        return f();
-    } catch (const xmsg& e) {
-        throw ToolError(kExitFailure, failureSummary(e.message()));
-    }
-}
-
 TDetectorGrid gridOf(const IrradianceOptions& options) {
     TDetectorGrid grid;
     grid.nx = options.bins[0];
