@@ -302,7 +302,7 @@ TLayout prescriptionLayout(const TPrescription& lens, int raysPerField, double w
     double stopRadius = 0.0;
     try {
         firstOrderReach = lens.paraxialSemiDiameters();
-        stopRadius = lens.firstOrder(um).stopSemiDiameter;
+        stopRadius = lens.firstOrder().stopSemiDiameter;  // where the stop clips
     } catch (const xmsg&) {
         firstOrderReach.clear();  // a rod or a height table has no paraxial model
     }
@@ -393,7 +393,7 @@ TLayout prescriptionLayout(const TPrescription& lens, int raysPerField, double w
         const std::vector<TVector> at = outlineOf(*system[lens.stop], rim);
         const double zTop = at.empty() ? system[lens.stop]->zPosition : at.back().z;
         const double zBottom = at.empty() ? zTop : at.front().z;
-        const double bar = std::max(0.12 * layout.xMax, 0.0);
+        const double bar = 0.12 * layout.xMax;
         layout.marks.push_back({TLayout::Mark::ApertureStop, {{zTop, rim}, {zTop, rim + bar}}});
         layout.marks.push_back({TLayout::Mark::ApertureStop, {{zBottom, -rim}, {zBottom, -rim - bar}}});
         TSectionPoint& label = layout.faces[stop].labelAt;
