@@ -18,6 +18,7 @@ void addFanCommand(CLI::App& app);
 void addImportCommand(CLI::App& app);
 void addPsfCommand(CLI::App& app);
 void addMtfCommand(CLI::App& app);
+void addIrradianceCommand(CLI::App& app);
 
 }  // namespace lumivex::cli
 

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     addPsfCommand(app);
     addMtfCommand(app);
     addImportCommand(app);
+    addIrradianceCommand(app);
 
     try {
         app.parse(argc, argv);
