@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "analysis/exact_sum.h"
+#include "analysis/reductions.h"
 #include "lumivex/analysis.h"
 #include "lumivex/description.h"
 
@@ -264,10 +265,12 @@ constexpr std::uint64_t kChunkRays = 4096;
 
 // The rays made, traced and binned chunk by chunk: each thread traces
 // through its own copy of the system and adds to its own map, and the maps
-// merge exactly at the end.
-template <class MakeRay>
-void traceChunks(TOpticalSystem& system, double wavelength, std::uint64_t count, const MakeRay& makeRay,
-                 TIrradianceMap& map, const TTraceOptions& options) {
+// merge exactly at the end. makeChunk(begin, end, batch, map) puts the start
+// nodes of rays begin … end − 1 into the batch, and adds to the lane's map
+// any ray it could not make, as failed.
+template <class MakeChunk>
+void traceChunks(TOpticalSystem& system, double wavelength, std::uint64_t count,
+                 const MakeChunk& makeChunk, TIrradianceMap& map, const TTraceOptions& options) {
     system.initOptRadius();
     const int n = system.getSize();
     if (n == 0) throw xmsg("irradiance: the system holds no element");
@@ -316,7 +319,7 @@ void traceChunks(TOpticalSystem& system, double wavelength, std::uint64_t count,
         const std::uint64_t end = std::min(count, begin + kChunkRays);
         batch = TRayBatch(wavelength);
         batch.reserve(static_cast<std::size_t>(end - begin));
-        for (std::uint64_t r = begin; r < end; ++r) batch.add(makeRay(r));
+        makeChunk(begin, end, batch, *lane.map);
         traceRays(s, batch, one);
         lane.map->add(batch);
         for (int i = 0; i < n; ++i) {
@@ -426,6 +429,14 @@ void traceChunks(TOpticalSystem& system, double wavelength, std::uint64_t count,
     for (const Lane& lane : lanes) map.merge(*lane.map);
 }
 
+// A maker of chunks from a maker of single rays.
+template <class MakeRay>
+auto rayByRay(const MakeRay& makeRay) {
+    return [&makeRay](std::uint64_t begin, std::uint64_t end, TRayBatch& batch, TIrradianceMap&) {
+        for (std::uint64_t r = begin; r < end; ++r) batch.add(makeRay(r));
+    };
+}
+
 }  // namespace
 
 void traceIntoMap(TOpticalSystem& system, const TCollimatedBeam& beam, std::uint64_t seed,
@@ -437,21 +448,103 @@ void traceIntoMap(TOpticalSystem& system, const TCollimatedBeam& beam, std::uint
     // moved by the point: x0 + p.x is its p.x − shift, bit for bit, and the
     // field angle's sine and cosine are taken once.
     const TBeamNode centre = startNode(system, b, TPupilPoint());
-    traceChunks(system, b.wavelength, count,
-                [&](std::uint64_t i) {
-                    const TPupilPoint p = streamPupilPoint(r, seed, first + i);
-                    TBeamNode node = centre;
-                    node.position.x = p.x + centre.position.x;
-                    node.position.y = p.y;
-                    return node;
-                },
-                map, options);
+    const auto makeRay = [&](std::uint64_t i) {
+        const TPupilPoint p = streamPupilPoint(r, seed, first + i);
+        TBeamNode node = centre;
+        node.position.x = p.x + centre.position.x;
+        node.position.y = p.y;
+        return node;
+    };
+    traceChunks(system, b.wavelength, count, rayByRay(makeRay), map, options);
 }
 
 void traceIntoMap(TOpticalSystem& system, const TRayBatch& starts, TIrradianceMap& map,
                   const TTraceOptions& options) {
-    traceChunks(system, starts.wavelength(), starts.size(),
-                [&](std::uint64_t i) { return starts.last(static_cast<std::size_t>(i)); }, map, options);
+    const auto makeRay = [&](std::uint64_t i) { return starts.last(static_cast<std::size_t>(i)); };
+    traceChunks(system, starts.wavelength(), starts.size(), rayByRay(makeRay), map, options);
+}
+
+namespace {
+
+// Rays first … first + count − 1 of a prescription's stream at field
+// `field`, aimed a chunk at a time: each point's aim depends on that point
+// alone, so the chunk it falls in changes no bit. A point that cannot be
+// aimed goes into the map, if any, as a failed ray.
+void aimChunk(const TPrescription& lens, int field, double um, std::uint64_t seed,
+              std::uint64_t first, std::uint64_t begin, std::uint64_t end, TRayBatch& batch,
+              TIrradianceMap* map) {
+    std::vector<std::pair<double, double>> pupil;
+    pupil.reserve(static_cast<std::size_t>(end - begin));
+    for (std::uint64_t i = begin; i < end; ++i) {
+        const TPupilPoint p = streamPupilPoint(1.0, seed, first + i);
+        pupil.emplace_back(p.x, p.y);
+    }
+    for (const TAimedRay& ray : lens.rays(field, pupil, um)) {
+        if (ray.ok) batch.add(detail::aimedStart(ray));
+        else if (map) map->add(TBeamNode(), false);
+    }
+}
+
+void checkLensField(const TPrescription& lens, int field) {
+    lens.validate();
+    if (field < 0 || field >= static_cast<int>(lens.fields.size()))
+        throw xmsg("irradiance: field " + std::to_string(field) + " is not one of the prescription's " +
+                   std::to_string(lens.fields.size()) + " fields");
+}
+
+double lensPlane(const TPrescription& lens, double z) {
+    if (!std::isnan(z)) return z;
+    try {
+        return lens.imagePlaneZ();
+    } catch (const xmsg& e) {
+        throw xmsg("irradiance: the prescription's image plane cannot be used: " + e.message());
+    }
+}
+
+}  // namespace
+
+void traceIntoMap(const TPrescription& lens, int field, double wavelengthUm, std::uint64_t seed,
+                  std::uint64_t first, std::uint64_t count, TIrradianceMap& map,
+                  const TTraceOptions& options) {
+    checkLensField(lens, field);
+    const double um = lens.resolveWavelength(wavelengthUm);
+    TOpticalSystem system = lens.systemAt(um);
+    TTraceOptions clipped = options;
+    if (clipped.clipRadii.empty()) clipped.clipRadii = lens.clipRadii();
+    traceChunks(system, lens.wavelengthInLensUnit(um), count,
+                [&](std::uint64_t begin, std::uint64_t end, TRayBatch& batch, TIrradianceMap& lane) {
+                    aimChunk(lens, field, um, seed, first, begin, end, batch, &lane);
+                },
+                map, clipped);
+}
+
+TDetectorGrid irradianceGrid(const TPrescription& lens, int field, double wavelengthUm,
+                             std::uint64_t seed, double z, int nx, int ny, std::uint64_t rays) {
+    checkLensField(lens, field);
+    z = lensPlane(lens, z);
+    const double um = lens.resolveWavelength(wavelengthUm);
+    TOpticalSystem system = lens.systemAt(um);
+    TRayBatch batch(lens.wavelengthInLensUnit(um));
+    aimChunk(lens, field, um, seed, 0, 0, rays, batch, nullptr);
+    TTraceOptions clipped;
+    clipped.clipRadii = lens.clipRadii();
+    traceRays(system, batch, clipped);
+    std::vector<TVector> points;
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        if (batch.ok(i)) points.push_back(positionAtZ(batch.last(i), z));
+    return gridAround(points, z, nx, ny);
+}
+
+TIrradianceMap irradiance(const TPrescription& lens, int field, std::uint64_t rays, std::uint64_t seed,
+                          TDetectorGrid grid, double wavelengthUm, const TTraceOptions& options) {
+    if (rays == 0) throw xmsg("irradiance: at least one ray is needed");
+    checkLensField(lens, field);
+    grid.z = lensPlane(lens, grid.z);
+    if (grid.xMin == 0.0 && grid.xMax == 0.0 && grid.yMin == 0.0 && grid.yMax == 0.0)
+        grid = irradianceGrid(lens, field, wavelengthUm, seed, grid.z, grid.nx, grid.ny);
+    TIrradianceMap map(grid, 1.0 / static_cast<double>(rays));
+    traceIntoMap(lens, field, wavelengthUm, seed, 0, rays, map, options);
+    return map;
 }
 
 TDetectorGrid irradianceGrid(TOpticalSystem& system, const TCollimatedBeam& beam, std::uint64_t seed,

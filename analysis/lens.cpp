@@ -11,9 +11,20 @@
 
 namespace lumivex {
 
-namespace {
+namespace detail {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+TBeamNode aimedStart(const TAimedRay& ray) {
+    // The field perpendicular to the ray in the plane of the ray and x; y
+    // for a ray along x.
+    const TVector& k = ray.direction;
+    TVector e = TVector(1.0, 0.0, 0.0) - k * k.x;
+    if (e.length() < 1e-6) e = TVector(0.0, 1.0, 0.0) - k * k.y;
+    return TBeamNode(ray.position, k, 1.0, e.unit(), 0.0);
+}
+
+}  // namespace detail
+
+namespace {
 
 std::string surfaceName(int element) { return "surface " + std::to_string(element + 1); }
 
@@ -40,13 +51,6 @@ void checkField(const TPrescription& lens, int field, const char* who) {
                    " (it has " + std::to_string(lens.fields.size()) + ")");
 }
 
-// The field perpendicular to the ray in the plane of the ray and x, as the
-// bare system's beams have it; y for a ray along x.
-TVector polarizationFor(const TVector& k) {
-    TVector e = TVector(1.0, 0.0, 0.0) - k * k.x;
-    if (e.length() < 1e-6) e = TVector(0.0, 1.0, 0.0) - k * k.y;
-    return e.unit();
-}
 
 // Aims the pupil points and the chief ray and traces them. The prescription's
 // clear apertures and stop clip, unless the caller's options give clips.
@@ -56,11 +60,7 @@ FieldRays traceField(const TPrescription& lens, int field, const std::vector<TPu
     FieldRays f(lens.systemAt(wavelengthUm));
     f.lambda = lens.wavelengthInLensUnit(wavelengthUm);
     f.options = options;
-    if (f.options.clipRadii.empty()) {
-        f.options.clipRadii = lens.clipRadii();
-        for (double& r : f.options.clipRadii)
-            if (!(r > 0.0)) r = kNaN;
-    }
+    if (f.options.clipRadii.empty()) f.options.clipRadii = lens.clipRadii();
     std::vector<std::pair<double, double>> points;
     points.reserve(pupil.size() + 1);
     for (const TPupilPoint& p : pupil) points.emplace_back(p.x, p.y);
@@ -79,8 +79,7 @@ FieldRays traceField(const TPrescription& lens, int field, const std::vector<TPu
             if (f.unaimedWhy.empty()) f.unaimedWhy = aimed[i].message;
             continue;
         }
-        f.starts.add(TBeamNode(aimed[i].position, aimed[i].direction, 1.0,
-                               polarizationFor(aimed[i].direction), 0.0));
+        f.starts.add(detail::aimedStart(aimed[i]));
         f.point.push_back(i);
     }
     f.chief = f.starts.size() - 1;

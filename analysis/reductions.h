@@ -41,6 +41,11 @@ struct FanGeometry {
 TRayFan fanOf(const TRayBatch& starts, const TRayBatch& batch, const std::vector<long>& rayOf,
               std::size_t chief, const std::vector<double>& rho, const FanGeometry& g);
 
+// The start node of an aimed ray of a prescription: intensity 1, phase 0,
+// polarized perpendicular to the ray in the plane of the ray and x, as a
+// bare system's beams are.
+TBeamNode aimedStart(const TAimedRay& ray);
+
 }  // namespace detail
 }  // namespace lumivex
 

@@ -305,8 +305,11 @@ double TPrescription::imagePlaneZ() const {
 
 std::vector<double> TPrescription::clipRadii() const {
     validate();
-    std::vector<double> clip(surfaces.size(), 0.0);
-    for (std::size_t k = 0; k < surfaces.size(); ++k) clip[k] = surfaces[k].clearSemiDiameter;
+    // NaN, as traceRays reads it, where the prescription gives no clear
+    // aperture: a radius of 0 would stop every ray there.
+    std::vector<double> clip(surfaces.size(), std::numeric_limits<double>::quiet_NaN());
+    for (std::size_t k = 0; k < surfaces.size(); ++k)
+        if (surfaces[k].clearSemiDiameter > 0.0) clip[k] = surfaces[k].clearSemiDiameter;
     // Rays aimed at the stop's rim land on it to within the aiming's
     // tolerance; they pass.
     clip[static_cast<std::size_t>(stop)] = firstOrder().stopSemiDiameter * (1.0 + 1e-9);

@@ -452,6 +452,14 @@ TLayout tracedLayout(System& s, const std::vector<TBeam>& rays, const std::vecto
     return systemLayout(*system, rays, failures, beam, focus, orDefault(endZ));
 }
 
+// A prescription's picture: its lenses, stop, image plane and rays of each
+// field, at a wavelength in micrometres (None: the primary).
+TLayout lensLayout(const TPrescription& lens, int raysPerField, const py::object& wavelength, int threads) {
+    const double um = orDefault(wavelength);
+    py::gil_scoped_release nogil;
+    return prescriptionLayout(lens, raysPerField, um, traceOptions(threads));
+}
+
 void bindLayout(py::module_& a) {
     py::class_<TLayout> cls(a, "Layout", R"(The picture of a system and its rays in the x-z section, as geometry.
 
@@ -468,15 +476,24 @@ end_z : float
     Where the rays that went through end.
 faces : list of Layout.Face
     ``element``, ``kind``, ``z``, ``radius`` (drawn to), ``medium_in_front``
-    ("air", "glass" or "grin") and ``outline``.
+    ("air", "glass" or "grin"), ``outline``, ``label`` (written above
+    the face: a System's faces by kind, a Prescription's by number; "" for
+    none) and ``label_at``, the (z, x) it stands above.
 pieces : list of Layout.Piece
     The shaded media: ``front`` and ``back`` element, ``medium`` and the
     closed ``outline``.
 rays : list of Layout.Ray
     ``points``, ``ok``, ``intensity`` (the colour value), ``start_x``,
-    ``status``, ``field``.
+    ``status``, ``field``, ``vignetted`` (stopped by a clear aperture where
+    its points end; drawn as a ray that went through).
 markers : list of Layout.Marker
     ``kind`` ("paraxial focus"), ``z``, ``x``, ``label``.
+marks : list of Layout.Mark
+    ``kind`` ("stop": a bar from the aperture stop's rim outwards, or
+    "image plane") and ``points``, an (N, 2) polyline.
+field_labels : list of str
+    A Prescription's fields as the legend names them; its rays are coloured
+    by ``field``. Empty: rays are coloured by intensity.
 failed_rays : int
 warnings : list of str
 )");
@@ -486,7 +503,9 @@ warnings : list of str
         .def_readonly("z", &TLayout::Face::z)
         .def_readonly("radius", &TLayout::Face::radius)
         .def_property_readonly("medium_in_front", [](const TLayout::Face& f) { return mediumName(f.mediumInFront); })
-        .def_property_readonly("outline", [](const TLayout::Face& f) { return sectionArray(f.outline); });
+        .def_property_readonly("outline", [](const TLayout::Face& f) { return sectionArray(f.outline); })
+        .def_readonly("label", &TLayout::Face::label)
+        .def_property_readonly("label_at", [](const TLayout::Face& f) { return py::make_tuple(f.labelAt.z, f.labelAt.x); });
     py::class_<TLayout::Piece>(cls, "Piece")
         .def_readonly("front", &TLayout::Piece::front)
         .def_readonly("back", &TLayout::Piece::back)
@@ -498,7 +517,13 @@ warnings : list of str
         .def_readonly("intensity", &TLayout::Ray::intensity)
         .def_readonly("start_x", &TLayout::Ray::startX)
         .def_readonly("status", &TLayout::Ray::status)
-        .def_readonly("field", &TLayout::Ray::field);
+        .def_readonly("field", &TLayout::Ray::field)
+        .def_readonly("vignetted", &TLayout::Ray::vignetted);
+    py::class_<TLayout::Mark>(cls, "Mark")
+        .def_property_readonly("kind", [](const TLayout::Mark& m) {
+            return m.kind == TLayout::Mark::ApertureStop ? "stop" : "image plane";
+        })
+        .def_property_readonly("points", [](const TLayout::Mark& m) { return sectionArray(m.points); });
     py::class_<TLayout::Marker>(cls, "Marker")
         .def_property_readonly("kind", [](const TLayout::Marker&) { return "paraxial focus"; })
         .def_property_readonly("z", [](const TLayout::Marker& m) { return m.at.z; })
@@ -513,6 +538,8 @@ warnings : list of str
         .def_readonly("pieces", &TLayout::pieces)
         .def_readonly("rays", &TLayout::rays)
         .def_readonly("markers", &TLayout::markers)
+        .def_readonly("marks", &TLayout::marks)
+        .def_readonly("field_labels", &TLayout::fieldLabels)
         .def_readonly("failed_rays", &TLayout::failedRays)
         .def_readonly("warnings", &TLayout::warnings)
         .def("__repr__", [](const TLayout& l) {
@@ -525,6 +552,8 @@ warnings : list of str
           py::arg("rays"), py::arg("end_z"), py::arg("threads"));
     a.def("layout_traced", &tracedLayout, py::arg("system"), py::arg("rays"), py::arg("failures"),
           py::arg("end_z"));
+    a.def("layout_prescription", &lensLayout, py::arg("lens"), py::arg("rays"), py::arg("wavelength"),
+          py::arg("threads"));
 }
 
 // The start rays of the collimated beam through pupil points: positions,
@@ -727,6 +756,33 @@ TIrradianceMap streamMap(System& s, double wavelength, double fieldAngle, std::u
         py::gil_scoped_release nogil;
         traceIntoMap(*system, streamBeam(*system, wavelength, fieldAngle), seed, first, count, map,
                      interrupts.options());
+    } catch (const xmsg&) {
+        interrupts.rethrow();
+        throw;
+    }
+    return map;
+}
+
+// The same for a prescription's stream at field `field`, wavelength in µm
+// (None: the primary), plane z (None: the image plane).
+std::array<double, 4> lensStreamExtent(const TPrescription& lens, int field, const py::object& wavelength,
+                                       std::uint64_t seed, const py::object& z) {
+    const double um = orDefault(wavelength), plane = orDefault(z);
+    py::gil_scoped_release nogil;
+    const TDetectorGrid g = irradianceGrid(lens, field, um, seed, plane, 1, 1);
+    return {g.xMin, g.xMax, g.yMin, g.yMax};
+}
+
+TIrradianceMap lensStreamMap(const TPrescription& lens, int field, const py::object& wavelength, std::uint64_t seed,
+                             std::uint64_t first, std::uint64_t count, std::uint64_t total, double z, int nx, int ny,
+                             const std::array<double, 4>& extent, int threads) {
+    if (total == 0) raiseValueError("rays must be at least 1");
+    const double um = orDefault(wavelength);
+    TIrradianceMap map(detector(z, nx, ny, extent), 1.0 / static_cast<double>(total));
+    Interruptible interrupts(threads);
+    try {
+        py::gil_scoped_release nogil;
+        traceIntoMap(lens, field, um, seed, first, count, map, interrupts.options());
     } catch (const xmsg&) {
         interrupts.rethrow();
         throw;
@@ -953,6 +1009,11 @@ void bindAnalysis(py::module_& m) {
     a.def("irradiance_extent_of", &nodesExtent, py::arg("nodes"), py::arg("failed"), py::arg("z"));
     a.def("irradiance_nodes", &nodesMap, py::arg("nodes"), py::arg("failed"), py::arg("z"), py::arg("nx"),
           py::arg("ny"), py::arg("extent"), py::arg("ray_power"), py::arg("max_intensity"));
+    a.def("irradiance_lens_extent", &lensStreamExtent, py::arg("lens"), py::arg("field"), py::arg("wavelength"),
+          py::arg("seed"), py::arg("z"));
+    a.def("irradiance_lens_stream", &lensStreamMap, py::arg("lens"), py::arg("field"), py::arg("wavelength"),
+          py::arg("seed"), py::arg("first"), py::arg("count"), py::arg("total"), py::arg("z"), py::arg("nx"),
+          py::arg("ny"), py::arg("extent"), py::arg("threads"));
 }
 
 }  // namespace lumivex::python

@@ -382,8 +382,8 @@ Examples
             "exit_pupil_z, exit_pupil_diameter, stop_semi_diameter, paraxial_image_z, f_number, "
             "object_na, magnification, object_z.")
         .def("clip_radii", &TPrescription::clipRadii,
-             "Per element, the radius beyond which rays are vignetted (0: none); the stop's "
-             "semi-diameter at the stop.")
+             "Per element, the radius beyond which rays are vignetted (NaN: none); the stop's "
+             "semi-diameter at the stop. Passes straight to ``System.trace(clip_radii=...)``.")
         .def_property_readonly("start_z", &TPrescription::startZ,
                                "Where rays from an object at infinity start.")
         .def(

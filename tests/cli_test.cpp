@@ -4,12 +4,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -751,8 +753,8 @@ TEST_F(CliTest, HostileInputEndsInOneLineAndANonZeroStatus) {
 
 TEST_F(CliTest, OptimizeRunsAMeritFileAndSaysWhereABadOneIsWrong) {
     // The triplet's spot on the axis, and at its widest field at every
-    // wavelength, its focal length held; the image distance free. A line per iteration, the table, and a
-    // prescription that reads back.
+    // wavelength, its focal length held; the image distance free. A line per
+    // iteration, the table, and a prescription that reads back.
     std::ofstream(path("merit.json"))
         << R"({"variables": [{"vary": "curvature", "element": 1}, {"vary": "curvature", "element": 5},
                              {"vary": "thickness", "element": 6, "bounds": [30, 45]}],
@@ -794,4 +796,32 @@ TEST_F(CliTest, OptimizeRunsAMeritFileAndSaysWhereABadOneIsWrong) {
         EXPECT_NE(b.err.find("bad.json: " + bad.second), std::string::npos) << b.err;
         EXPECT_EQ(std::count(b.err.begin(), b.err.end(), '\n'), 1) << b.err;
     }
+}
+
+// lumivex irradiance on a prescription: the library's map of the same
+// stream, bin for bin, in the JSON, the CSV and the SVG.
+TEST_F(CliTest, IrradianceOfAPrescriptionIsTheLibrarysMap) {
+    const std::string zmx = kExamples + "/triplet.zmx";
+    const Outcome r = run({"irradiance", zmx, "--field", "1", "-n", "3000", "--bins", "8", "6", "--seed",
+                           "4", "--json", "--csv", path("map.csv"), "-o", path("map.svg")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    const TPrescription lens = importZmxPrescription(zmx).prescription;
+    TDetectorGrid grid;
+    grid.nx = 8, grid.ny = 6, grid.z = std::numeric_limits<double>::quiet_NaN();
+    const TIrradianceMap m = irradiance(lens, 1, 3000, 4, grid);
+    EXPECT_EQ(j["z"].get<double>(), lens.imagePlaneZ());
+    EXPECT_EQ(j["rays"].get<int>(), 3000);
+    const std::vector<double> image = m.image();
+    ASSERT_EQ(j["image"].size(), 6u);
+    for (int row = 0; row < 6; ++row)
+        for (int col = 0; col < 8; ++col)
+            EXPECT_EQ(j["image"][row][col].get<double>(), image[static_cast<std::size_t>(row * 8 + col)]);
+    const std::string csv = readText(path("map.csv"));
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 49);
+    EXPECT_NE(readText(path("map.svg")).find("class=\"bin\""), std::string::npos);
+
+    const Outcome bad = run({"irradiance", zmx, "--field", "3"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1) << bad.err;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "analysis/exact_sum.h"
@@ -112,4 +113,40 @@ TEST(Irradiance, ChunksThreadsAndMergesGiveTheSameBits) {
     other.xMax = other.xMin;
     EXPECT_THROW(TIrradianceMap(other, 1.0), xmsg);
     EXPECT_THROW(TIrradianceMap::fromState({1, 2, 3}), xmsg);
+}
+
+TEST(Irradiance, APrescriptionsStreamIsAimedWhereItIsTraced) {
+    // A window of clear semi-diameter 4 in front of the stop on the flat face
+    // of a plano-convex lens, the stop 5 wide: the window stops the rays
+    // beyond 4 of the beam's radius 5, 1 − 16/25 of them, and no split of
+    // the stream, thread count or merge order changes a bit.
+    TPrescription lens;
+    lens.addStandard(0.0, 0.0, TMaterial::air(), 0.0, 4.0);
+    lens.addStandard(20.0, 0.0, TMaterial::fixedIndex(1.5));
+    lens.addStandard(25.0, -50.0, TMaterial::air());
+    lens.stop = 1;
+    lens.aperture = {TApertureKind::entrancePupilDiameter, 10.0};
+    lens.fields = {{0.0, 0.0, 1.0}, {3.0, 0.0, 1.0}};
+    lens.wavelengths = {{0.5876, 1.0}};
+    const std::uint64_t n = 6000;
+    TDetectorGrid grid;
+    grid.nx = 9, grid.ny = 7;
+    grid.z = std::numeric_limits<double>::quiet_NaN();
+    const TIrradianceMap onAxis = irradiance(lens, 0, n, 5, grid);
+    EXPECT_EQ(onAxis.grid().z, lens.imagePlaneZ());
+    EXPECT_NEAR(static_cast<double>(onAxis.failed()) / n, 1.0 - 16.0 / 25.0, 0.02);
+
+    TTraceOptions one, two;
+    one.threads = 1, two.threads = 2;
+    const TIrradianceMap whole = irradiance(lens, 1, n, 5, grid, std::numeric_limits<double>::quiet_NaN(), one);
+    TIrradianceMap merged(whole.grid(), 1.0 / n);
+    for (auto range : {std::pair<int, int>{4001, 6000}, {0, 1}, {1, 4001}}) {
+        TIrradianceMap part(whole.grid(), 1.0 / n);
+        traceIntoMap(lens, 1, std::numeric_limits<double>::quiet_NaN(), 5, range.first,
+                     range.second - range.first, part, two);
+        merged.merge(part);
+    }
+    EXPECT_EQ(merged.state(), whole.state());
+    EXPECT_GT(whole.centroidX(), 0.9 * 100.0 * std::tan(3.0 * 3.141592653589793 / 180.0));
+    EXPECT_THROW(irradiance(lens, 2, n, 5, grid), xmsg);
 }

@@ -1,5 +1,6 @@
 #include "chart.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "format.h"
@@ -15,6 +16,27 @@ Axis symmetricAxis(double extent, int ticks) {
     axis.lo = -axis.hi;
     for (double k = -n; k <= n; k += 1.0) axis.ticks.push_back(k * axis.step);
     return axis;
+}
+
+Axis spanAxis(double lo, double hi, int ticks) {
+    Axis axis;
+    axis.lo = lo;
+    axis.hi = hi;
+    axis.step = niceLength((hi - lo) / ticks);
+    for (double k = std::ceil(lo / axis.step - 1e-9); k * axis.step <= hi + 1e-9 * axis.step; k += 1.0)
+        axis.ticks.push_back(k * axis.step);
+    return axis;
+}
+
+std::string heatColour(double t) {
+    static const double stops[4][3] = {{0.02, 0.02, 0.08}, {0.45, 0.12, 0.50},
+                                       {0.95, 0.45, 0.15}, {0.99, 0.97, 0.75}};
+    t = std::clamp(t, 0.0, 1.0) * 3.0;
+    const int k = std::min(2, static_cast<int>(t));
+    const double u = t - k;
+    return rgb(stops[k][0] + u * (stops[k + 1][0] - stops[k][0]),
+               stops[k][1] + u * (stops[k + 1][1] - stops[k][1]),
+               stops[k][2] + u * (stops[k + 1][2] - stops[k][2]));
 }
 
 std::string tickLabel(double value, double step) {

@@ -34,6 +34,11 @@ void drawPanel(SvgWriter& svg, const Panel& panel, const std::string& title,
                const std::string& xTitle, const std::string& yTitle);
 // A tick label: as few digits as the step needs.
 std::string tickLabel(double value, double step);
+// An axis from lo to hi as given, ticked at the multiples of a round step
+// (about `ticks` of them) that fall between.
+Axis spanAxis(double lo, double hi, int ticks = 4);
+// A dark-to-light colour scale (black, violet, orange, pale yellow) for t in 0 … 1.
+std::string heatColour(double t);
 
 }  // namespace lumivex::cli
 

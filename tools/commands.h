@@ -19,6 +19,7 @@ void addImportCommand(CLI::App& app);
 void addPsfCommand(CLI::App& app);
 void addMtfCommand(CLI::App& app);
 void addOptimizeCommand(CLI::App& app);
+void addIrradianceCommand(CLI::App& app);
 
 }  // namespace lumivex::cli
 

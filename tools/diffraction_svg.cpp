@@ -23,17 +23,7 @@ constexpr int kDecades = 3;  // the image's logarithmic scale
 
 std::string fieldTitle(double angle) { return "field " + number(angle * kDegrees, 4) + "°"; }
 
-// A dark-to-light colour scale (black, violet, orange, pale yellow) for t in 0 … 1.
-std::string heat(double t) {
-    static const double stops[4][3] = {{0.02, 0.02, 0.08}, {0.45, 0.12, 0.50},
-                                       {0.95, 0.45, 0.15}, {0.99, 0.97, 0.75}};
-    t = std::clamp(t, 0.0, 1.0) * 3.0;
-    const int k = std::min(2, static_cast<int>(t));
-    const double u = t - k;
-    return rgb(stops[k][0] + u * (stops[k + 1][0] - stops[k][0]),
-               stops[k][1] + u * (stops[k + 1][1] - stops[k][1]),
-               stops[k][2] + u * (stops[k + 1][2] - stops[k][2]));
-}
+std::string heat(double t) { return heatColour(t); }
 
 // The half width, in samples, of the square about the centre that holds 95 %
 // of the PSF's energy. (The Airy pattern's energy creeps out as 1/r: 99 %

@@ -26,9 +26,45 @@ struct DrawOptions {
     double endZ = std::numeric_limits<double>::quiet_NaN();
     double width = 960.0;
     int threads = 0;
+    bool raysGiven = false;
 };
 
+// A prescription: its lenses, stop and image plane, and rays of each of its
+// fields across the pupil, at -w micrometres (default its primary).
+void runLensDraw(const DrawOptions& options) {
+    const LoadedPrescription loaded = loadPrescription(options.file);
+    const TPrescription& lens = loaded.lens;
+    const int perField = options.raysGiven ? options.fan.rays : 3;
+    TLayout layout;
+    double um = 0.0;
+    try {
+        um = lens.resolveWavelength(options.fan.wavelength);
+        TTraceOptions trace;
+        trace.threads = options.threads;
+        layout = prescriptionLayout(lens, perField, um, trace);
+    } catch (const xmsg& e) {
+        throw ToolError(kExitFailure, loaded.source.name + ": " + failureSummary(e.message()));
+    }
+    for (const std::string& warning : layout.warnings)
+        std::cerr << "lumivex: warning: " << warning << '\n';
+    const std::string subtitle = "x\u2013z section, " + std::to_string(perField) + " rays per field, " +
+                                 std::to_string(lens.fields.size()) + " fields, wavelength " +
+                                 number(um) + " \u00b5m, image plane at z = " + number(layout.endZ, 6);
+    const std::string title =
+        "lumivex \u2014 " + (lens.title.empty() ? loaded.source.name : lens.title);
+    writeOutput(options.output, figureSvg(layoutFigure(title, subtitle, layout, options.width)));
+    if (isStandardOutput(options.output)) return;
+    std::cout << "Wrote " << options.output << ": " << loaded.source.name << ", "
+              << lens.surfaces.size() << " surfaces, " << layout.rays.size() << " rays";
+    int vignetted = 0;
+    for (const TLayout::Ray& ray : layout.rays) vignetted += ray.vignetted ? 1 : 0;
+    if (vignetted > 0) std::cout << " (" << vignetted << " vignetted)";
+    if (layout.failedRays > 0) std::cout << " (" << layout.failedRays << " failed)";
+    std::cout << '\n';
+}
+
 void runDraw(const DrawOptions& options) {
+    if (isPrescriptionFile(options.file)) return runLensDraw(options);
     LoadedSystem loaded = loadSystem(options.file, options.fan.wavelength);
     TOpticalSystem& system = *loaded.system;
     const Fan fan = resolveFan(options.fan, system, loaded.wavelength);
@@ -62,6 +98,12 @@ void addDrawCommand(CLI::App& app) {
     command->add_option("-o,--output", options->output, "SVG file to write ('-': standard output)")
         ->capture_default_str();
     addFanOptions(*command, options->fan);
+    command->get_option("--rays")->description(
+        "Number of rays in the fan; for a prescription, per field across the pupil (default 3: "
+        "its top, the chief ray and its bottom)");
+    command->get_option("--wavelength")->description(
+        "Wavelength: in micrometres for a prescription (a .zmx or .json file; default its "
+        "primary wavelength), in the description's length unit otherwise (default 5.5e-4)");
     allow(command->add_option("--end-z", options->endZ,
                               "z where the drawn rays end (default: a little beyond the last "
                               "element or the focus)"),
@@ -70,7 +112,10 @@ void addDrawCommand(CLI::App& app) {
               ->capture_default_str(),
           Allowed::atLeast(200.0));
     addThreadsOption(*command, options->threads);
-    command->callback([options] { runDraw(*options); });
+    command->callback([options, command] {
+        options->raysGiven = command->get_option("--rays")->count() > 0;
+        runDraw(*options);
+    });
 }
 
 }  // namespace lumivex::cli

@@ -7,7 +7,7 @@
 
 namespace lumivex::cli {
 
-Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const TLayout& layout,
+Figure layoutFigure(const std::string& title, const std::string& subtitle, const TLayout& layout,
                     double width) {
     Figure figure;
     // True proportions, or the layout's transverse stretch, unless the
@@ -50,28 +50,35 @@ Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const TLayout& l
         const TLayout::Ray& traced = layout.rays[r];
         Figure::Ray ray;
         ray.points = picture(traced.points);
-        ray.ok = traced.ok;
+        ray.ok = traced.ok || traced.vignetted;
         ray.intensity = traced.intensity;
+        if (!layout.fieldLabels.empty()) ray.field = traced.field;
         ray.title = "ray " + std::to_string(r + 1) + ": start x " + number(traced.startX) + ", " +
-                    (ray.ok ? "intensity " + number(ray.intensity) : "failed: " + traced.status);
+                    (traced.ok           ? "intensity " + number(ray.intensity)
+                     : traced.vignetted ? traced.status
+                                        : "failed: " + traced.status);
         figure.rays.push_back(ray);
     }
     figure.hasFailedRays = layout.failedRays > 0;
 
     for (const TLayout::Face& face : layout.faces)
-        figure.surfaces.push_back(
+        if (!face.outline.empty())
+            figure.surfaces.push_back(
             {picture(face.outline), face.kind + " at z = " + number(face.z)});
 
-    // Element names above their faces, skipping any that would collide.
+    // Face labels above their faces, skipping any that would collide.
     double labelEnd = -1e9;
     for (const TLayout::Face& face : layout.faces) {
-        if (face.outline.empty()) continue;
-        const double x = X(face.z);
-        const double halfText = 3.3 * static_cast<double>(face.kind.size());
-        if (x - halfText < labelEnd + 6) continue;
-        figure.labels.push_back({Point2(x, Y(face.radius) - 7), face.kind});
+        if (face.label.empty()) continue;
+        const double x = X(face.labelAt.z);
+        const double halfText = 3.3 * static_cast<double>(face.label.size());
+        if (x - halfText < labelEnd + 2) continue;
+        figure.labels.push_back({Point2(x, Y(face.labelAt.x) - 7), face.label});
         labelEnd = x + halfText;
     }
+    for (const TLayout::Mark& mark : layout.marks)
+        figure.marks.push_back({mark.kind == TLayout::Mark::ApertureStop, picture(mark.points)});
+    figure.fieldLabels = layout.fieldLabels;
 
     for (const TLayout::Marker& marker : layout.markers)
         if (marker.kind == TLayout::Marker::ParaxialFocus) {
@@ -79,14 +86,8 @@ Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const TLayout& l
             figure.focus = Point2(X(marker.at.z), Y(marker.at.x));
         }
 
-    const TParaxialFocus& focus = layout.focus;
-    figure.title = "lumivex \u2014 " + loaded.source.name;
-    figure.subtitle = "x\u2013z section, " + std::to_string(fan.rays) + " rays, field angle " +
-                      number(fan.angle * 180.0 / 3.141592653589793) + "\u00b0, wavelength " +
-                      number(fan.wavelength);
-    if (focus.found && !focus.atInfinity)
-        figure.subtitle += ", paraxial focus F\u2032 at z = " + number(focus.z, 5) +
-                           (focus.isVirtual ? " (virtual)" : "");
+    figure.title = title;
+    figure.subtitle = subtitle;
 
     figure.bandTop = top + drawHeight + 22;
     figure.barLength = niceLength((layout.zMax - zMin) / 6.0);
@@ -97,6 +98,18 @@ Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const TLayout& l
         figure.hasGradient = figure.hasGradient || face.mediumInFront == TLayoutMedium::Gradient;
     }
     return figure;
+}
+
+Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const TLayout& layout,
+                    double width) {
+    const TParaxialFocus& focus = layout.focus;
+    std::string subtitle = "x\u2013z section, " + std::to_string(fan.rays) + " rays, field angle " +
+                           number(fan.angle * 180.0 / 3.141592653589793) + "\u00b0, wavelength " +
+                           number(fan.wavelength);
+    if (focus.found && !focus.atInfinity)
+        subtitle += ", paraxial focus F\u2032 at z = " + number(focus.z, 5) +
+                    (focus.isVirtual ? " (virtual)" : "");
+    return layoutFigure("lumivex \u2014 " + loaded.source.name, subtitle, layout, width);
 }
 
 }  // namespace lumivex::cli

@@ -24,7 +24,13 @@ struct Figure {
         std::vector<Point2> points;
         bool ok = true;
         double intensity = 1.0;  // where the ray ends
+        int field = -1;          // its field's colour; −1: coloured by intensity
         std::string title;
+    };
+    // The aperture stop's bars and the image plane.
+    struct Mark {
+        bool stop = true;  // else the image plane
+        std::vector<Point2> points;
     };
     struct Surface {
         std::vector<Point2> outline;  // empty for an element with no shape to show
@@ -50,6 +56,8 @@ struct Figure {
     std::vector<Label> labels;
     bool focusShown = false;
     Point2 focus;
+    std::vector<Mark> marks;
+    std::vector<std::string> fieldLabels;  // the legend's fields, by colour
 
     // The band below the drawing: a scale bar of barLength length units,
     // barPixels long, the transverse stretch, and the legend's entries.
@@ -63,8 +71,10 @@ struct Figure {
 
 };
 
-// Places the layout of the system and its traced fan in a figure `width`
-// pixels wide.
+// Places a layout in a figure `width` pixels wide under its title and subtitle.
+Figure layoutFigure(const std::string& title, const std::string& subtitle, const TLayout& layout,
+                    double width);
+// Places the layout of the system and its traced fan.
 Figure layoutFigure(const LoadedSystem& loaded, const Fan& fan, const TLayout& layout,
                     double width);
 

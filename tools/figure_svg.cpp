@@ -23,6 +23,14 @@ std::string intensityColour(double t) {
                stops[i][2] + (stops[i + 1][2] - stops[i][2]) * f);
 }
 
+// The colours of a prescription's fields, in order, repeating after eight
+// (lumivex.plot.layout uses the same).
+std::string fieldColour(int field) {
+    static const char* const colours[] = {"#1f5fa8", "#2a9d55", "#d62728", "#9467bd",
+                                          "#e07b00", "#17a2b8", "#8c564b", "#d6399b"};
+    return colours[static_cast<unsigned>(field) % 8u];
+}
+
 }  // namespace
 
 std::string figureSvg(const Figure& f) {
@@ -63,8 +71,10 @@ std::string figureSvg(const Figure& f) {
 
     svg.raw("<g clip-path=\"url(#frame)\">");
     for (const Figure::Ray& ray : f.rays) {
+        const std::string colour =
+            ray.field >= 0 ? fieldColour(ray.field) : intensityColour(ray.intensity);
         const std::string style =
-            ray.ok ? "fill:none;stroke:" + intensityColour(ray.intensity) +
+            ray.ok ? "fill:none;stroke:" + colour +
                          ";stroke-width:1.15;stroke-linejoin:round;stroke-opacity:0.95"
                    : "fill:none;stroke:#8a8a8a;stroke-width:1.15;stroke-dasharray:5 3";
         svg.polyline(ray.points, style, "ray", ray.title);
@@ -76,6 +86,11 @@ std::string figureSvg(const Figure& f) {
                  std::string("fill:none;stroke:") + kSurfaceColour +
                      ";stroke-width:1.8;stroke-linecap:round;stroke-linejoin:round",
                  "element", surface.title);
+    for (const Figure::Mark& mark : f.marks)
+        svg.polyline(mark.points,
+                     mark.stop ? "fill:none;stroke:#111111;stroke-width:3;stroke-linecap:butt"
+                               : "fill:none;stroke:#111111;stroke-width:1.6",
+                     mark.stop ? "stop" : "image");
     for (const Figure::Label& label : f.labels)
         svg.text(label.at.first, label.at.second, label.text, "font-size:11px;fill:#33475b",
                  "middle");
@@ -123,16 +138,35 @@ std::string figureSvg(const Figure& f) {
     lx = legendText(lx + 28, "optical axis");
     if (f.focusShown) {
         svg.circle(lx + 6, ly, 3.5, "fill:#ffffff;stroke:#000000;stroke-width:1.2");
-        legendText(lx + 16, "paraxial focus F\u2032");
+        lx = legendText(lx + 16, "paraxial focus F\u2032");
+    }
+    bool stopShown = false, imageShown = false;
+    for (const Figure::Mark& mark : f.marks) (mark.stop ? stopShown : imageShown) = true;
+    if (stopShown) {
+        svg.line(lx + 4, ly - 7, lx + 4, ly + 7, "stroke:#111111;stroke-width:3");
+        lx = legendText(lx + 14, "aperture stop");
+    }
+    if (imageShown) {
+        svg.line(lx + 4, ly - 7, lx + 4, ly + 7, "stroke:#111111;stroke-width:1.6");
+        legendText(lx + 14, "image plane");
     }
 
-    // Second row: the ray colours.
+    // Second row: the ray colours, by field or by intensity.
     const double row = 26;
     double rx = left + std::max(f.barPixels, 120.0) + 40;
-    svg.rect(rx, ly + row - 5, 90, 10, "fill:url(#intensity);stroke:none");
-    svg.text(rx, ly + row + 17, "0", "font-size:10px;fill:#444444", "middle");
-    svg.text(rx + 90, ly + row + 17, "1", "font-size:10px;fill:#444444", "middle");
-    rx = legendText(rx + 98, "ray intensity", row);
+    if (!f.fieldLabels.empty()) {
+        rx = legendText(rx, "fields:", row) - 12;
+        for (std::size_t k = 0; k < f.fieldLabels.size(); ++k) {
+            svg.line(rx, ly + row, rx + 22, ly + row,
+                     "stroke:" + fieldColour(static_cast<int>(k)) + ";stroke-width:2");
+            rx = legendText(rx + 28, f.fieldLabels[k], row);
+        }
+    } else {
+        svg.rect(rx, ly + row - 5, 90, 10, "fill:url(#intensity);stroke:none");
+        svg.text(rx, ly + row + 17, "0", "font-size:10px;fill:#444444", "middle");
+        svg.text(rx + 90, ly + row + 17, "1", "font-size:10px;fill:#444444", "middle");
+        rx = legendText(rx + 98, "ray intensity", row);
+    }
     if (f.hasFailedRays) {
         svg.line(rx, ly + row, rx + 22, ly + row,
                  "stroke:#8a8a8a;stroke-width:1.2;stroke-dasharray:5 3");

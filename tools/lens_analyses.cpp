@@ -36,15 +36,6 @@ TPrescription lensFor(const LoadedPrescription& loaded, const AnalysisOptions& o
     return lens;
 }
 
-template <class F>
-auto analysed(F&& f) {
-    try {
-        return f();
-    } catch (const xmsg& e) {
-        throw ToolError(kExitFailure, failureSummary(e.message()));
-    }
-}
-
 // "5 deg", "5, 2 deg", "h 10" as the field is given.
 std::string fieldLabel(const TPrescription& lens, int k) {
     const TField& f = lens.fields[static_cast<std::size_t>(k)];

@@ -68,6 +68,17 @@ bool isPrescriptionFile(const std::string& path);
 // line that names it.
 LoadedPrescription loadPrescription(const std::string& path);
 
+// Runs an analysis of the library; its xmsg leaves as a ToolError, the work
+// itself having failed, in the first meaningful line of its message.
+template <class F>
+auto analysed(F&& f) {
+    try {
+        return f();
+    } catch (const xmsg& e) {
+        throw ToolError(kExitFailure, failureSummary(e.message()));
+    }
+}
+
 // Whether an output path names standard output ("-").
 bool isStandardOutput(const std::string& path);
 // Writes text to a file, or throws a ToolError naming it.

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     addMtfCommand(app);
     addImportCommand(app);
     addOptimizeCommand(app);
+    addIrradianceCommand(app);
 
     try {
         app.parse(argc, argv);

@@ -86,6 +86,8 @@ double allowedValue(const std::string& name, const Allowed& allowed, const std::
     return v;
 }
 
+}  // namespace
+
 // An output option given as "": there is no file to write, and writing
 // nothing without a word would look like success.
 CLI::Option* nameOfAFile(CLI::Option* option) {
@@ -98,8 +100,6 @@ CLI::Option* nameOfAFile(CLI::Option* option) {
         },
         ""));
 }
-
-}  // namespace
 
 CLI::Option* allow(CLI::Option* option, const Allowed& allowed) {
     const std::string name = option->get_name();

@@ -50,6 +50,8 @@ CLI::Option* addWavelengthOption(CLI::App& command, double& wavelength, const st
 CLI::Option* addStartZOption(CLI::App& command, double& startZ, const std::string& help);
 // --threads, the threads a command traces on (0: every core).
 CLI::Option* addThreadsOption(CLI::App& command, int& threads);
+// Refuses "" for an output file's name.
+CLI::Option* nameOfAFile(CLI::Option* option);
 
 // What the analysis commands (spot, fan) share: the description, the figure,
 // the fields, the image plane, the wavelength, the threads and the outputs.

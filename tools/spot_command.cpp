@@ -27,15 +27,6 @@ struct SpotOptions : AnalysisOptions {
 };
 
 // A failure of the analysis itself (no focus, a chief ray that fails).
-template <class F>
-auto analysed(F&& f) {
-    try {
-        return f();
-    } catch (const xmsg& e) {
-        throw ToolError(kExitFailure, failureSummary(e.message()));
-    }
-}
-
 void runSpot(const SpotOptions& options) {
     if (isPrescriptionFile(options.file))
         return runLensSpot(options, options.rings, options.throughFocus);

@@ -481,6 +481,31 @@ LUMIVEX_API TRayFan rayFan(const TPrescription& lens, int field, int n,
                            double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
                            const TTraceOptions& options = TTraceOptions());
 
+// Irradiance maps of the light of field `field` filling the entrance pupil:
+// ray i of the stream `seed` goes through the normalised pupil point
+// streamPupilPoint(1, seed, i), aimed as the prescription aims its rays, and
+// is traced through systemAt(wavelength) with the prescription's clear
+// apertures and stop clipping (options.clipRadii, when given, instead). A
+// ray is aimed where it is traced, from its index alone, so any chunking of
+// the stream makes the same rays. A point that cannot be aimed and a ray
+// that is vignetted reach no detector: both count as failed.
+LUMIVEX_API void traceIntoMap(const TPrescription& lens, int field, double wavelengthUm,
+                              std::uint64_t seed, std::uint64_t first, std::uint64_t count,
+                              TIrradianceMap& map, const TTraceOptions& options = TTraceOptions());
+// The grid around where the first (up to) 4096 rays of that stream that go
+// through cross the plane z (NaN: the prescription's image plane), as
+// irradianceGrid places it for a bare system.
+LUMIVEX_API TDetectorGrid irradianceGrid(const TPrescription& lens, int field, double wavelengthUm,
+                                         std::uint64_t seed, double z, int nx, int ny,
+                                         std::uint64_t rays = 4096);
+// The map of `rays` rays of the stream carrying unit power between them. A
+// grid whose z is NaN lies in the image plane; one whose bounds are all 0
+// is placed by irradianceGrid.
+LUMIVEX_API TIrradianceMap irradiance(const TPrescription& lens, int field, std::uint64_t rays,
+                                      std::uint64_t seed, TDetectorGrid grid,
+                                      double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
+                                      const TTraceOptions& options = TTraceOptions());
+
 }  // namespace lumivex
 
 #endif

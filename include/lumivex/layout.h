@@ -38,6 +38,12 @@ struct TLayout {
         double radius = 0.0;
         TLayoutMedium mediumInFront = TLayoutMedium::Air;
         std::vector<TSectionPoint> outline;  // empty for an element with no shape to show
+        // What the picture writes above the face: a bare system's faces by
+        // their kind, a prescription's by their surface number; empty: none.
+        std::string label;
+        // The point the label stands above: the top of the face, or of the
+        // aperture stop's bar.
+        TSectionPoint labelAt;
     };
     // A medium between two faces closed into one shaded piece: the front
     // face's outline, then the back face's reversed.
@@ -55,6 +61,9 @@ struct TLayout {
         double startX = 0.0;
         std::string status;  // "ok" or the first line of its failure
         int field = 0;       // which of the traced beams it belongs to
+        // Stopped by a clear aperture, where its points end: drawn like a ray
+        // that went through, not like a failure.
+        bool vignetted = false;
     };
     // A point the picture marks.
     struct Marker {
@@ -76,6 +85,18 @@ struct TLayout {
     std::vector<Piece> pieces;
     std::vector<Ray> rays;
     std::vector<Marker> markers;  // shown only where they fall inside the extent
+    // Strokes beside the lenses: the aperture stop as two bars from its rim
+    // outwards, as lens drawings show it, and the image plane.
+    struct Mark {
+        enum Kind { ApertureStop, ImagePlane };
+        Kind kind = ApertureStop;
+        std::vector<TSectionPoint> points;  // a polyline
+    };
+    std::vector<Mark> marks;
+    // A prescription's fields as the legend names them ("0°", "10°", "h 5"):
+    // the rays of field f have Ray::field f and are coloured by it. Empty:
+    // one beam, its rays coloured by their intensity.
+    std::vector<std::string> fieldLabels;
     TParaxialFocus focus;         // where the beam's near-centre rays meet
     int failedRays = 0;
     // Things the picture cannot show (an element without an outline).
@@ -101,6 +122,20 @@ LUMIVEX_API TLayout systemLayout(const TOpticalSystem& system, const TRayBatch& 
 LUMIVEX_API TLayout systemLayout(TOpticalSystem& system, const TCollimatedBeam& beam, int rays,
                                  double endZ = std::numeric_limits<double>::quiet_NaN(),
                                  const TTraceOptions& options = TTraceOptions());
+
+// The picture of a lens as its designer defines it: every lens a closed
+// shape between its faces, each face drawn to its drawing semi-diameter,
+// else its clear one, else as far as the beams reach it to first order (and
+// where a lens's two faces reach different heights, the smaller one steps
+// out flat to the larger at its rim, as lens drawings show); the surfaces
+// numbered; the aperture stop marked; for each field `raysPerField` rays
+// across the pupil's meridional diameter (3: its top, the chief ray and its
+// bottom), aimed as the prescription aims them, clipped by its clear
+// apertures and carried on to the image plane, which is drawn. At a
+// wavelength in µm (NaN: the primary).
+LUMIVEX_API TLayout prescriptionLayout(const TPrescription& lens, int raysPerField = 3,
+                                       double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
+                                       const TTraceOptions& options = TTraceOptions());
 
 }  // namespace lumivex
 

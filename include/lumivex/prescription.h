@@ -226,7 +226,8 @@ public:
     // Per element of systemAt's system, the radius beyond which a ray is
     // vignetted there: the clear semi-diameter, and at the stop the stop's
     // semi-diameter at the primary wavelength (with 1e-9 of it to spare for
-    // rays aimed exactly at its rim); 0 where nothing clips.
+    // rays aimed exactly at its rim); NaN where nothing clips, so the list
+    // goes straight into TTraceOptions::clipRadii.
     std::vector<double> clipRadii() const;
 
     // Rays of field `field` (index into fields) through normalised pupil

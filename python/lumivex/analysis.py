@@ -878,7 +878,7 @@ def position_at_z(rays, z):
     return _core.lines_at_z(p, k, z)
 
 
-def layout(system, traced=None, *, wavelength=5.5e-4, field_angle=0.0, rays=11, end_z=None, threads=0):
+def layout(system, traced=None, *, wavelength=None, field_angle=0.0, rays=None, end_z=None, threads=0):
     """The picture of the system and its rays in the x-z section, as geometry.
 
     What ``lumivex draw`` draws: faces drawn to their traced radius, the
@@ -886,16 +886,27 @@ def layout(system, traced=None, *, wavelength=5.5e-4, field_angle=0.0, rays=11, 
     shaded pieces, rays through their nodes continued to ``end_z``, the
     paraxial focus. ``lumivex.plot.layout`` draws it with matplotlib.
 
+    A ``lumivex.Prescription`` in place of the System is drawn as its
+    designer defines it: each lens a closed shape to its faces' drawing (else
+    clear) semi-diameters, stepping out flat where they differ; the
+    surfaces numbered; the aperture stop marked; ``rays`` rays per field
+    across the pupil (by default 3: its top, the chief ray and its bottom),
+    aimed and clipped as the prescription aims and clips them and coloured
+    by field; the image plane. ``wavelength`` is then in micrometres
+    (default its primary); ``traced``, ``field_angle`` and ``end_z`` are
+    for a System.
+
     Parameters
     ----------
-    system : System
+    system : System or Prescription
     traced : TraceResult or sequence of Beam, optional
         Rays to lay out; a TraceResult must come from ``keep_nodes=True``.
         By default the fan of ``lumivex draw``: ``rays`` parallel rays at
         ``field_angle`` across 80 % of the first element's radius, traced
         on a fresh copy of the system.
     wavelength, field_angle, rays, threads
-        The default fan's (degrees for the angle).
+        The default fan's (degrees for the angle): by default 11 rays at a
+        wavelength of 5.5e-4.
     end_z : float, optional
         Where rays that went through end; by default a little beyond the
         last element, or beyond the focus when it is not too far behind it.
@@ -912,7 +923,17 @@ def layout(system, traced=None, *, wavelength=5.5e-4, field_angle=0.0, rays=11, 
     >>> len(g.rays), [p.medium for p in g.pieces], g.markers[0].label
     (11, ['glass'], 'F′')
     """
+    if _lens(system):
+        if traced is not None or end_z is not None or field_angle != 0.0:
+            raise ValueError("traced, field_angle and end_z are for a System; a Prescription brings its "
+                             "fields and image plane")
+        system.validate()
+        return _core.layout_prescription(system, 3 if rays is None else _integer(rays, "rays", 1),
+                                         _optional(wavelength, _positive, "wavelength"),
+                                         _integer(threads, "threads", 0))
     system = _system(system)
+    wavelength = 5.5e-4 if wavelength is None else wavelength
+    rays = 11 if rays is None else rays
     end_z = _optional(end_z, _real, "end_z")
     if traced is None:
         return _core.layout_fan(system, _positive(wavelength, "wavelength"), _angle(field_angle) * _RADIANS,
@@ -1021,12 +1042,23 @@ class _IrradianceJob:
 
     def __init__(self, system, rays, wavelength, z, bins, extent, field, seed, threads, positions, directions,
                  polarizations=None, intensities=None):
-        if type(system).__name__ == "Prescription":
-            raise TypeError("irradiance of a lumivex.Prescription is not available in this build: "
-                            "pass the System it builds at the wavelength")
-        self.system = _system(system)
-        self.wavelength = _positive(wavelength, "wavelength")
-        self.z = _real(z, "z")
+        self.lens = system if _lens(system) else None
+        if self.lens is not None:
+            # A prescription brings its wavelength (µm), image plane and fields.
+            self.lens.validate()
+            self.system = None
+            self.wavelength = self.lens.primary_wavelength if wavelength is None else _positive(
+                wavelength, "wavelength")
+            self.z = self.lens.image_plane_z if z is None else _real(z, "z")
+            if positions is not None or directions is not None:
+                raise ValueError("positions and directions are for a System; a Prescription fills its pupil")
+        else:
+            if wavelength is None or z is None:
+                raise ValueError("wavelength and z are required for a System (in its length unit); "
+                                 "a Prescription brings its own")
+            self.system = _system(system)
+            self.wavelength = _positive(wavelength, "wavelength")
+            self.z = _real(z, "z")
         self.nx, self.ny = _bins(bins)
         self.extent = _extent(extent)
         self.threads = _integer(threads, "threads", 0)
@@ -1060,7 +1092,12 @@ class _IrradianceJob:
             if rays is None:
                 raise ValueError("rays (a count) or positions and directions are needed")
             self.rays = _integer(rays, "rays", 1)
-            self.field_angle = _angle(field, "field")
+            if self.lens is not None:
+                self.field = _field(self.lens, 0 if field == 0 else field)
+                x, y = self.lens.fields[self.field][:2]
+                self.field_angle = math.hypot(x, y) if self.lens.field_type == "angle" else math.nan
+            else:
+                self.field_angle = _angle(field, "field")
 
     def trace_arrays(self, start, stop, threads):
         """The traced slice start:stop of the given rays: (nodes, failed)."""
@@ -1077,6 +1114,9 @@ class _IrradianceJob:
             if self.arrays:
                 nodes, failed = self.trace_arrays(0, min(self.rays, _EXTENT_RAYS), self.threads)
                 self.extent = tuple(_core.irradiance_extent_of(nodes, failed, self.z))
+            elif self.lens is not None:
+                self.extent = tuple(_core.irradiance_lens_extent(self.lens, self.field, self.wavelength, self.seed,
+                                                                 self.z))
             else:
                 self.extent = tuple(_core.irradiance_extent(self.system, self.wavelength,
                                                             self.field_angle * _RADIANS, self.seed, self.z))
@@ -1084,6 +1124,9 @@ class _IrradianceJob:
 
     def stream(self, first, count, threads):
         """Rays first ... first + count - 1 of the beam, as an exact partial map."""
+        if self.lens is not None:
+            return _core.irradiance_lens_stream(self.lens, self.field, self.wavelength, self.seed, first, count,
+                                                self.rays, self.z, self.nx, self.ny, self.extent, threads)
         return _core.irradiance_stream(self.system, self.wavelength, self.field_angle * _RADIANS, self.seed,
                                        first, count, self.rays, self.z, self.nx, self.ny, self.extent, threads)
 
@@ -1095,7 +1138,7 @@ class _IrradianceJob:
         return Irradiance(core_map, self.field_angle, self.wavelength, self.seed)
 
 
-def irradiance(system_or_prescription, *, rays=None, wavelength, z, bins, extent=None, field=0.0, seed=0,
+def irradiance(system_or_prescription, *, rays=None, wavelength=None, z=None, bins, extent=None, field=0.0, seed=0,
                threads=0, positions=None, directions=None, polarizations=None, intensities=None):
     """The irradiance a collimated beam makes on a detector grid in the plane z.
 
@@ -1107,23 +1150,36 @@ def irradiance(system_or_prescription, *, rays=None, wavelength, z, bins, extent
     memory of the grid, not of the rays. The beam carries unit power,
     shared equally by its rays.
 
+    A ``lumivex.Prescription`` brings its own light: ``rays`` rays of the
+    stream fill its entrance pupil at field ``field`` (an index into its
+    fields), ray i through the normalised pupil point drawn as above, aimed
+    as the prescription aims its rays and traced with its clear apertures
+    and stop clipping; rays it cannot aim or vignettes count as failed.
+    Each ray is aimed where it is traced, so the map is the same bits
+    however it is chunked.
+
     Parameters
     ----------
-    system_or_prescription : System
+    system_or_prescription : System or Prescription
     rays : int
-        How many rays; or pass ``positions`` and ``directions`` instead.
+        How many rays; or pass ``positions`` and ``directions`` instead (a
+        System only).
     wavelength : float
+        In the System's length unit (required); for a Prescription in
+        micrometres, by default its primary wavelength.
     z : float
         The detector plane; rays are continued straight from their last
-        node to it.
+        node to it. Required for a System; a Prescription's image plane by
+        default.
     bins : int or (int, int)
         nx = ny, or (nx, ny).
     extent : (xmin, xmax, ymin, ymax), optional
         By default the box of where the first 4096 rays that go through
         cross the plane, widened by 5 % on every side; rays outside the grid
         count in ``power_through`` only.
-    field : float
-        Field angle in degrees, within ±90 (towards +x).
+    field : float or int
+        Field angle in degrees, within ±90 (towards +x); for a Prescription
+        the index of one of its fields.
     seed : int
         The random stream, 0 ... 2**64 - 1.
     threads : int
@@ -1145,8 +1201,6 @@ def irradiance(system_or_prescription, *, rays=None, wavelength, z, bins, extent
     ValueError
         For arguments that are wrong, and when none of the first rays
         reaches the plane (for a default extent).
-    TypeError
-        For a prescription (not available in this build).
 
     Examples
     --------

@@ -120,6 +120,13 @@ def _irradiance_chunk(key, text, wavelength, field_angle, seed, first, count, to
                                        nx, ny, extent, threads)
 
 
+def _irradiance_lens_chunk(lens, field, wavelength, seed, first, count, total, z, nx, ny, extent, threads):
+    """Rays first ... first + count - 1 of a prescription's stream, aimed, traced and binned on a worker."""
+    from ._lumivex import _analysis
+    return _analysis.irradiance_lens_stream(lens, field, wavelength, seed, first, count, total, z, nx, ny, extent,
+                                            threads)
+
+
 def _irradiance_rays_chunk(key, text, wavelength, positions, directions, polarizations, intensities, z, nx, ny,
                            extent, max_intensity, threads):
     """Given rays traced and binned on a worker."""
@@ -568,7 +575,7 @@ class _Sender:
 
 # ------------------------------------------------------------ reductions
 
-def irradiance(system_or_prescription, *, rays=None, wavelength, z, bins, extent=None, field=0.0, seed=0,
+def irradiance(system_or_prescription, *, rays=None, wavelength=None, z=None, bins, extent=None, field=0.0, seed=0,
                threads=0, positions=None, directions=None, polarizations=None, intensities=None, client=None,
                chunk_size=None):
     """``lumivex.analysis.irradiance`` traced on Dask workers: the same map, bit for bit.
@@ -599,7 +606,8 @@ def irradiance(system_or_prescription, *, rays=None, wavelength, z, bins, extent
     Rays given as ``positions``/``directions`` travel in their tasks (meant
     for modest batches); a beam of ``rays`` rays sends nothing but a few
     numbers per task. A worker that dies costs its tasks, which the
-    scheduler runs again elsewhere.
+    scheduler runs again elsewhere. A Prescription travels pickled in each
+    task, and each worker aims its own rays.
     """
     from distributed import as_completed
 
@@ -607,7 +615,8 @@ def irradiance(system_or_prescription, *, rays=None, wavelength, z, bins, extent
 
     job = _IrradianceJob(system_or_prescription, rays, wavelength, z, bins, extent, field, seed, threads,
                          positions, directions, polarizations, intensities)
-    key, text = _description(job.system)
+    if job.lens is None:
+        key, text = _description(job.system)
     if client is None:
         client = _current_client()
     size = IRRADIANCE_CHUNK_SIZE if chunk_size is None else _chunk_size(chunk_size)
@@ -624,6 +633,10 @@ def irradiance(system_or_prescription, *, rays=None, wavelength, z, bins, extent
                 futures.append(client.submit(_irradiance_rays_chunk, key, text, job.wavelength,
                                              job.positions[sl], job.directions[sl], pol, w, job.z, job.nx,
                                              job.ny, job.extent, job.max_intensity, job.threads, pure=False))
+        elif job.lens is not None:
+            futures.append(client.submit(_irradiance_lens_chunk, job.lens, job.field, job.wavelength, job.seed,
+                                         first, count, job.rays, job.z, job.nx, job.ny, job.extent, job.threads,
+                                         pure=False))
         else:
             futures.append(client.submit(_irradiance_chunk, key, text, job.wavelength,
                                          job.field_angle * _RADIANS, job.seed, first, count, job.rays, job.z,

@@ -9,6 +9,8 @@ import numpy as np
 _SURFACE = "#1d3557"
 _GLASS = "#cde3f4"
 _GRIN = "#93c9a3"
+# The colours of a prescription's fields, in order, as `lumivex draw` has them.
+_FIELDS = ("#1f5fa8", "#2a9d55", "#d62728", "#9467bd", "#e07b00", "#17a2b8", "#8c564b", "#d6399b")
 
 
 def _axes(ax):
@@ -38,9 +40,13 @@ def layout(system, traced=None, ax=None, end_z=None):
     paraxial focus F′, element names, and x stretched by the same round
     factor when the system is long and thin.
 
+    A ``lumivex.Prescription`` is drawn as its designer defines it: its
+    lenses as closed shapes, its surfaces numbered, its aperture stop
+    marked, rays of each field coloured by field, its image plane.
+
     Parameters
     ----------
-    system : System
+    system : System or Prescription
     traced : TraceResult or sequence of Beam, optional
         Rays to draw; a TraceResult must come from ``keep_nodes=True``. By
         default the fan of ``lumivex draw``: 11 rays parallel to the axis
@@ -74,25 +80,43 @@ def layout(system, traced=None, ax=None, end_z=None):
             ax.fill(o[:, 0], o[:, 1], color=_GLASS, alpha=0.9, ec=_SURFACE, lw=0.8, zorder=1)
     ax.plot([g.z_min, g.z_max], [0.0, 0.0], color="#555555", lw=0.8, ls=(0, (16, 4, 3, 4)), zorder=0)
     colours = _ray_colours()
+    by_field = len(g.field_labels) > 0
+    drawn_fields = set()
     for ray in g.rays:
         p = ray.points
-        if ray.ok:
-            ax.plot(p[:, 0], p[:, 1], color=colours(float(np.clip(ray.intensity, 0, 1))), lw=1.0, zorder=2)
+        if ray.ok or ray.vignetted:
+            colour = (_FIELDS[ray.field % len(_FIELDS)] if by_field
+                      else colours(float(np.clip(ray.intensity, 0, 1))))
+            label = None
+            if by_field and ray.field not in drawn_fields:
+                label = g.field_labels[ray.field]
+                drawn_fields.add(ray.field)
+            ax.plot(p[:, 0], p[:, 1], color=colour, lw=1.0, zorder=2, label=label)
         else:
             ax.plot(p[:, 0], p[:, 1], color="#8a8a8a", lw=1.0, ls="--", zorder=2)
-    # Element names above their faces, skipping any that would run into the
-    # one before (a character is about 1/135 of the length, as in the SVG).
+    for face in g.faces:
+        if len(face.outline):
+            ax.plot(face.outline[:, 0], face.outline[:, 1], color=_SURFACE, lw=1.6, zorder=3)
+    # Face labels above their faces, skipping any that would run into the
+    # one before (a character is about 1/135 of the length, as in the SVG,
+    # and the gap between labels a third of one).
     char = (g.z_max - g.z_min) / 135.0
     label_end = -np.inf
     for face in g.faces:
-        if len(face.outline) == 0:
+        if not face.label:
             continue
-        ax.plot(face.outline[:, 0], face.outline[:, 1], color=_SURFACE, lw=1.6, zorder=3)
-        half = 0.5 * char * len(face.kind)
-        if face.z - half >= label_end + char:
-            ax.annotate(face.kind, (face.z, face.radius), xytext=(0, 5), textcoords="offset points",
-                        ha="center", fontsize=8, color="#33475b")
-            label_end = face.z + half
+        half = 0.5 * char * len(face.label)
+        z, x = face.label_at
+        if z - half >= label_end + char / 3:
+            ax.annotate(face.label, (z, x), xytext=(0, 5), textcoords="offset points",
+                        ha="center", fontsize=8, color="#33475b", zorder=5)
+            label_end = z + half
+    for mark in g.marks:
+        p = mark.points
+        ax.plot(p[:, 0], p[:, 1], color="#111111", lw=3.0 if mark.kind == "stop" else 1.4,
+                solid_capstyle="butt", zorder=4)
+    if by_field:
+        ax.legend(loc="lower left", fontsize=7, frameon=False, title="fields", title_fontsize=7)
     for marker in g.markers:
         ax.plot(marker.z, marker.x, "o", ms=6, mfc="white", mec="black", mew=1.1, zorder=4)
         ax.annotate(marker.label, (marker.z, marker.x), xytext=(0, -14), textcoords="offset points",

@@ -8,6 +8,7 @@ import pytest
 
 import lumivex
 import lumivex.analysis as la
+from conftest import ROOT
 
 WAVELENGTH = 5.876e-4
 
@@ -252,6 +253,58 @@ def test_layout_is_the_geometry_the_tool_and_matplotlib_draw(tool, tmp_path):
     for shape in [r.points for r in g.rays] + [f.outline for f in g.faces]:
         assert any(len(line) == len(shape) and np.array_equal(line, shape) for line in lines)
     assert ax.get_xlim() == (g.z_min, g.z_max)
+
+    # A prescription: the same geometry in the tool's SVG and in matplotlib,
+    # marks and all.
+    triplet = ROOT / "examples" / "triplet.zmx"
+    svg = subprocess.run([tool, "draw", str(triplet), "-o", "-"], check=True, capture_output=True,
+                         text=True).stdout
+    p = lumivex.Prescription.read(triplet)
+    g = la.layout(p)
+    drawn = ([points(t) for t in re.findall(r'<polyline class="ray" points="([^"]*)"', svg)]
+             + [points(t) for t in re.findall(r'<path class="element" d="([^"]*)"', svg)]
+             + [points(t) for t in re.findall(r'<polygon class="medium[^"]*" points="([^"]*)"', svg)]
+             + [points(t) for t in re.findall(r'<polyline class="(?:stop|image)" points="([^"]*)"', svg)])
+    shapes = ([r.points for r in g.rays] + [f.outline for f in g.faces if len(f.outline)]
+              + [q.outline for q in g.pieces] + [m.points for m in g.marks])
+    assert [len(d) for d in drawn] == [len(s) for s in shapes]
+    drawn, shapes = np.vstack(drawn), np.vstack(shapes)
+    for axis in (0, 1):
+        fit = np.polyfit(shapes[:, axis], drawn[:, axis], 1)
+        assert np.abs(np.polyval(fit, shapes[:, axis]) - drawn[:, axis]).max() < 0.01
+    # Three rays a field (top, chief, bottom), through the stop's rim and
+    # centre, coloured by field; surfaces numbered; three lenses that do not
+    # overlap; the stop in air marked, not drawn across the beam; the image
+    # plane where the rays end.
+    assert [r.field for r in g.rays] == [0, 0, 0, 1, 1, 1, 2, 2, 2] and g.field_labels == ["0°", "10°", "14°"]
+    assert all(r.ok for r in g.rays)
+    assert [f.label for f in g.faces] == [str(k) for k in range(1, 8)] and len(g.faces[p.stop].outline) == 0
+    spans = sorted((q.outline[:, 0].min(), q.outline[:, 0].max()) for q in g.pieces)
+    assert len(spans) == 3 and all(a[1] <= b[0] for a, b in zip(spans, spans[1:]))
+    assert [m.kind for m in g.marks] == ["stop", "stop", "image plane"]
+    s = p.first_order()["stop_semi_diameter"]
+    assert g.marks[0].points[0, 1] == pytest.approx(s) and g.marks[2].points[0, 0] == p.image_plane_z
+    assert all(r.points[-1, 0] == pytest.approx(p.image_plane_z) for r in g.rays)
+    ax = lumivex.plot.layout(p, ax=plt.figure().add_subplot())
+    lines = [np.c_[line.get_xdata(), line.get_ydata()] for line in ax.lines]
+    for shape in [r.points for r in g.rays] + [f.outline for f in g.faces if len(f.outline)] + [
+            m.points for m in g.marks]:
+        assert any(len(line) == len(shape) and np.array_equal(line, shape) for line in lines)
+    assert [t.get_text() for t in ax.get_legend().get_texts()] == g.field_labels
+
+    # A lens whose faces reach different heights closes with a flat step at
+    # the smaller face's rim out to the larger.
+    q = lumivex.Prescription()
+    q.add_standard(0.0, 30.0, 1.5, clear_semi_diameter=8.0)
+    q.add_standard(4.0, -30.0, clear_semi_diameter=6.0)
+    q.set_aperture("entrance pupil diameter", 8.0)
+    q.fields = [(0.0, 0.0)]
+    q.wavelengths = [0.5876]
+    piece = la.layout(q).pieces[0].outline
+    back_rim = 4.0 - (30.0 - np.sqrt(30.0**2 - 6.0**2))  # the back face bends towards -z
+    assert np.abs(piece[:, 1]).max() == pytest.approx(8.0)
+    assert any(np.allclose(v, [back_rim, 8.0], atol=1e-9) for v in piece)
+    assert any(np.allclose(v, [back_rim, 6.0], atol=1e-9) for v in piece)
     plt.close("all")
 
 

@@ -141,6 +141,12 @@ def test_irradiance_on_the_workers_equals_the_local_map_bit_for_bit(client, syst
     remote = ldist.irradiance(singlet, positions=p, directions=k, intensities=w, wavelength=WAVELENGTH, z=50.0,
                               bins=16, chunk_size=1000)
     assert np.array_equal(remote.image, local.image) and remote.power == local.power
+    # A prescription travels pickled; each worker aims its own rays.
+    lens = lumivex.Prescription.read(ROOT / "examples" / "triplet.zmx")
+    local = lumivex.analysis.irradiance(lens, rays=5001, bins=12, field=2, seed=9)
+    remote = ldist.irradiance(lens, rays=5001, bins=12, field=2, seed=9, client=client, chunk_size=2000)
+    assert np.array_equal(remote.image, local.image) and remote.extent == local.extent
+    assert (remote.power, remote.rms_radius, remote.failed) == (local.power, local.rms_radius, local.failed)
 
 
 def test_dask_arrays_in_and_out(client, systems):

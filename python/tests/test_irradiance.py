@@ -73,6 +73,46 @@ def test_rays_of_ones_own_and_a_figure(singlet, tmp_path):
     assert (tmp_path / "irradiance.png").stat().st_size > 1000
 
 
+def test_a_prescription_fills_its_pupil_and_lands_in_its_image_plane():
+    from conftest import ROOT
+
+    p = lumivex.Prescription.read(ROOT / "examples" / "triplet.zmx")
+    m = la.irradiance(p, rays=3000, bins=16, seed=3)
+    assert (m.z, m.wavelength, m.field_angle) == (p.image_plane_z, p.primary_wavelength, 0.0)
+    assert m.failed == 0 and np.allclose(m.centroid, 0.0, atol=0.1 * m.rms_radius)
+    assert 0.6 < m.power < 1.0  # six faces reflect some of it
+    # At 14° the light lands about f·tan(14°) off the axis; the stop and
+    # the rims it is aimed through let every aimed ray pass or stop it.
+    edge = la.irradiance(p, rays=3000, bins=16, field=2, seed=3, wavelength=0.4861327)
+    efl = p.first_order()["efl"]
+    assert edge.centroid[0] == pytest.approx(efl * np.tan(np.radians(14.0)), rel=0.05)
+    assert edge.field_angle == 14.0 and edge.wavelength == 0.4861327
+    # Aimed where traced: any split of the stream, on any threads, gives the same bits.
+    job = la._IrradianceJob(p, 3000, None, None, 16, edge.extent, 2, 3, 1, None, None)
+    job.wavelength = 0.4861327
+    parts = [job.stream(a, b - a, t) for (a, b), t in (((0, 1000), 2), ((1000, 1001), 1), ((1001, 3000), 2))]
+    merged = parts[2]
+    merged.merge(parts[0])
+    merged.merge(parts[1])
+    assert np.array_equal(merged.image, edge.image) and merged.rms_radius == edge.rms_radius
+    # A window of clear semi-diameter 4 in a beam of radius 5 stops the
+    # rays beyond 4: 1 - 4²/5² of them.
+    q = lumivex.Prescription()
+    q.add_standard(0.0, 0.0, clear_semi_diameter=4.0)
+    q.add_standard(20.0, 0.0, 1.5)
+    q.add_standard(25.0, -50.0)
+    q.stop = 1
+    q.set_aperture("entrance pupil diameter", 10.0)
+    q.fields = [(0.0, 0.0)]
+    q.wavelengths = [0.5876]
+    clipped = la.irradiance(q, rays=4000, bins=16, seed=3)
+    assert clipped.failed / clipped.rays == pytest.approx(1 - 16 / 25, abs=0.03)
+    for change, match in ((dict(field=3), "field"), (dict(field=0.5), "field"),
+                          (dict(positions=[[0, 0, -1]], directions=[[0, 0, 1]]), "Prescription")):
+        with pytest.raises(ValueError, match=match):
+            la.irradiance(p, **{**dict(rays=10, bins=4), **change})
+
+
 def test_bad_arguments_name_themselves(singlet):
     base = dict(rays=100, wavelength=WAVELENGTH, z=52.0, bins=8)
     for change, match in ((dict(bins=0), "bins"), (dict(bins=(3,)), "bins"), (dict(extent=(1, 0, 0, 1)), "extent"),

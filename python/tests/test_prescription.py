@@ -34,6 +34,19 @@ def test_a_lens_file_read_as_a_prescription_traces_at_each_wavelength():
     assert stop[1, :2] == pytest.approx([s, 0.0], abs=1e-9 * s)
     assert stop[2, :2] == pytest.approx([0.0, s], abs=1e-9 * s)
 
+    # The prescription's clips go straight into a trace: NaN where nothing
+    # clips, so an on-axis beam filling the pupil passes whole, and a ray
+    # aimed past the stop's rim is vignetted there.
+    clip = p.clip_radii()
+    assert np.isnan(clip[0]) and clip[p.stop] == pytest.approx(s, rel=1e-8)
+    pupil = [[0.0, 0.0], [1.0, 0.0], [0.0, -1.0], [0.7, 0.7], [-0.5, 0.2]]
+    positions, directions = p.rays(0, pupil)
+    beam = system.trace(positions, directions, wavelength=p.wavelength_in_lens_unit(), clip_radii=clip)
+    assert beam.ok.all() and not beam.vignetted.any()
+    positions, directions = p.rays(0, [[1.05, 0.0]])
+    outside = system.trace(positions, directions, wavelength=p.wavelength_in_lens_unit(), clip_radii=clip)
+    assert outside.vignetted.all()
+
     positions, _, ok, messages = p.aim(0, [[0.0, 0.0], [50.0, 0.0]])
     assert ok.tolist() == [True, False] and np.isnan(positions[1]).all() and "pupil" in messages[1]
 
