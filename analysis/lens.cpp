@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "analysis/lens_rays.h"
 #include "analysis/reductions.h"
 #include "lumivex/analysis.h"
 
@@ -17,28 +18,17 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::string surfaceName(int element) { return "surface " + std::to_string(element + 1); }
 
-// One field's rays through a prescription at one wavelength: the system
-// with its clips, the batch of the rays that could be aimed (the chief ray
-// last), and which pupil point each of them came from.
-struct FieldRays {
-    TOpticalSystem system;
-    double lambda = 0.0;  // in lens units
-    TTraceOptions options;
-    TRayBatch starts{1.0};
-    TRayBatch batch{1.0};
-    std::vector<std::size_t> point;  // the pupil point of each ray of the batch
-    int unaimed = 0;
-    std::string unaimedWhy;
-    std::size_t chief = 0;  // the chief ray's index in the batch
-    TVector direction;      // the chief ray's start direction
-    FieldRays(TOpticalSystem s) : system(std::move(s)) {}
-};
+}  // namespace
+
+namespace detail {
 
 void checkField(const TPrescription& lens, int field, const char* who) {
     if (field < 0 || field >= static_cast<int>(lens.fields.size()))
         throw xmsg(std::string(who) + ": the prescription has no field " + std::to_string(field) +
                    " (it has " + std::to_string(lens.fields.size()) + ")");
 }
+
+namespace {
 
 // The field perpendicular to the ray in the plane of the ray and x, as the
 // bare system's beams have it; y for a ray along x.
@@ -47,6 +37,8 @@ TVector polarizationFor(const TVector& k) {
     if (e.length() < 1e-6) e = TVector(0.0, 1.0, 0.0) - k * k.y;
     return e.unit();
 }
+
+}  // namespace
 
 // Aims the pupil points and the chief ray and traces them. The prescription's
 // clear apertures and stop clip, unless the caller's options give clips.
@@ -89,6 +81,8 @@ FieldRays traceField(const TPrescription& lens, int field, const std::vector<TPu
     return f;
 }
 
+namespace {
+
 // Why the chief ray did not go through, in words, or "".
 std::string chiefTrouble(const FieldRays& f) {
     if (f.batch.vignetted(f.chief))
@@ -100,6 +94,8 @@ std::string chiefTrouble(const FieldRays& f) {
     return "";
 }
 
+}  // namespace
+
 void requireChief(const FieldRays& f, int field, const char* who) {
     const std::string trouble = chiefTrouble(f);
     if (!trouble.empty())
@@ -107,7 +103,11 @@ void requireChief(const FieldRays& f, int field, const char* who) {
                    trouble);
 }
 
+namespace {
+
 double lastSurfaceZ(const TOpticalSystem& system) { return system.getLast()->zPosition; }
+
+}  // namespace
 
 // The plane an analysis looks at: the one asked for, else the
 // prescription's; behind the last lens surface, in words when not.
@@ -139,7 +139,24 @@ double chiefAngle(const TVector& k) {
     return sign * std::atan2(off, k.z);
 }
 
-}  // namespace
+TVector exitPupilPoint(const TPrescription& lens, const TBeamNode& chiefLast, double wavelengthUm) {
+    try {
+        const double exitZ = lens.firstOrder(wavelengthUm).exitPupilZ;
+        if (std::isfinite(exitZ)) return positionAtZ(chiefLast, exitZ);
+    } catch (const xmsg&) {
+    }
+    return chiefLast.position;
+}
+
+}  // namespace detail
+
+using detail::chiefAngle;
+using detail::lastSurfaceZ;
+using detail::checkField;
+using detail::FieldRays;
+using detail::requireChief;
+using detail::traceField;
+using detail::usablePlane;
 
 TParaxialData paraxialData(const TPrescription& lens, double wavelengthUm) {
     const TFirstOrder first = lens.firstOrder(wavelengthUm);
@@ -243,12 +260,7 @@ TRayFan rayFan(const TPrescription& lens, int field, int n, double imageZ, doubl
     // The reference sphere through the chief ray's crossing of the exit
     // pupil plane, where the designer's OPD is defined; through its last
     // node when the exit pupil is at infinity.
-    TVector onSphere = chiefLast.position;
-    try {
-        const double exitZ = lens.firstOrder(wavelengthUm).exitPupilZ;
-        if (std::isfinite(exitZ)) onSphere = positionAtZ(chiefLast, exitZ);
-    } catch (const xmsg&) {
-    }
+    const TVector onSphere = detail::exitPupilPoint(lens, chiefLast, wavelengthUm);
     detail::FanGeometry g;
     g.z = z;
     g.Q = Q;

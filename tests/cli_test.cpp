@@ -607,6 +607,29 @@ TEST_F(CliTest, PsfAndMtfOfTheAberrationFreeSinglet) {
     EXPECT_TRUE(parseXml(readText(path("mtf.svg")), elements, error)) << error;
     EXPECT_NE(run({"mtf", "--samples", "64", "--fft", "100"}).err.find("--fft must be at least"),
               std::string::npos);
+
+    // A prescription brings its fields, its wavelengths with their weights
+    // (the primary the reference) and its image plane; -w picks one in µm.
+    const std::string triplet = kExamples + "/triplet.zmx";
+    const Outcome lens = run({"psf", triplet, "--samples", "16", "--json", "-o", path("lens.svg")});
+    ASSERT_EQ(lens.status, 0) << lens.err;
+    const json l = json::parse(lens.out);
+    ASSERT_EQ(l["psfs"].size(), 3u);
+    EXPECT_EQ(l["wavelengthsUm"].size(), 3u);
+    EXPECT_NEAR(l["psfs"][0]["wavelengths"][0].get<double>(), 0.5875618e-3, 1e-12);
+    EXPECT_EQ(l["psfs"][2]["field"].get<int>(), 2);
+    EXPECT_NEAR(l["psfs"][2]["fieldAngleDegrees"].get<double>(), 14.0, 1e-9);
+    const Outcome one = run({"mtf", triplet, "--samples", "16", "-w", "0.5", "--fields", "5",
+                             "--json", "-o", path("lens_mtf.svg")});
+    ASSERT_EQ(one.status, 0) << one.err;
+    const json o = json::parse(one.out);
+    EXPECT_EQ(o["wavelengthsUm"], json::array({0.5}));
+    ASSERT_EQ(o["mtfs"].size(), 1u);
+    EXPECT_NEAR(o["mtfs"][0]["cutoff"].get<double>(), 1.0 / (0.5e-3 * 3.0), 20.0);
+    const Outcome deepUv = run({"psf", triplet, "-w", "0.1"});
+    EXPECT_EQ(deepUv.status, 1);
+    EXPECT_NE(deepUv.err.find("outside the range of its dispersion formula"), std::string::npos)
+        << deepUv.err;
 }
 
 TEST_F(CliTest, SpotIsMeasuredAtTheRealParaxialFocusUnlessAPlaneIsGiven) {

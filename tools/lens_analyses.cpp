@@ -17,25 +17,6 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// The prescription with the command line's choices over its own.
-TPrescription lensFor(const LoadedPrescription& loaded, const AnalysisOptions& options) {
-    TPrescription lens = loaded.lens;
-    if (!std::isnan(options.pupil))
-        lens.aperture = {TApertureKind::entrancePupilDiameter, options.pupil};
-    if (!std::isnan(options.fNumber)) lens.aperture = {TApertureKind::imageFNumber, options.fNumber};
-    if (!options.fields.empty()) {
-        lens.fields.clear();
-        for (double v : options.fields) lens.fields.push_back({v, 0.0, 1.0});
-    }
-    try {
-        lens.validate();
-        if (!std::isnan(options.wavelength)) lens.resolveWavelength(options.wavelength);
-    } catch (const xmsg& e) {
-        throw ToolError(kExitInput, loaded.source.name + ": " + failureSummary(e.message()));
-    }
-    return lens;
-}
-
 template <class F>
 auto analysed(F&& f) {
     try {
@@ -43,18 +24,6 @@ auto analysed(F&& f) {
     } catch (const xmsg& e) {
         throw ToolError(kExitFailure, failureSummary(e.message()));
     }
-}
-
-// "5 deg", "5, 2 deg", "h 10" as the field is given.
-std::string fieldLabel(const TPrescription& lens, int k) {
-    const TField& f = lens.fields[static_cast<std::size_t>(k)];
-    std::string xy = number(f.x);
-    if (f.y != 0.0) xy += ", " + number(f.y);
-    return lens.fieldKind == TFieldKind::angle ? xy : "h " + xy;
-}
-
-const char* fieldHeader(const TPrescription& lens) {
-    return lens.fieldKind == TFieldKind::angle ? "field deg" : "field height";
 }
 
 std::string apertureWords(const TPrescription& lens) {
@@ -83,6 +52,37 @@ void printLensHeader(std::ostream& out, const std::string& name, const TPrescrip
 }
 
 }  // namespace
+
+// The prescription with the command line's choices over its own.
+TPrescription lensFor(const LoadedPrescription& loaded, const AnalysisOptions& options) {
+    TPrescription lens = loaded.lens;
+    if (!std::isnan(options.pupil))
+        lens.aperture = {TApertureKind::entrancePupilDiameter, options.pupil};
+    if (!std::isnan(options.fNumber)) lens.aperture = {TApertureKind::imageFNumber, options.fNumber};
+    if (!options.fields.empty()) {
+        lens.fields.clear();
+        for (double v : options.fields) lens.fields.push_back({v, 0.0, 1.0});
+    }
+    try {
+        lens.validate();
+        if (!std::isnan(options.wavelength)) lens.resolveWavelength(options.wavelength);
+    } catch (const xmsg& e) {
+        throw ToolError(kExitInput, loaded.source.name + ": " + failureSummary(e.message()));
+    }
+    return lens;
+}
+
+// "5 deg", "5, 2 deg", "h 10" as the field is given.
+std::string fieldLabel(const TPrescription& lens, int k) {
+    const TField& f = lens.fields[static_cast<std::size_t>(k)];
+    std::string xy = number(f.x);
+    if (f.y != 0.0) xy += ", " + number(f.y);
+    return lens.fieldKind == TFieldKind::angle ? xy : "h " + xy;
+}
+
+const char* fieldHeader(const TPrescription& lens) {
+    return lens.fieldKind == TFieldKind::angle ? "field deg" : "field height";
+}
 
 TCollimatedBeam analysisBeam(TOpticalSystem& system, const AnalysisOptions& options,
                              double wavelength) {

@@ -42,6 +42,7 @@
 #ifndef LUMIVEX_DIFFRACTION_H
 #define LUMIVEX_DIFFRACTION_H
 
+#include <limits>
 #include <vector>
 
 #include "lumivex/analysis.h"
@@ -62,6 +63,7 @@ LUMIVEX_API double fringeZernike(int j, double rho, double theta);
 
 // The wavefront over a square grid of the entrance pupil.
 struct TWavefrontMap {
+    int field = -1;  // a prescription's field index; −1 for a bare system's beam
     double fieldAngle = 0.0;
     double wavelength = 0.0;
     double z = 0.0;                          // the image plane
@@ -112,6 +114,7 @@ struct TSpectralSystem {
 
 // The point spread function on an M × M grid of the image plane.
 struct TPsf {
+    int field = -1;  // a prescription's field index; −1 for a bare system's beam
     double fieldAngle = 0.0;
     double z = 0.0;
     int pupilSamples = 0;  // N at the reference wavelength
@@ -160,6 +163,7 @@ LUMIVEX_API std::vector<double> ensquaredEnergy(const TPsf& psf,
 // frequency. Tangential: frequencies along x (the modulus of the line spread
 // function's transform along x); sagittal: along y.
 struct TMtf {
+    int field = -1;
     double fieldAngle = 0.0;
     double z = 0.0;
     // Frequencies in cycles per length unit, steps of 1/(M·dx) from 0 up to
@@ -175,6 +179,40 @@ struct TMtf {
 LUMIVEX_API TMtf modulationTransfer(const TPsf& psf);
 LUMIVEX_API TMtf modulationTransfer(TOpticalSystem& system, const TCollimatedBeam& beam,
                                     double imageZ,
+                                    const TDiffractionSampling& sampling = TDiffractionSampling(),
+                                    const TTraceOptions& options = TTraceOptions());
+
+// ---------------------------------------------------------------------------
+// The diffraction analyses of a prescription, as those of analysis.h: its
+// aperture, its stop (every ray aimed as the prescription says), its clear
+// apertures and stop vignetting, field `field` (an index into its fields),
+// wavelengths in micrometres and its image plane (imageZ NaN). The pupil
+// grid spans the entrance pupil's diameter in normalised pupil
+// coordinates, its points aimed at (px, py); the reference sphere is
+// centred on the chief ray's point in the image plane and passes through
+// the chief ray's crossing of the exit pupil plane, as rayFan's. The image
+// plane's pitch follows the working F-number F# of the paraxial marginal
+// ray, dx = λ·F#·N/M, which holds for finite conjugates too. fieldAngle is
+// the chief ray's angle to the axis in object space.
+
+// The wavefront at one wavelength (NaN: the primary).
+LUMIVEX_API TWavefrontMap wavefrontMap(const TPrescription& lens, int field,
+                                       double imageZ = std::numeric_limits<double>::quiet_NaN(),
+                                       double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
+                                       int samples = 64,
+                                       const TTraceOptions& options = TTraceOptions());
+// The PSF over the wavelengths with their weights, on the grid of the first
+// (the reference, whose chief ray centres the grid); none given: the
+// prescription's own, its primary the reference. One wavelength gives the
+// monochromatic PSF.
+LUMIVEX_API TPsf pointSpread(const TPrescription& lens, int field,
+                             double imageZ = std::numeric_limits<double>::quiet_NaN(),
+                             const std::vector<TWavelength>& wavelengths = {},
+                             const TDiffractionSampling& sampling = TDiffractionSampling(),
+                             const TTraceOptions& options = TTraceOptions());
+LUMIVEX_API TMtf modulationTransfer(const TPrescription& lens, int field,
+                                    double imageZ = std::numeric_limits<double>::quiet_NaN(),
+                                    const std::vector<TWavelength>& wavelengths = {},
                                     const TDiffractionSampling& sampling = TDiffractionSampling(),
                                     const TTraceOptions& options = TTraceOptions());
 
