@@ -641,6 +641,7 @@ void bindDiffraction(py::module_& a) {
         .def_readonly("pitch", &TWavefrontMap::pitch)
         .def_readonly("disk", &TWavefrontMap::disk)
         .def_readonly("valid", &TWavefrontMap::valid)
+        .def_readonly("field", &TWavefrontMap::field)
         .def_property_readonly("field_angle", [](const TWavefrontMap& r) { return r.fieldAngle / kDegree; })
         .def("__repr__", [](const TWavefrontMap& w) {
             return py::str("Wavefront(field_angle={:g} deg, {} x {}, rms={:.4g} waves, pv={:.4g} waves)")
@@ -664,6 +665,7 @@ void bindDiffraction(py::module_& a) {
         .def_property_readonly("weights", vectorView(&TPsf::weights))
         .def_property_readonly("f_numbers", vectorView(&TPsf::fNumbers))
         .def_property_readonly("powers", vectorView(&TPsf::powers))
+        .def_readonly("field", &TPsf::field)
         .def_property_readonly("field_angle", [](const TPsf& r) { return r.fieldAngle / kDegree; })
         .def("__repr__", [](const TPsf& p) {
             return py::str("Psf(field_angle={:g} deg, {} x {}, dx={:.4g}, strehl={:.4g}, power={:.4g})")
@@ -677,6 +679,7 @@ void bindDiffraction(py::module_& a) {
         .def_property_readonly("diffraction_limit", vectorView(&TMtf::diffractionLimit))
         .def_readonly("cutoff", &TMtf::cutoff)
         .def_readonly("image_z", &TMtf::z)
+        .def_readonly("field", &TMtf::field)
         .def_property_readonly("field_angle", [](const TMtf& r) { return r.fieldAngle / kDegree; })
         .def("__repr__", [](const TMtf& m) {
             return py::str("Mtf(field_angle={:g} deg, {} frequencies up to the cutoff {:.6g})")
@@ -835,6 +838,31 @@ TRayFan lensFan(const TPrescription& p, int field, int n, const py::object& pupi
     return rayFan(lens, field, n, z, um, traceOptions(threads));
 }
 
+// The wavelengths of a prescription's PSF as (µm, weight) pairs, the
+// reference first; none: its own.
+std::vector<TWavelength> spectrumOf(const std::vector<std::pair<double, double>>& pairs) {
+    std::vector<TWavelength> spectrum;
+    for (const auto& [um, weight] : pairs) spectrum.push_back({um, weight});
+    return spectrum;
+}
+
+TWavefrontMap lensWavefront(const TPrescription& p, int field, const py::object& pupilRadius,
+                            const py::object& imageZ, const py::object& wavelength, int samples, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength), z = orDefault(imageZ);
+    py::gil_scoped_release nogil;
+    return wavefrontMap(lens, field, z, um, samples, traceOptions(threads));
+}
+
+TPsf lensPsf(const TPrescription& p, int field, const py::object& pupilRadius, const py::object& imageZ,
+             const std::vector<std::pair<double, double>>& wavelengths, int samples, int fftSize, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double z = orDefault(imageZ);
+    py::gil_scoped_release nogil;
+    return pointSpread(lens, field, z, spectrumOf(wavelengths), diffractionSampling(samples, fftSize),
+                       traceOptions(threads));
+}
+
 void bindAnalysis(py::module_& m) {
     py::module_ a = m.def_submodule("_analysis", "Compiled half of lumivex.analysis; use that instead.");
     bindResults(a);
@@ -863,6 +891,8 @@ void bindAnalysis(py::module_& m) {
                              const py::object& imageZ, const py::object& wavelength, int threads) {
         return OpdFan(lensFan(p, field, n, pupilRadius, imageZ, wavelength, threads));
     });
+    a.def("lens_wavefront", &lensWavefront);
+    a.def("lens_psf", &lensPsf);
     a.def("pupil", [](const std::string& pattern, double r, int n, std::uint64_t seed) {
         return pointArray(pupilSet(pattern, r, n, seed));
     });

@@ -511,8 +511,16 @@ def _samples(samples, fft_size):
     return samples, fft_size
 
 
-def wavefront(system, *, wavelength, field_angle=0.0, samples=64, pupil_radius=None, image_z=None, threads=0):
+def wavefront(system, *, wavelength=None, field_angle=None, field=0, samples=64, pupil_radius=None, image_z=None,
+              threads=0):
     """The wavefront over a square grid of the entrance pupil, and its Zernike fit.
+
+    A ``lumivex.Prescription`` in place of the System brings its aperture,
+    stop, clear apertures, image plane and fields (``field`` picks one by
+    index); ``wavelength`` is then in micrometres, by default its primary.
+    Its grid spans the entrance pupil with the points aimed at the
+    normalised pupil, and the reference sphere passes through the chief
+    ray's crossing of the exit pupil plane, as its `opd_fan`'s.
 
     The OPD is that of `opd_fan`: W = OPL(chief) - OPL(ray) in waves on the
     sphere centred on the chief ray's image point, through the chief ray's
@@ -551,16 +559,69 @@ def wavefront(system, *, wavelength, field_angle=0.0, samples=64, pupil_radius=N
     >>> w.opd.shape, w.rms < 1e-6
     ((32, 32), True)
     """
+    if _lens(system):
+        wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
+        _no_angle(field_angle)
+        samples, _ = _samples(samples, None)
+        image_z = _optional(image_z, _real, "image_z")
+        return _core.lens_wavefront(system, _field(system, field), pupil_radius, image_z, wavelength, samples,
+                                    threads)
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
-    field_angle = _angle(field_angle)
+    field_angle = _angle(0.0 if field_angle is None else field_angle)
     samples, _ = _samples(samples, None)
     image_z = _optional(image_z, _real, "image_z")
     return _core.wavefront(system, wavelength, field_angle * _RADIANS, pupil_radius, image_z, samples, threads)
 
 
-def psf(system, *, wavelength, field_angle=0.0, samples=64, fft_size=None, pupil_radius=None, image_z=None,
-        threads=0):
+def _no_angle(field_angle):
+    if field_angle is not None:
+        raise ValueError("field_angle is for a System; a Prescription takes field (an index)")
+
+
+def _spectrum(wavelength):
+    """A prescription's PSF wavelengths: None for its own; a number in
+    micrometres; or a sequence of numbers or of (micrometres, weight) pairs,
+    the first the reference."""
+    if wavelength is None:
+        return []
+    if isinstance(wavelength, numbers.Real):
+        return [(_positive(wavelength, "wavelength"), 1.0)]
+    try:
+        items = list(wavelength)
+    except TypeError:
+        raise ValueError(f"wavelength must be micrometres or a sequence of them, not {wavelength!r}") from None
+    if not items:
+        raise ValueError("wavelength must hold at least one wavelength")
+    spectrum = []
+    for item in items:
+        if isinstance(item, numbers.Real):
+            spectrum.append((_positive(item, "wavelength"), 1.0))
+            continue
+        try:
+            um, weight = item
+        except (TypeError, ValueError):
+            raise ValueError(f"each wavelength must be micrometres or a (micrometres, weight) pair, "
+                             f"not {item!r}") from None
+        weight = _real(weight, "weight")
+        if weight < 0.0:
+            raise ValueError(f"weight must not be negative, not {weight!r}")
+        spectrum.append((_positive(um, "wavelength"), weight))
+    return spectrum
+
+
+def psf(system, *, wavelength=None, field_angle=None, field=0, samples=64, fft_size=None, pupil_radius=None,
+        image_z=None, threads=0):
     """The point spread function by FFT of the pupil function, and its Strehl ratio.
+
+    A ``lumivex.Prescription`` in place of the System brings its aperture,
+    stop, clear apertures, image plane and fields (``field`` picks one by
+    index), and by default its wavelengths with their weights: the
+    polychromatic PSF, the weighted sum of each wavelength's PSF on the
+    primary wavelength's grid (each wavelength sampled at the pupil pitch
+    that puts it there). ``wavelength`` in micrometres picks one, or a
+    sequence of micrometres or (micrometres, weight) pairs several, the
+    first the reference. The pitch follows the working F-number,
+    dx = lambda F# n / M.
 
     The pupil function of each grid point (as in `wavefront`) is
     ``amplitude * exp(2 pi i opd)``; zero-padded to ``fft_size`` M and
@@ -594,8 +655,16 @@ def psf(system, *, wavelength, field_angle=0.0, samples=64, fft_size=None, pupil
     >>> p.image.shape, round(p.strehl, 3), round(float(p.image.sum()), 3)
     ((128, 128), 1.0, 0.922)
     """
+    if _lens(system):
+        spectrum = _spectrum(wavelength)
+        _, pupil_radius, threads = _lens_common(system, None, pupil_radius, threads)
+        _no_angle(field_angle)
+        samples, fft_size = _samples(samples, fft_size)
+        image_z = _optional(image_z, _real, "image_z")
+        return _core.lens_psf(system, _field(system, field), pupil_radius, image_z, spectrum, samples, fft_size,
+                              threads)
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
-    field_angle = _angle(field_angle)
+    field_angle = _angle(0.0 if field_angle is None else field_angle)
     samples, fft_size = _samples(samples, fft_size)
     image_z = _optional(image_z, _real, "image_z")
     return _core.psf(system, wavelength, field_angle * _RADIANS, pupil_radius, image_z, samples, fft_size,
@@ -613,8 +682,10 @@ def mtf(system, **arguments):
 
     Parameters
     ----------
-    system : System or Psf
-        A Psf gives its own MTF; a system takes the arguments of `psf`.
+    system : System, Prescription or Psf
+        A Psf gives its own MTF; a System or a Prescription takes the
+        arguments of `psf` (a Prescription's wavelengths by default all of
+        its own, with their weights).
     **arguments
         Those of `psf`.
 
