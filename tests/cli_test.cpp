@@ -463,7 +463,8 @@ TEST_F(CliTest, FieldKeepsThePowerTheRaysCarry) {
 }
 
 TEST_F(CliTest, EveryCommandHasHelp) {
-    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf"}) {
+    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf",
+                                "colour", "field-curves"}) {
         const Outcome r = run({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_NE(r.out.find("Usage: lumivex " + std::string(command)), std::string::npos) << r.out;
@@ -769,4 +770,36 @@ TEST_F(CliTest, HostileInputEndsInOneLineAndANonZeroStatus) {
         EXPECT_EQ(r.err.rfind(c.said, 0), 0u) << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     }
+}
+
+TEST_F(CliTest, ColourAndFieldCurvesOfAPrescription) {
+    // The triplet's focus moves with the wavelength; its chief ray's height
+    // and distortion grow with the field from 0 on the axis.
+    const std::string triplet = kExamples + "/triplet.zmx";
+    const Outcome colour = run({"colour", triplet, "--samples", "5", "--json", "-o", path("colour.svg"),
+                                "--csv", path("colour.csv")});
+    ASSERT_EQ(colour.status, 0) << colour.err;
+    const json c = json::parse(colour.out);
+    EXPECT_EQ(c["focalShift"]["wavelengthsUm"].size(), 5u);
+    EXPECT_NEAR(c["focalShift"]["wavelengthsUm"][0].get<double>(), 0.4861327, 1e-12);
+    EXPECT_GT(c["focalShift"]["range"].get<double>(), 0.0);
+    EXPECT_EQ(c["lateralColour"]["difference"][0].get<double>(), 0.0);
+    EXPECT_EQ(readText(path("colour.csv")).rfind("curve,abscissa,value\nfocal_shift,", 0), 0u);
+    std::vector<XmlElement> elements;
+    std::string error;
+    EXPECT_TRUE(parseXml(readText(path("colour.svg")), elements, error)) << error;
+
+    const Outcome curves = run({"field-curves", triplet, "--samples", "3", "-w", "0.55", "--json",
+                                "-o", path("curves.svg")});
+    ASSERT_EQ(curves.status, 0) << curves.err;
+    const json f = json::parse(curves.out)["fieldCurves"];
+    EXPECT_EQ(f["field"], json::array({0.0, 7.0, 14.0}));
+    EXPECT_EQ(f["wavelengthUm"].get<double>(), 0.55);
+    EXPECT_EQ(f["distortionPercent"][0].get<double>(), 0.0);
+    EXPECT_NEAR(f["tangential"][0].get<double>(), f["sagittal"][0].get<double>(), 1e-6);
+    EXPECT_TRUE(parseXml(readText(path("curves.svg")), elements, error)) << error;
+
+    const Outcome bare = run({"colour", kExamples + "/singlet.txt"});
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_NE(bare.err.find("needs a prescription"), std::string::npos) << bare.err;
 }

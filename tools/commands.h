@@ -18,6 +18,8 @@ void addFanCommand(CLI::App& app);
 void addImportCommand(CLI::App& app);
 void addPsfCommand(CLI::App& app);
 void addMtfCommand(CLI::App& app);
+void addColourCommand(CLI::App& app);
+void addFieldCurvesCommand(CLI::App& app);
 
 }  // namespace lumivex::cli
 

@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
     addFanCommand(app);
     addPsfCommand(app);
     addMtfCommand(app);
+    addColourCommand(app);
+    addFieldCurvesCommand(app);
     addImportCommand(app);
 
     try {

@@ -211,6 +211,58 @@ inline std::string mtfCsv(const std::vector<TMtf>& mtfs) {
     return csv;
 }
 
+// Colour and field curves: wavelengths in µm, fields as the prescription
+// gives them (degrees or lens units), lengths in lens units.
+inline void to_json(nlohmann::json& j, const TFocalShift& f) {
+    j = {{"wavelengthsUm", f.wavelengths},
+         {"focusZ", f.focusZ},
+         {"shift", f.shift},
+         {"primaryFocusZ", f.primaryFocusZ},
+         {"range", f.range}};
+}
+
+inline void to_json(nlohmann::json& j, const TLateralColour& c) {
+    j = {{"field", c.field},
+         {"shortUm", c.shortUm},
+         {"longUm", c.longUm},
+         {"z", c.z},
+         {"shortHeight", c.shortHeight},
+         {"longHeight", c.longHeight},
+         {"difference", c.difference}};
+}
+
+inline void to_json(nlohmann::json& j, const TFieldCurves& c) {
+    j = {{"field", c.field},
+         {"wavelengthUm", c.wavelengthUm},
+         {"z", c.z},
+         {"tangential", results::values(c.tangential)},
+         {"sagittal", results::values(c.sagittal)},
+         {"height", c.height},
+         {"paraxialHeight", c.paraxialHeight},
+         {"distortionPercent", c.distortion}};
+}
+
+// Both colour curves in one table: the focal shift against the wavelength
+// (µm), the lateral colour against the field.
+inline std::string colourCsv(const TFocalShift& f, const TLateralColour& c) {
+    std::string csv = "curve,abscissa,value\n";
+    for (std::size_t i = 0; i < f.wavelengths.size(); ++i)
+        csv += "focal_shift," + results::number(f.wavelengths[i]) + ',' + results::number(f.shift[i]) + '\n';
+    for (std::size_t i = 0; i < c.field.size(); ++i)
+        csv += "lateral_colour," + results::number(c.field[i]) + ',' + results::number(c.difference[i]) +
+               '\n';
+    return csv;
+}
+
+inline std::string fieldCurvesCsv(const TFieldCurves& c) {
+    std::string csv = "field,tangential,sagittal,height,paraxial_height,distortion_percent\n";
+    for (std::size_t i = 0; i < c.field.size(); ++i)
+        csv += results::number(c.field[i]) + ',' + results::number(c.tangential[i]) + ',' +
+               results::number(c.sagittal[i]) + ',' + results::number(c.height[i]) + ',' +
+               results::number(c.paraxialHeight[i]) + ',' + results::number(c.distortion[i]) + '\n';
+    return csv;
+}
+
 // The rays of a batch traced with its nodes kept: where each started and
 // left, and how it fared ("ok" or the first line of its failure).
 inline std::string rayStatus(const TRayBatch& batch, std::size_t i) {

@@ -1,0 +1,23 @@
+// The colour and field-curve figures: two panels each of curves against
+// the field or the wavelength, drawn upwards as lens designers read them.
+#ifndef LUMIVEX_TOOLS_CURVES_SVG_H
+#define LUMIVEX_TOOLS_CURVES_SVG_H
+
+#include <string>
+
+#include "lumivex/lumivex.h"
+
+namespace lumivex::cli {
+
+// The focal shift against the wavelength (µm, upwards) and the lateral
+// colour against the field. `fieldTitle` names the field's axis with its unit.
+std::string colourSvg(const std::string& title, const TFocalShift& shift, const TLateralColour& colour,
+                      const std::string& unit, const std::string& fieldTitle);
+// The tangential (solid) and sagittal (dashed) foci against the field, and
+// the distortion in per cent.
+std::string fieldCurvesSvg(const std::string& title, const TFieldCurves& curves, const std::string& unit,
+                           const std::string& fieldTitle);
+
+}  // namespace lumivex::cli
+
+#endif
