@@ -863,6 +863,88 @@ TPsf lensPsf(const TPrescription& p, int field, const py::object& pupilRadius, c
                        traceOptions(threads));
 }
 
+void bindCurves(py::module_& a) {
+    py::class_<TFocalShift>(a, "FocalShift", R"(The paraxial focus against the wavelength.
+
+Attributes
+----------
+wavelengths : ndarray
+    Micrometres, evenly from the shortest to the longest.
+focus_z, shift : ndarray
+    The paraxial focus, and it less the primary wavelength's.
+primary_focus_z, range : float)")
+        .def_property_readonly("wavelengths", vectorView(&TFocalShift::wavelengths))
+        .def_property_readonly("focus_z", vectorView(&TFocalShift::focusZ))
+        .def_property_readonly("shift", vectorView(&TFocalShift::shift))
+        .def_readonly("primary_focus_z", &TFocalShift::primaryFocusZ)
+        .def_readonly("range", &TFocalShift::range)
+        .def("__repr__", [](const TFocalShift& f) {
+            return py::str("FocalShift({} wavelengths {:.4g} ... {:.4g} um, range {:.4g})")
+                .format(f.wavelengths.size(), f.wavelengths.front(), f.wavelengths.back(), f.range);
+        });
+    py::class_<TLateralColour>(a, "LateralColour", R"(The chief ray's height at the longest wavelength less at the shortest.
+
+Attributes
+----------
+field : ndarray
+    Degrees or object heights, from the axis to the largest field.
+short_height, long_height, difference : ndarray
+    In the image plane ``image_z``, along the field's direction.
+short_wavelength, long_wavelength : float
+    Micrometres.)")
+        .def_property_readonly("field", vectorView(&TLateralColour::field))
+        .def_property_readonly("short_height", vectorView(&TLateralColour::shortHeight))
+        .def_property_readonly("long_height", vectorView(&TLateralColour::longHeight))
+        .def_property_readonly("difference", vectorView(&TLateralColour::difference))
+        .def_readonly("short_wavelength", &TLateralColour::shortUm)
+        .def_readonly("long_wavelength", &TLateralColour::longUm)
+        .def_readonly("image_z", &TLateralColour::z)
+        .def("__repr__", [](const TLateralColour& c) {
+            return py::str("LateralColour({} fields, {:.4g} at the largest)").format(c.field.size(),
+                                                                                     c.difference.back());
+        });
+    py::class_<TFieldCurves>(a, "FieldCurves", R"(Field curvature and distortion against the field.
+
+Attributes
+----------
+field : ndarray
+    Degrees or object heights, from the axis to the largest field.
+tangential, sagittal : ndarray
+    The foci of close rays about the chief ray, along z from the image plane.
+height, paraxial_height : ndarray
+    The chief ray's height in the image plane, and the paraxial height there.
+distortion : ndarray
+    Per cent, 100 (height - paraxial_height) / paraxial_height.
+wavelength : float
+    Micrometres.)")
+        .def_property_readonly("field", vectorView(&TFieldCurves::field))
+        .def_property_readonly("tangential", vectorView(&TFieldCurves::tangential))
+        .def_property_readonly("sagittal", vectorView(&TFieldCurves::sagittal))
+        .def_property_readonly("height", vectorView(&TFieldCurves::height))
+        .def_property_readonly("paraxial_height", vectorView(&TFieldCurves::paraxialHeight))
+        .def_property_readonly("distortion", vectorView(&TFieldCurves::distortion))
+        .def_readonly("wavelength", &TFieldCurves::wavelengthUm)
+        .def_readonly("image_z", &TFieldCurves::z)
+        .def("__repr__", [](const TFieldCurves& c) {
+            return py::str("FieldCurves({} fields, distortion {:.4g} % at the largest)")
+                .format(c.field.size(), c.distortion.back());
+        });
+    a.def("focal_shift", [](const TPrescription& p, int samples, const py::object& from, const py::object& to) {
+        const double lo = orDefault(from), hi = orDefault(to);
+        py::gil_scoped_release nogil;
+        return chromaticFocalShift(p, samples, lo, hi);
+    });
+    a.def("lateral_colour", [](const TPrescription& p, int samples, int threads) {
+        py::gil_scoped_release nogil;
+        return lateralColour(p, samples, traceOptions(threads));
+    });
+    a.def("field_curves", [](const TPrescription& p, int samples, const py::object& wavelength, int threads) {
+        const double um = orDefault(wavelength);
+        py::gil_scoped_release nogil;
+        return fieldCurves(p, samples, um, traceOptions(threads));
+    });
+}
+
 void bindAnalysis(py::module_& m) {
     py::module_ a = m.def_submodule("_analysis", "Compiled half of lumivex.analysis; use that instead.");
     bindResults(a);
@@ -891,6 +973,7 @@ void bindAnalysis(py::module_& m) {
                              const py::object& imageZ, const py::object& wavelength, int threads) {
         return OpdFan(lensFan(p, field, n, pupilRadius, imageZ, wavelength, threads));
     });
+    bindCurves(a);
     a.def("lens_wavefront", &lensWavefront);
     a.def("lens_psf", &lensPsf);
     a.def("pupil", [](const std::string& pattern, double r, int n, std::uint64_t seed) {

@@ -29,6 +29,12 @@ psf, mtf
     The point spread function by FFT with its Strehl ratio, and the MTF.
 encircled_energy, ensquared_energy
     The PSF's energy within circles or squares about its centroid.
+chromatic_focal_shift, lateral_colour
+    A prescription's paraxial focus against the wavelength, and its chief
+    ray's height difference between the extreme wavelengths.
+field_curvature, distortion
+    A prescription's tangential and sagittal foci and its distortion
+    against the field.
 hexapolar, square_grid, random_pupil, meridional_fan
     The pupil ray sets, as (M, 2) arrays of entrance-pupil points.
 collimated_rays
@@ -68,6 +74,9 @@ from ._lumivex import _analysis as _core
 Wavefront = _core.Wavefront
 Psf = _core.Psf
 Mtf = _core.Mtf
+FocalShift = _core.FocalShift
+LateralColour = _core.LateralColour
+FieldCurves = _core.FieldCurves
 
 __all__ = [
     "Paraxial", "Spot", "ThroughFocus", "RayFan", "OpdFan",
@@ -75,6 +84,8 @@ __all__ = [
     "hexapolar", "square_grid", "random_pupil", "meridional_fan",
     "collimated_rays", "position_at_z", "Layout", "layout", "Irradiance", "irradiance",
     "Wavefront", "Psf", "Mtf", "wavefront", "psf", "mtf", "encircled_energy", "ensquared_energy",
+    "FocalShift", "LateralColour", "FieldCurves", "chromatic_focal_shift", "lateral_colour",
+    "field_curvature", "distortion",
 ]
 
 _PATTERNS = ("hexapolar", "grid", "random")
@@ -774,6 +785,114 @@ def ensquared_energy(psf, half_widths):
     if not isinstance(psf, Psf):
         raise ValueError("psf must be a lumivex.analysis.Psf")
     return np.array(_core.ensquared_energy(psf, _sizes(half_widths, "half_widths").tolist()))
+
+
+# -- colour and field curves of a prescription ----------------------------------
+
+def _prescription(lens, what):
+    if not _lens(lens):
+        raise ValueError(f"{what} needs a lumivex.Prescription (its fields and wavelengths)")
+    lens.validate()
+    return lens
+
+
+def chromatic_focal_shift(lens, *, samples=21, wavelengths=None):
+    """The paraxial focus against the wavelength.
+
+    Parameters
+    ----------
+    lens : Prescription
+    samples : int
+        Wavelengths, at least 2, evenly from the prescription's shortest to
+        its longest.
+    wavelengths : (float, float), optional
+        The range in micrometres instead.
+
+    Returns
+    -------
+    FocalShift
+        ``wavelengths``, ``focus_z`` and ``shift`` (the focus less the
+        primary wavelength's), ``range``.
+
+    Examples
+    --------
+    A thin N-BK7 singlet of focal length 100 moves its focus by f/V, about
+    1.56, from the F line to the C line:
+
+    >>> import lumivex, lumivex.analysis as la
+    >>> p = lumivex.Prescription()
+    >>> p.add_standard(0.0, 103.36, "N-BK7"), p.add_standard(0.5, -103.36)
+    (0, 1)
+    >>> p.set_aperture("entrance pupil diameter", 10.0)
+    >>> p.fields = [(0.0, 0.0), (5.0, 0.0)]
+    >>> p.wavelengths = [(0.4861327, 1.0), (0.5875618, 1.0), (0.6562725, 1.0)]
+    >>> p.primary = 1
+    >>> s = la.chromatic_focal_shift(p, samples=3)
+    >>> round(float(s.shift[-1] - s.shift[0]), 3)
+    1.549
+    """
+    lens = _prescription(lens, "chromatic_focal_shift")
+    samples = _integer(samples, "samples", 2)
+    lo = hi = None
+    if wavelengths is not None:
+        try:
+            lo, hi = wavelengths
+        except (TypeError, ValueError):
+            raise ValueError(f"wavelengths must be (shortest, longest) in micrometres, not {wavelengths!r}") from None
+        lo, hi = _positive(lo, "wavelengths"), _positive(hi, "wavelengths")
+    return _core.focal_shift(lens, samples, lo, hi)
+
+
+def lateral_colour(lens, *, samples=11, threads=0):
+    """The chief ray's height at the longest wavelength less at the shortest, against the field.
+
+    In the prescription's image plane, along the direction of its largest
+    field, for ``samples`` fields from the axis to the largest.
+
+    Returns
+    -------
+    LateralColour
+    """
+    lens = _prescription(lens, "lateral_colour")
+    return _core.lateral_colour(lens, _integer(samples, "samples", 2), _integer(threads, "threads", 0))
+
+
+def field_curvature(lens, *, samples=21, wavelength=None, threads=0):
+    """The tangential and sagittal foci against the field.
+
+    Where two real rays close by the chief ray (1e-3 of the normalised
+    pupil either side, along the field's direction and across it) cross,
+    along z from the image plane; with the distortion of the same chief
+    rays.
+
+    Parameters
+    ----------
+    lens : Prescription
+    samples : int
+        Fields from the axis to the largest, along its direction.
+    wavelength : float, optional
+        Micrometres; the primary by default.
+
+    Returns
+    -------
+    FieldCurves
+        ``field``, ``tangential``, ``sagittal``, ``distortion`` (per cent).
+    """
+    lens = _prescription(lens, "field_curvature")
+    wavelength = _optional(wavelength, _positive, "wavelength")
+    return _core.field_curves(lens, _integer(samples, "samples", 2), wavelength, _integer(threads, "threads", 0))
+
+
+def distortion(lens, *, samples=21, wavelength=None, threads=0):
+    """The distortion against the field, in per cent of the paraxial height.
+
+    100 (h - h') / h', h the chief ray's height in the image plane and h'
+    the paraxial height there, scaled from a chief ray very near the axis
+    (in tan theta for angles, in the height for object heights). The same
+    FieldCurves as `field_curvature`.
+    """
+    return field_curvature(_prescription(lens, "distortion"), samples=samples, wavelength=wavelength,
+                           threads=threads)
 
 
 # -- ray sets and positions -----------------------------------------------------

@@ -424,3 +424,130 @@ def irradiance(result, ax=None, log=False, colorbar=True):
     if colorbar:
         ax.figure.colorbar(image, ax=ax, label="power per unit area")
     return ax
+
+
+def _curves_axes(ax, size=(5.2, 4.2)):
+    if ax is None:
+        import matplotlib.pyplot as plt
+
+        _, ax = plt.subplots(figsize=size)
+    ax.grid(color="#e3e6ea", lw=0.8)
+    ax.axvline(0.0, color="#9aa3ad", lw=0.8)
+    return ax
+
+
+def chromatic_focal_shift(result, ax=None, unit="mm"):
+    """Draws the paraxial focus against the wavelength, as ``lumivex colour``.
+
+    The shift from the primary wavelength's focus across, the wavelength
+    upwards.
+
+    Parameters
+    ----------
+    result : lumivex.analysis.FocalShift
+    ax : matplotlib.axes.Axes, optional
+    unit : str
+        The lens unit, for the axis title.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+    """
+    from .analysis import FocalShift
+
+    if not isinstance(result, FocalShift):
+        raise ValueError("result must be a lumivex.analysis.FocalShift")
+    ax = _curves_axes(ax)
+    ax.plot(result.shift, result.wavelengths, color="#1f5fa8", lw=1.6,
+            label=f"paraxial focus less the primary's (range {result.range:.4g} {unit})")
+    ax.set_xlabel(f"focus shift ({unit})")
+    ax.set_ylabel("wavelength (µm)")
+    ax.set_title("Chromatic focal shift", fontsize=10)
+    ax.legend(fontsize=8, frameon=False)
+    return ax
+
+
+def lateral_colour(result, ax=None, unit="mm", field="field (degrees)"):
+    """Draws the chief ray's height difference between the extreme wavelengths against the field.
+
+    Parameters
+    ----------
+    result : lumivex.analysis.LateralColour
+    ax : matplotlib.axes.Axes, optional
+    unit : str
+        The lens unit.
+    field : str
+        The field axis's title ("object height (mm)" for object heights).
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+    """
+    from .analysis import LateralColour
+
+    if not isinstance(result, LateralColour):
+        raise ValueError("result must be a lumivex.analysis.LateralColour")
+    ax = _curves_axes(ax)
+    ax.plot(result.difference, result.field, color="#d0481c", lw=1.6,
+            label=f"{result.long_wavelength:.4g} µm less {result.short_wavelength:.4g} µm")
+    ax.set_xlabel(f"chief-ray height difference ({unit})")
+    ax.set_ylabel(field)
+    ax.set_title(f"Lateral colour, image plane z = {result.image_z:.5g}", fontsize=10)
+    ax.legend(fontsize=8, frameon=False)
+    return ax
+
+
+def field_curvature(result, ax=None, unit="mm", field="field (degrees)"):
+    """Draws the tangential (solid) and sagittal (dashed) foci against the field.
+
+    Parameters
+    ----------
+    result : lumivex.analysis.FieldCurves
+    ax : matplotlib.axes.Axes, optional
+    unit, field : str
+        As in `lateral_colour`.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+    """
+    from .analysis import FieldCurves
+
+    if not isinstance(result, FieldCurves):
+        raise ValueError("result must be a lumivex.analysis.FieldCurves")
+    ax = _curves_axes(ax)
+    ax.plot(result.tangential, result.field, color="#1f5fa8", lw=1.6, label="tangential")
+    ax.plot(result.sagittal, result.field, color="#d0481c", lw=1.6, ls="--", label="sagittal")
+    ax.set_xlabel(f"focus from the image plane ({unit})")
+    ax.set_ylabel(field)
+    ax.set_title(f"Field curvature at {result.wavelength:.4g} µm", fontsize=10)
+    ax.legend(fontsize=8, frameon=False)
+    return ax
+
+
+def distortion(result, ax=None, field="field (degrees)"):
+    """Draws the distortion in per cent against the field.
+
+    Parameters
+    ----------
+    result : lumivex.analysis.FieldCurves
+    ax : matplotlib.axes.Axes, optional
+    field : str
+        As in `lateral_colour`.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+    """
+    from .analysis import FieldCurves
+
+    if not isinstance(result, FieldCurves):
+        raise ValueError("result must be a lumivex.analysis.FieldCurves")
+    ax = _curves_axes(ax)
+    ax.plot(result.distortion, result.field, color="#1f5fa8", lw=1.6,
+            label="100 (h - h′)/h′, h′ the paraxial height")
+    ax.set_xlabel("distortion (%)")
+    ax.set_ylabel(field)
+    ax.set_title(f"Distortion at {result.wavelength:.4g} µm", fontsize=10)
+    ax.legend(fontsize=8, frameon=False)
+    return ax

@@ -131,3 +131,47 @@ def test_diffraction_of_a_prescription_takes_its_fields_wavelengths_and_image_pl
                       (dict(wavelength=[(0.5, -1.0)]), "weight"), (dict(wavelength=[]), "wavelength")]:
         with pytest.raises(ValueError, match=name):
             la.psf(p, **bad)
+
+
+def test_colour_and_field_curves_of_a_ball_lens_with_its_stop_at_the_centre():
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    import lumivex.analysis as la
+    import lumivex.plot
+
+    # Every chief ray crosses the ball's centre undeviated: the foci lie
+    # F = n r / (2 (n - 1)) = 7.5 from the centre along it, the image height
+    # is F tan(theta) (no distortion) at every wavelength (no lateral colour).
+    p = lumivex.Prescription()
+    glass = lumivex.Material.model(1.5, 60.0)
+    p.add_standard(0.0, 5.0, glass)
+    p.add_standard(5.0, 0.0, glass)
+    p.add_standard(10.0, -5.0)
+    p.stop = 1
+    p.set_aperture("entrance pupil diameter", 2.0)
+    p.fields = [(0.0, 0.0), (20.0, 0.0)]
+    p.wavelengths = [(0.4861327, 1.0), (0.5875618, 1.0), (0.6562725, 1.0)]
+    p.primary = 1
+    curves = la.field_curvature(p, samples=5)
+    theta = np.radians(curves.field)
+    assert curves.tangential == pytest.approx(7.5 * (np.cos(theta) - 1.0), abs=1e-4)
+    assert curves.sagittal == pytest.approx(7.5 * (np.cos(theta) - 1.0), abs=1e-4)
+    assert la.distortion(p, samples=5).distortion == pytest.approx(np.zeros(5), abs=1e-6)
+    colour = la.lateral_colour(p, samples=3)
+    assert colour.difference == pytest.approx(np.zeros(3), abs=1e-9)
+    shift = la.chromatic_focal_shift(p, samples=5)
+    assert shift.wavelengths[[0, -1]].tolist() == [0.4861327, 0.6562725]
+    assert shift.shift[0] < 0 < shift.shift[-1]  # blue focuses short
+
+    for draw, result in [(lumivex.plot.chromatic_focal_shift, shift), (lumivex.plot.lateral_colour, colour),
+                         (lumivex.plot.field_curvature, curves), (lumivex.plot.distortion, curves)]:
+        ax = draw(result)
+        assert ax.get_title() and ax.get_xlabel() and ax.get_legend() is not None
+        plt.close(ax.figure)
+    with pytest.raises(ValueError, match="Prescription"):
+        la.distortion(lumivex.System(1.0, [lumivex.Slab(0, 1.5)]))
+    with pytest.raises(ValueError, match="samples"):
+        la.field_curvature(p, samples=1)
