@@ -175,6 +175,62 @@ TParaxialData paraxialData(const TPrescription& lens, double wavelengthUm) {
     return data;
 }
 
+TSpotDiagram polychromaticSpot(const TPrescription& lens, int field,
+                               const std::vector<TPupilPoint>& pupil, double imageZ,
+                               const std::vector<TWavelength>& wavelengths,
+                               const TTraceOptions& options) {
+    const char* who = "polychromaticSpot";
+    lens.validate();
+    std::vector<TWavelength> spectrum = wavelengths;
+    if (spectrum.empty()) {
+        spectrum = lens.wavelengths;
+        std::rotate(spectrum.begin(), spectrum.begin() + lens.primary,
+                    spectrum.begin() + lens.primary + 1);
+    }
+    double total = 0.0;
+    for (const TWavelength& w : spectrum) {
+        lens.resolveWavelength(w.um);
+        if (!(w.weight >= 0.0) || !std::isfinite(w.weight))
+            throw xmsg(std::string(who) + ": the weights must be finite and not negative");
+        total += w.weight;
+    }
+    if (!(total > 0.0)) throw xmsg(std::string(who) + ": the weights sum to 0");
+    // The reference wavelength's spot sets the plane, the chief ray and the
+    // Airy radius; the others' rays join it, relative to the same chief ray.
+    TSpotDiagram d = spotDiagram(lens, field, pupil, imageZ, spectrum.front().um, options);
+    std::vector<TVector> points;
+    std::vector<double> weights;
+    for (std::size_t i = 0; i < d.x.size(); ++i) {
+        points.emplace_back(d.chiefX + d.x[i], d.chiefY + d.y[i], d.z);
+        weights.push_back(spectrum.front().weight / total);
+    }
+    d.wave.assign(d.x.size(), 0);
+    int failed = d.spot.failed, vignetted = d.spot.vignetted;
+    for (std::size_t k = 0; k < spectrum.size(); ++k) {
+        d.wavelengthsUm.push_back(spectrum[k].um);
+        d.weights.push_back(spectrum[k].weight / total);
+        if (k == 0) continue;
+        const TSpotDiagram other = spotDiagram(lens, field, pupil, d.z, spectrum[k].um, options);
+        for (std::size_t i = 0; i < other.x.size(); ++i) {
+            const TVector p(other.chiefX + other.x[i], other.chiefY + other.y[i], d.z);
+            points.push_back(p);
+            weights.push_back(d.weights.back());
+            d.pupil.push_back(other.pupil[i]);
+            d.x.push_back(p.x - d.chiefX);
+            d.y.push_back(p.y - d.chiefY);
+            d.wave.push_back(static_cast<int>(k));
+        }
+        failed += other.spot.failed;
+        vignetted += other.spot.vignetted;
+    }
+    // One wavelength keeps its monochromatic spot's bits.
+    if (spectrum.size() == 1) return d;
+    d.spot = spotOf(points, weights, d.z, failed, vignetted);
+    d.centroidX = d.spot.centroidX - d.chiefX;
+    d.centroidY = d.spot.centroidY - d.chiefY;
+    return d;
+}
+
 TSpotDiagram spotDiagram(const TPrescription& lens, int field, const std::vector<TPupilPoint>& pupil,
                          double imageZ, double wavelengthUm, const TTraceOptions& options) {
     const char* who = "spotDiagram";

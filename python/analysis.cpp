@@ -274,6 +274,13 @@ field : int
 field_angle : float
     Degrees.
 wavelength, pupil_radius : float
+wavelengths, weights : ndarray
+    A prescription's polychromatic spot: its wavelengths in micrometres
+    (the reference, whose chief ray and F-number the spot uses, first) and
+    their normalised weights; empty for one wavelength.
+wave : ndarray of int
+    Per point, the index of its wavelength in ``wavelengths``; the centroid
+    and RMS weigh each point by its wavelength's weight.
 )");
     spotClass
         .def_property_readonly("points",
@@ -300,6 +307,14 @@ wavelength, pupil_radius : float
         .def_property_readonly("field_angle", [](const TSpotDiagram& d) { return degrees(d.fieldAngle); })
         .def_readonly("wavelength", &TSpotDiagram::wavelength)
         .def_readonly("pupil_radius", &TSpotDiagram::pupilRadius)
+        .def_property_readonly("wavelengths", [](const TSpotDiagram& d) { return frozen(values(d.wavelengthsUm)); })
+        .def_property_readonly("weights", [](const TSpotDiagram& d) { return frozen(values(d.weights)); })
+        .def_property_readonly("wave", [](const TSpotDiagram& d) {
+            py::array_t<int> a(static_cast<py::ssize_t>(d.wave.size()));
+            std::copy(d.wave.begin(), d.wave.end(), a.mutable_data());
+            a.attr("flags").attr("writeable") = false;
+            return a;
+        })
         .def("__repr__", [](const TSpotDiagram& d) {
             return "Spot(field_angle=" + g("%g", degrees(d.fieldAngle)) + " deg, image_z=" + g("%.6g", d.z) + ", " +
                    std::to_string(d.spot.rays) + " rays" +
@@ -803,8 +818,12 @@ std::vector<TSpotDiagram> lensSpots(const TPrescription& p, const std::vector<in
     const double um = orDefault(wavelength), z = orDefault(imageZ);
     py::gil_scoped_release nogil;
     const std::vector<TPupilPoint> pupil = pupilSet(pattern, 1.0, n, seed);
+    // Every wavelength with its weight, unless one is named.
+    std::vector<TWavelength> spectrum;
+    if (!std::isnan(um)) spectrum.push_back({um, 1.0});
     std::vector<TSpotDiagram> diagrams;
-    for (int field : fields) diagrams.push_back(spotDiagram(lens, field, pupil, z, um, traceOptions(threads)));
+    for (int field : fields)
+        diagrams.push_back(polychromaticSpot(lens, field, pupil, z, spectrum, traceOptions(threads)));
     return diagrams;
 }
 

@@ -415,3 +415,38 @@ TEST(Analysis, ColourAndFieldCurvesAgainstClosedForms) {
     axial.wavelengths = {{kLineD, 1.0}};
     EXPECT_THROW(chromaticFocalShift(axial), xmsg);
 }
+
+TEST(Analysis, PolychromaticSpotWeighsEveryWavelengthsRays) {
+    // The ball lens: every wavelength's chief ray meets the image plane at
+    // one point, and the blue rays, focused short, spread wider there. The
+    // spot's centroid and RMS are the weighted ones of the rays of all
+    // wavelengths, about the primary's chief ray.
+    TPrescription ball = ballLens();
+    ball.wavelengths = {{kLineF, 1.0}, {kLineD, 2.0}, {kLineC, 1.0}};
+    const std::vector<TPupilPoint> pupil = hexapolar(1.0, 3);
+    const TSpotDiagram poly = polychromaticSpot(ball, 1, pupil);
+    ASSERT_EQ(poly.wavelengthsUm.size(), 3u);
+    EXPECT_EQ(poly.wavelengthsUm[0], kLineD);  // the primary first
+    EXPECT_EQ(poly.weights[0], 0.5);
+    ASSERT_EQ(poly.x.size(), 3 * pupil.size());
+    EXPECT_EQ(poly.spot.rays, static_cast<int>(3 * pupil.size()));
+    double sum = 0.0, weight = 0.0, cx = 0.0;
+    for (std::size_t i = 0; i < poly.x.size(); ++i) {
+        cx += poly.weights[poly.wave[i]] * poly.x[i];
+        weight += poly.weights[poly.wave[i]];
+    }
+    cx /= weight;
+    for (std::size_t i = 0; i < poly.x.size(); ++i)
+        sum += poly.weights[poly.wave[i]] *
+               (std::pow(poly.x[i] - cx, 2) + std::pow(poly.y[i] - poly.centroidY, 2));
+    EXPECT_NEAR(poly.centroidX, cx, 1e-12);
+    EXPECT_NEAR(poly.spot.rms, std::sqrt(sum / weight), 1e-12);
+    const TSpotDiagram primary = spotDiagram(ball, 1, pupil);
+    EXPECT_GT(poly.spot.rms, primary.spot.rms);
+    EXPECT_EQ(poly.airyRadius, primary.airyRadius);
+    EXPECT_EQ(poly.chiefX, primary.chiefX);
+    // One wavelength is the monochromatic spot, to the bit.
+    const TSpotDiagram one = polychromaticSpot(ball, 1, pupil, NAN, {{kLineD, 1.0}});
+    EXPECT_EQ(one.spot.rms, primary.spot.rms);
+    EXPECT_EQ(one.centroidX, primary.centroidX);
+}

@@ -112,8 +112,12 @@ void runLensSpot(const AnalysisOptions& options, int rings, bool throughFocusToo
     trace.threads = options.threads;
     const TParaxialData paraxial = analysed([&] { return paraxialData(lens, wl); });
     const std::vector<TPupilPoint> pupil = hexapolar(1.0, rings);
-    const std::vector<TSpotDiagram> spots =
-        analysed([&] { return spotDiagrams(lens, pupil, options.imageZ, wl, trace); });
+    // Every wavelength's rays with its weight, or the one -w names.
+    std::vector<TWavelength> spectrum;
+    if (!std::isnan(wl)) spectrum.push_back({wl, 1.0});
+    std::vector<TSpotDiagram> spots;
+    for (int k = 0; k < static_cast<int>(lens.fields.size()); ++k)
+        spots.push_back(analysed([&] { return polychromaticSpot(lens, k, pupil, options.imageZ, spectrum, trace); }));
     TThroughFocus curve;
     if (throughFocusToo) {
         // As for a bare system: about the image plane by the depth over which
@@ -143,6 +147,13 @@ void runLensSpot(const AnalysisOptions& options, int rings, bool throughFocusToo
         return;
     }
     printLensHeader(out, loaded.source.name, lens, wl, paraxial);
+    if (spots.front().wavelengthsUm.size() > 1) {
+        out << "Rays at every wavelength, each weighted by its wavelength's weight:";
+        for (std::size_t k = 0; k < spots.front().wavelengthsUm.size(); ++k)
+            out << ' ' << number(spots.front().wavelengthsUm[k]) << " um ("
+                << number(spots.front().weights[k], 4) << ')';
+        out << "; the Airy radius at " << number(spots.front().wavelengthsUm[0]) << " um\n";
+    }
     out << '\n';
     TextTable table;
     for (const char* h : {fieldHeader(lens), "image z", "rays", "vignetted", "failed", "chief x",

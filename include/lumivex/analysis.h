@@ -125,6 +125,10 @@ LUMIVEX_API TSpot spotAt(const TRayBatch& batch, double z);
 // The spot of points in a plane, failed and vignetted rays counted apart.
 LUMIVEX_API TSpot spotOf(const std::vector<TVector>& points, double z, int failed = 0,
                          int vignetted = 0);
+// The same with a weight per point (≥ 0, a positive sum): the weighted
+// centroid and the weighted RMS distance from it.
+LUMIVEX_API TSpot spotOf(const std::vector<TVector>& points, const std::vector<double>& weights,
+                         double z, int failed = 0, int vignetted = 0);
 
 
 // ---------------------------------------------------------------------------
@@ -179,6 +183,11 @@ struct TSpotDiagram {
     double centroidX = 0.0, centroidY = 0.0;  // the centroid relative to the chief ray
     double airyRadius = 0.0;                  // 1.22·λ·N of the paraxial F-number
     double wavelength = 0.0, pupilRadius = 0.0;  // the beam's
+    // A polychromatic spot's wavelengths in µm (the reference first) with
+    // their normalised weights, and per drawn ray the index of its
+    // wavelength there; empty for one wavelength's spot.
+    std::vector<double> wavelengthsUm, weights;
+    std::vector<int> wave;
 };
 // The spot of the beam through the pupil points in the plane imageZ (NaN: the
 // paraxial focus). The chief ray must go through (an xmsg otherwise).
@@ -459,6 +468,17 @@ LUMIVEX_API TSpotDiagram spotDiagram(const TPrescription& lens, int field,
                                      double imageZ = std::numeric_limits<double>::quiet_NaN(),
                                      double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
                                      const TTraceOptions& options = TTraceOptions());
+// The polychromatic spot of field `field`: the pupil's rays at every
+// wavelength (µm, with weights; none given: the prescription's own, its
+// primary first), each ray weighted by its wavelength's weight in the
+// centroid and the RMS. Points are relative to the first wavelength's
+// chief ray, whose F-number gives the Airy radius; `wavelength` is the
+// first's in lens units.
+LUMIVEX_API TSpotDiagram polychromaticSpot(const TPrescription& lens, int field,
+                                           const std::vector<TPupilPoint>& pupil,
+                                           double imageZ = std::numeric_limits<double>::quiet_NaN(),
+                                           const std::vector<TWavelength>& wavelengths = {},
+                                           const TTraceOptions& options = TTraceOptions());
 // The spot of every field of the prescription, in one plane.
 LUMIVEX_API std::vector<TSpotDiagram> spotDiagrams(
     const TPrescription& lens, const std::vector<TPupilPoint>& pupil,

@@ -97,6 +97,10 @@ inline void to_json(nlohmann::json& j, const TSpotDiagram& s) {
          {"rmsRadius", s.spot.rms},
          {"geoRadius", s.spot.largest},
          {"airyRadius", s.airyRadius}};
+    if (!s.wavelengthsUm.empty()) {
+        j["wavelengthsUm"] = s.wavelengthsUm;
+        j["weights"] = s.weights;
+    }
 }
 
 inline void to_json(nlohmann::json& j, const TThroughFocus& c) {

@@ -269,7 +269,11 @@ def spots(system, *, wavelength=None, field_angles=None, fields=None, rays=None,
     by index), its primary wavelength (``wavelength`` in micrometres) and its
     image plane, and its clear apertures and stop vignette; the BFL is
     measured from its last lens surface.
-    For a Prescription ``fields`` (indices) picks its fields, all by default.
+    For a Prescription ``fields`` (indices) picks its fields, all by default,
+    and without a ``wavelength`` every one of its wavelengths sends its rays:
+    a polychromatic spot, each ray weighted by its wavelength's weight in
+    the centroid and the RMS, about the primary's chief ray, with the
+    primary's Airy radius (``wave`` gives each point's wavelength).
 
     Parameters
     ----------

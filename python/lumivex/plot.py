@@ -154,12 +154,38 @@ def spot(result, image_z=None, ax=None):
     return ax
 
 
+def _wavelength_colour(um):
+    """Roughly the colour a wavelength in micrometres looks, as ``lumivex spot`` draws it."""
+    nm = um * 1000.0
+    if nm < 440.0:
+        r, g, b = min(max((440.0 - nm) / 60.0, 0.0), 1.0), 0.0, 1.0
+    elif nm < 490.0:
+        r, g, b = 0.0, (nm - 440.0) / 50.0, 1.0
+    elif nm < 510.0:
+        r, g, b = 0.0, 1.0, (510.0 - nm) / 20.0
+    elif nm < 580.0:
+        r, g, b = (nm - 510.0) / 70.0, 1.0, 0.0
+    elif nm < 645.0:
+        r, g, b = 1.0, (645.0 - nm) / 65.0, 0.0
+    else:
+        r, g, b = 1.0, 0.0, 0.0
+    dim = 0.5 if nm < 380.0 or nm > 750.0 else 0.82
+    return (r * dim, g * dim * 0.85, b * dim)
+
+
 def _spot_panel(s, ax, extent):
     from matplotlib.patches import Circle
 
     ax.add_patch(Circle((0.0, 0.0), s.airy_radius, fill=False, color="#2a9d55", lw=1.2, ls="--",
                         label=f"Airy radius {s.airy_radius:.4g}", zorder=3))
-    ax.scatter(s.points[:, 0], s.points[:, 1], s=5, color="#1f5fa8", lw=0)
+    if len(s.wavelengths) > 1:
+        # A polychromatic spot: each wavelength in the colour it looks.
+        for k, um in enumerate(s.wavelengths):
+            mine = s.wave == k
+            ax.scatter(s.points[mine, 0], s.points[mine, 1], s=5, color=_wavelength_colour(um), lw=0,
+                       label=f"{um:.4g} µm")
+    else:
+        ax.scatter(s.points[:, 0], s.points[:, 1], s=5, color="#1f5fa8", lw=0)
     ax.plot(*s.centroid, marker="+", color="#111111", ms=9, mew=1.2, ls="")
     ax.set_xlim(-extent, extent)
     ax.set_ylim(-extent, extent)

@@ -175,3 +175,27 @@ def test_colour_and_field_curves_of_a_ball_lens_with_its_stop_at_the_centre():
         la.distortion(lumivex.System(1.0, [lumivex.Slab(0, 1.5)]))
     with pytest.raises(ValueError, match="samples"):
         la.field_curvature(p, samples=1)
+
+
+def test_polychromatic_spot_weighs_the_rays_of_every_wavelength(tool, tmp_path):
+    import json
+    import subprocess
+
+    import lumivex.analysis as la
+
+    p = lumivex.Prescription.read(TRIPLET)
+    p.wavelengths = [(0.4861327, 1.0), (0.5875618, 2.0), (0.6562725, 1.0)]
+    d = la.spot(p, field=2, rays=3)
+    assert d.points.shape == (3 * 37, 2) and d.wavelengths.tolist() == [0.5875618, 0.4861327, 0.6562725]
+    w = d.weights[d.wave]
+    centroid = (w[:, None] * d.points).sum(axis=0) / w.sum()
+    assert d.centroid == pytest.approx(centroid, abs=1e-12)
+    assert d.rms_radius == pytest.approx(np.sqrt((w * ((d.points - centroid) ** 2).sum(axis=1)).sum() / w.sum()))
+    primary = la.spot(p, field=2, rays=3, wavelength=0.5875618)
+    assert primary.points.shape == (37, 2) and primary.airy_radius == d.airy_radius
+    assert primary.points == pytest.approx(d.points[d.wave == 0], abs=1e-12)
+
+    out = subprocess.run([tool, "spot", str(TRIPLET), "--json", "-o", str(tmp_path / "spot.svg")],
+                         capture_output=True, text=True, check=True).stdout
+    spots = json.loads(out)["spots"]
+    assert spots[2]["rays"] == 3 * 127 and len(spots[2]["wavelengthsUm"]) == 3
