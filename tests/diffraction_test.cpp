@@ -323,3 +323,34 @@ TEST(Diffraction, PrescriptionsTakeTheirFieldsWavelengthsPupilAndImagePlane) {
         EXPECT_NE(e.message().find("no field 2"), std::string::npos) << e.message();
     }
 }
+
+TEST(Diffraction, FibreToItselfThroughAPerfectRelayCouplesFullyAndFallsWithOffset) {
+    // The 1:1 relay at NA 0.3 images the source's waist onto the receiver's,
+    // its angular spectrum with it (sin U′ = sin U by symmetry): η = 1, and
+    // a receiver offset d sees the tilt exp(2πi·d·u′/λ), η = exp(−(d/w)²).
+    TPrescription relay = perfectRelay();
+    relay.aperture = {TApertureKind::objectNA, 0.3};
+    relay.wavelengths = {{1.0, 1.0}};
+    const double w = 0.005;
+    const TFibreCoupling matched = fibreCoupling(relay, 0, w, w);
+    EXPECT_NEAR(matched.modeMatch, 1.0, 1e-3);
+    // All that is lost is what the four faces reflect, 4 % each near the axis.
+    EXPECT_NEAR(matched.efficiency, std::pow(0.96, 4), 2e-3);
+    for (double d : {0.002, 0.005, 0.008}) {
+        const TFibreCoupling off = fibreCoupling(relay, 0, w, w, d, 0.0);
+        EXPECT_NEAR(off.modeMatch, std::exp(-d * d / (w * w)), 1e-3) << d;
+        EXPECT_NEAR(off.receiverX, d, 1e-9);
+    }
+    // A receiver of another size: the overlap of two Gaussians,
+    // (2·w1·w2/(w1² + w2²))².
+    const double w2 = 0.008;
+    EXPECT_NEAR(fibreCoupling(relay, 0, w, w2).modeMatch, std::pow(2 * w * w2 / (w * w + w2 * w2), 2),
+                1e-3);
+    // At NA 0.1 the stop cuts the source's far field at 1.6 divergences:
+    // exp(−2·(0.1/θ)²) of its power is lost before the receiver sees it.
+    relay.aperture = {TApertureKind::objectNA, 0.1};
+    const double theta = 1e-3 / (3.141592653589793 * w);
+    EXPECT_NEAR(fibreCoupling(relay, 0, w, w).transmitted / matched.transmitted,
+                1.0 - std::exp(-2.0 * std::pow(std::tan(std::asin(0.1)) / theta, 2)), 0.01);
+    EXPECT_THROW(fibreCoupling(perfectLens(), 0, w, w), xmsg);
+}
