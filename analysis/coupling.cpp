@@ -2,7 +2,10 @@
 // modes' far fields over the pupil: the source's angular spectrum carried
 // ray by ray to the image space, where the receiving fibre's far field is a
 // spherical wave about its centre.
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <utility>
 #include <limits>
 #include <string>
 #include <vector>
@@ -10,12 +13,85 @@
 #include "analysis/lens_rays.h"
 #include "analysis/reference_sphere.h"
 #include "lumivex/diffraction.h"
+#include "lumivex/field.h"
 
 namespace lumivex {
 
 namespace {
 
 constexpr double kPi = 3.141592653589793;
+
+// The image-plane route along x: η_x for the offsets dx and dy and the
+// row's transmitted fraction. The fan starts at the source point, is traced
+// through the system with its clips, and is read in the plane z about the
+// chief ray's point there.
+struct RowOverlap {
+    double etaX = 0.0, etaY = 0.0, transmitted = 0.0;
+};
+
+RowOverlap rowOverlap(detail::FieldRays& chief, const TVector& source, const TVector& centre,
+                      double z, double lambda, double sourceRadius, double receiverRadius,
+                      double imageRadius, double offsetX, double offsetY, int samples) {
+    const int W = 2 * samples + 1;
+    const double dx = 8.0 * sourceRadius / (W - 1);
+    TMatrix input(W, 1);
+    double inputPower = 0.0;
+    for (int c = 0; c < W; ++c) {
+        const double x = (c - (W - 1) / 2) * dx;
+        input.at(c, 0) = complex(std::exp(-x * x / (sourceRadius * sourceRadius)), 0.0);
+        inputPower += std::norm(input.at(c, 0)) * dx;
+    }
+    TBeamFan made;
+    const int beams = W - 1;
+    fieldToBeamFan(input, dx, 0.0, beams, 1, lambda, made);
+    TRayBatch batch(lambda);
+    for (int i = 0; i < made.getSize(); ++i) {
+        const TBeamNode& start = (*made[i])[0];
+        TBeamNode node = start;
+        node.position = start.position + source;
+        node.polarization = start.polarization.unit();
+        batch.add(node);
+    }
+    traceRays(chief.system, batch, chief.options);
+    // Each beam's point and phase in the plane z, in the order of its x.
+    std::vector<std::pair<double, TBeamNode>> ends;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (!batch.ok(i)) throw xmsg("fibreCoupling: a beam of the image-plane route does not go through");
+        TBeamNode end = batch.last(i);
+        const TVector at = positionAtZ(end, z);
+        end.opticalPath += 2.0 * kPi * (at - end.position).length() / lambda;
+        end.position = at - TVector(centre.x, centre.y, 0.0);
+        ends.emplace_back(end.position.x, end);
+    }
+    std::sort(ends.begin(), ends.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    TBeamFan arrived;
+    for (const auto& [x, node] : ends) {
+        auto beam = std::make_unique<TBeam>(lambda);
+        beam->addNode(node);
+        arrived.addBeam(beam.get());
+        beam.release();
+    }
+    const int C = W;
+    const double dxOut = 8.0 * std::max(imageRadius, receiverRadius) / (C - 1);
+    TMatrix output(C, 1);
+    beamFanToField(arrived, dxOut, 0.0, (W - 2) * dx, 0.0, &output);
+    RowOverlap r;
+    const double receiverPower = receiverRadius * std::sqrt(kPi / 2.0);
+    const auto eta = [&](double offset) {
+        complex sum(0.0, 0.0);
+        for (int c = 0; c < C; ++c) {
+            const double x = (c - C / 2) * dxOut - offset;
+            sum += output.at(c, 0) * std::exp(-x * x / (receiverRadius * receiverRadius)) * dxOut;
+        }
+        return std::norm(sum) / (inputPower * receiverPower);
+    };
+    double outputPower = 0.0;
+    for (int c = 0; c < C; ++c) outputPower += std::norm(output.at(c, 0)) * dxOut;
+    r.etaX = eta(offsetX);
+    r.etaY = eta(offsetY);
+    r.transmitted = outputPower / inputPower;
+    return r;
+}
 
 }  // namespace
 
@@ -127,6 +203,15 @@ TFibreCoupling fibreCoupling(const TPrescription& lens, int field, double source
     c.efficiency = std::norm(sum) * h * h * h * h / (sourcePower * receiverPower);
     c.transmitted = power * h * h / sourcePower;
     c.modeMatch = c.transmitted > 0.0 ? c.efficiency / c.transmitted : 0.0;
+
+    double m = 1.0;
+    try {
+        m = std::fabs(lens.firstOrder(um).magnification);
+    } catch (const xmsg&) {
+    }
+    const RowOverlap row = rowOverlap(chief, source, at, z, lambda, sourceRadius, receiverRadius,
+                                      m * sourceRadius, offsetX, offsetY, samples);
+    c.imagePlaneEfficiency = row.transmitted > 0.0 ? row.etaX * row.etaY / row.transmitted : 0.0;
     return c;
 }
 

@@ -340,6 +340,8 @@ TEST(Diffraction, FibreToItselfThroughAPerfectRelayCouplesFullyAndFallsWithOffse
         const TFibreCoupling off = fibreCoupling(relay, 0, w, w, d, 0.0);
         EXPECT_NEAR(off.modeMatch, std::exp(-d * d / (w * w)), 1e-3) << d;
         EXPECT_NEAR(off.receiverX, d, 1e-9);
+        // The image-plane route through the field's beams agrees.
+        EXPECT_NEAR(off.imagePlaneEfficiency, off.efficiency, 3e-3) << d;
     }
     // A receiver of another size: the overlap of two Gaussians,
     // (2·w1·w2/(w1² + w2²))².

@@ -233,6 +233,17 @@ LUMIVEX_API TMtf modulationTransfer(const TPrescription& lens, int field,
 //   η = |Σ A·sqrt(T·J)·F(u′)·exp(2πi·L/λ)|²·h⁴ / (∫|A|² du · ∫|F|² du′),
 // h the grid's pitch, the integrals in closed form: the power that misses
 // the system, is vignetted or leaves outside the receiver's mode is lost.
+// The image-plane overlap, the second route: the source's mode along x at
+// its waist, turned into a fan of beams by fieldToBeamFan (each along its
+// phase gradient, flat at a waist), traced, carried to the image plane and
+// turned back into the field there by beamFanToField, overlaps the
+// receiver's mode: η_x(d) = |∫E·F*|² / (∫|E₀|² ∫|F|²) along x for an offset
+// d. For a system that images the waist without aberration and acts alike
+// along x and y (the field of a rotationally symmetric system on its axis),
+// η = η_x(offsetX)·η_x(offsetY)/T_x, T_x the row's transmitted fraction.
+// Geometric optics carries the beams without diffraction, so this route
+// holds only where the system images the waist onto the receiver's plane
+// (a relay whose object and image are the fibres' faces).
 struct TFibreCoupling {
     int field = 0;
     double wavelength = 0.0;      // in lens units
@@ -243,6 +254,7 @@ struct TFibreCoupling {
     // η over the transmitted fraction: how well the light that arrives fits
     // the receiver's mode, 1 for a perfect relay whatever its faces reflect.
     double modeMatch = 0.0;
+    double imagePlaneEfficiency = 0.0;  // η by the image-plane route
     int rays = 0;                 // traced rays that went through
 };
 
