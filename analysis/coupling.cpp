@@ -29,7 +29,7 @@ struct RowOverlap {
     double etaX = 0.0, etaY = 0.0, transmitted = 0.0;
 };
 
-RowOverlap rowOverlap(detail::FieldRays& chief, const TVector& source, const TVector& centre,
+RowOverlap rowOverlap(TOpticalSystem& system, const TTraceOptions& options, const TVector& source, const TVector& centre,
                       double z, double lambda, double sourceRadius, double receiverRadius,
                       double imageRadius, double offsetX, double offsetY, int samples) {
     const int W = 2 * samples + 1;
@@ -52,7 +52,7 @@ RowOverlap rowOverlap(detail::FieldRays& chief, const TVector& source, const TVe
         node.polarization = start.polarization.unit();
         batch.add(node);
     }
-    traceRays(chief.system, batch, chief.options);
+    traceRays(system, batch, options);
     // Each beam's point and phase in the plane z, in the order of its x.
     std::vector<std::pair<double, TBeamNode>> ends;
     for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -116,12 +116,37 @@ TFibreCoupling fibreCoupling(const TPrescription& lens, int field, double source
     const double lambda = lens.wavelengthInLensUnit(um);
     const double n0 = lens.objectMaterial.indexAt(um).real();
 
-    // The chief ray sets the image point; the rays start where it starts.
-    detail::FieldRays chief = detail::traceField(lens, field, {}, um, options, who);
-    detail::requireChief(chief, field, who);
-    const double z = detail::usablePlane(lens, chief.system, std::numeric_limits<double>::quiet_NaN(), who);
-    const TBeamNode& chiefLast = chief.batch.last(chief.chief);
-    const TVector source = chief.starts.last(chief.chief).position;
+    // The source point: an object height as given, or where the chief ray of
+    // an angle starts. The receiver is placed about the point where the
+    // source fibre's axial ray (along z) meets the image plane; through a
+    // gradient-index rod, which has no paraxial model, nothing is aimed and
+    // the stop does not clip.
+    TOpticalSystem system = lens.systemAt(um);
+    TTraceOptions o = options;
+    if (o.clipRadii.empty()) {
+        try {
+            o.clipRadii = lens.clipRadii();
+            for (double& r : o.clipRadii)
+                if (!(r > 0.0)) r = std::numeric_limits<double>::quiet_NaN();
+        } catch (const xmsg&) {
+            o.clipRadii.clear();
+        }
+    }
+    const TField& f = lens.fields[static_cast<std::size_t>(field)];
+    TVector source(f.x, f.y, lens.objectZ());
+    if (lens.fieldKind == TFieldKind::angle) {
+        const TAimedRay chief = lens.rays(field, {{0.0, 0.0}}, um).front();
+        if (!chief.ok) throw xmsg(std::string(who) + ": the chief ray cannot be aimed: " + chief.message);
+        source = chief.position;
+    }
+    const double z = detail::usablePlane(lens, system, std::numeric_limits<double>::quiet_NaN(), who);
+    TRayBatch axial(lambda);
+    axial.add(TBeamNode(source, TVector(0.0, 0.0, 1.0), 1.0, TVector(1.0, 0.0, 0.0), 0.0));
+    traceRays(system, axial, o);
+    if (!axial.ok(0))
+        throw xmsg(std::string(who) + ": the source fibre's axial ray does not reach the image plane: " +
+                   failureSummary(axial.message(0)));
+    const TBeamNode& chiefLast = axial.last(0);
     TFibreCoupling c;
     c.field = field;
     c.wavelength = lambda;
@@ -131,7 +156,10 @@ TFibreCoupling fibreCoupling(const TPrescription& lens, int field, double source
     c.receiverY = at.y + offsetY;
     detail::TReferenceSphere sphere;
     sphere.centre = TVector(c.receiverX, c.receiverY, z);
-    sphere.radius = (chiefLast.position - sphere.centre).length();
+    // Far enough that the receiver's field on it is its far field: a
+    // thousand Rayleigh ranges, or the distance back to the last element.
+    sphere.radius = std::max((chiefLast.position - sphere.centre).length(),
+                             1e3 * kPi * receiverRadius * receiverRadius / lambda);
     sphere.wavelength = lambda;
     sphere.n0 = n0;
     sphere.k = TVector(0.0, 0.0, 1.0);  // every ray starts at the source: a constant credit
@@ -156,7 +184,7 @@ TFibreCoupling fibreCoupling(const TPrescription& lens, int field, double source
             cellOf.push_back(static_cast<std::size_t>(j) * n + i);
         }
     TRayBatch batch = starts;
-    traceRays(chief.system, batch, chief.options);
+    traceRays(system, batch, o);
 
     // Per cell: the exit direction cosines, the field's phase and the
     // transmitted amplitude; NaN where no ray went through.
@@ -209,7 +237,7 @@ TFibreCoupling fibreCoupling(const TPrescription& lens, int field, double source
         m = std::fabs(lens.firstOrder(um).magnification);
     } catch (const xmsg&) {
     }
-    const RowOverlap row = rowOverlap(chief, source, at, z, lambda, sourceRadius, receiverRadius,
+    const RowOverlap row = rowOverlap(system, o, source, at, z, lambda, sourceRadius, receiverRadius,
                                       m * sourceRadius, offsetX, offsetY, samples);
     c.imagePlaneEfficiency = row.transmitted > 0.0 ? row.etaX * row.etaY / row.transmitted : 0.0;
     return c;

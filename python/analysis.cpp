@@ -964,6 +964,47 @@ wavelength : float
     });
 }
 
+void bindCoupling(py::module_& a) {
+    py::class_<TFibreCoupling>(a, "FibreCoupling", R"(The power one fibre couples into another through a prescription.
+
+Attributes
+----------
+efficiency : float
+    By the overlap of the modes' far fields over the pupil.
+transmitted : float
+    The source's power that reaches the image plane.
+mode_match : float
+    efficiency / transmitted: 1 for a perfect relay whatever its faces reflect.
+image_plane_efficiency : float
+    By the second route, the source's mode carried as a fan of beams to the
+    image plane and overlapped there (valid where the system images the
+    waist onto the receiver's face).
+receiver : ndarray, shape (2,)
+    The receiving fibre's centre in the image plane ``image_z``.
+field, rays : int
+wavelength : float
+    In lens units.)")
+        .def_readonly("efficiency", &TFibreCoupling::efficiency)
+        .def_readonly("transmitted", &TFibreCoupling::transmitted)
+        .def_readonly("mode_match", &TFibreCoupling::modeMatch)
+        .def_readonly("image_plane_efficiency", &TFibreCoupling::imagePlaneEfficiency)
+        .def_property_readonly("receiver", [](const TFibreCoupling& c) { return frozen(pair(c.receiverX, c.receiverY)); })
+        .def_readonly("image_z", &TFibreCoupling::z)
+        .def_readonly("field", &TFibreCoupling::field)
+        .def_readonly("rays", &TFibreCoupling::rays)
+        .def_readonly("wavelength", &TFibreCoupling::wavelength)
+        .def("__repr__", [](const TFibreCoupling& c) {
+            return py::str("FibreCoupling(efficiency={:.6g}, image_plane_efficiency={:.6g}, transmitted={:.6g})")
+                .format(c.efficiency, c.imagePlaneEfficiency, c.transmitted);
+        });
+    a.def("fibre_coupling", [](const TPrescription& p, int field, double source, double receiver, double dx, double dy,
+                               const py::object& wavelength, int samples, int threads) {
+        const double um = orDefault(wavelength);
+        py::gil_scoped_release nogil;
+        return fibreCoupling(p, field, source, receiver, dx, dy, um, samples, traceOptions(threads));
+    });
+}
+
 void bindAnalysis(py::module_& m) {
     py::module_ a = m.def_submodule("_analysis", "Compiled half of lumivex.analysis; use that instead.");
     bindResults(a);
@@ -993,6 +1034,7 @@ void bindAnalysis(py::module_& m) {
         return OpdFan(lensFan(p, field, n, pupilRadius, imageZ, wavelength, threads));
     });
     bindCurves(a);
+    bindCoupling(a);
     a.def("lens_wavefront", &lensWavefront);
     a.def("lens_psf", &lensPsf);
     a.def("pupil", [](const std::string& pattern, double r, int n, std::uint64_t seed) {

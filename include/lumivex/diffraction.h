@@ -259,9 +259,12 @@ struct TFibreCoupling {
 };
 
 // The source fibre at the object point of field `field` (the prescription
-// needs a finite object) with mode field radius sourceRadius, the receiver
-// of radius receiverRadius centred (offsetX, offsetY) from the chief ray's
-// point in the image plane; lengths in lens units, the wavelength in µm
+// needs a finite object; an object height is taken as given, an angle's
+// point is where its chief ray starts) with mode field radius
+// sourceRadius, the receiver of radius receiverRadius centred (offsetX,
+// offsetY) from where the source fibre's axial ray (along z) meets the
+// image plane. Through an element without a paraxial model (a
+// gradient-index rod) give the image plane, and the stop does not clip; lengths in lens units, the wavelength in µm
 // (NaN: the primary); samples across the grid, 8 … 1024.
 LUMIVEX_API TFibreCoupling fibreCoupling(const TPrescription& lens, int field, double sourceRadius,
                                          double receiverRadius, double offsetX = 0.0,

@@ -35,6 +35,9 @@ chromatic_focal_shift, lateral_colour
 field_curvature, distortion
     A prescription's tangential and sagittal foci and its distortion
     against the field.
+fibre_coupling
+    The power a single-mode fibre at an object point couples into a fibre
+    in the image plane.
 hexapolar, square_grid, random_pupil, meridional_fan
     The pupil ray sets, as (M, 2) arrays of entrance-pupil points.
 collimated_rays
@@ -77,6 +80,7 @@ Mtf = _core.Mtf
 FocalShift = _core.FocalShift
 LateralColour = _core.LateralColour
 FieldCurves = _core.FieldCurves
+FibreCoupling = _core.FibreCoupling
 
 __all__ = [
     "Paraxial", "Spot", "ThroughFocus", "RayFan", "OpdFan",
@@ -85,7 +89,7 @@ __all__ = [
     "collimated_rays", "position_at_z", "Layout", "layout", "Irradiance", "irradiance",
     "Wavefront", "Psf", "Mtf", "wavefront", "psf", "mtf", "encircled_energy", "ensquared_energy",
     "FocalShift", "LateralColour", "FieldCurves", "chromatic_focal_shift", "lateral_colour",
-    "field_curvature", "distortion",
+    "field_curvature", "distortion", "FibreCoupling", "fibre_coupling",
 ]
 
 _PATTERNS = ("hexapolar", "grid", "random")
@@ -897,6 +901,56 @@ def distortion(lens, *, samples=21, wavelength=None, threads=0):
     """
     return field_curvature(_prescription(lens, "distortion"), samples=samples, wavelength=wavelength,
                            threads=threads)
+
+
+def fibre_coupling(lens, *, mode_radius, receiver_radius=None, field=0, offset=(0.0, 0.0), wavelength=None,
+                   samples=64, threads=0):
+    """The power a single-mode fibre couples into another through a prescription.
+
+    The source fibre sits at the object point of ``field`` (the prescription
+    needs a finite object), the receiver in the image plane, centred
+    ``offset`` (x, y) from the chief ray's point. Both modes are Gaussian,
+    E ~ exp(-r^2 / w^2) at their waists, w the mode field radius in lens
+    units, their axes along z.
+
+    The efficiency is the overlap over the pupil of the source's far field,
+    carried ray by ray through the system (its stop and clear apertures cut
+    it), with the receiver's far field, a spherical wave about its centre.
+    ``image_plane_efficiency`` is the second route, the mode's field
+    carried as a fan of beams to the image plane and overlapped there; it
+    holds where the system images the source's waist onto the receiver.
+
+    Parameters
+    ----------
+    lens : Prescription
+    mode_radius : float
+        The source's mode field radius.
+    receiver_radius : float, optional
+        The receiver's; by default the source's.
+    field : int
+    offset : (float, float)
+    wavelength : float, optional
+        Micrometres; the primary by default.
+    samples : int
+        Grid points across the source's far field, 8 to 1024.
+
+    Returns
+    -------
+    FibreCoupling
+    """
+    lens = _prescription(lens, "fibre_coupling")
+    mode_radius = _positive(mode_radius, "mode_radius")
+    receiver_radius = mode_radius if receiver_radius is None else _positive(receiver_radius, "receiver_radius")
+    try:
+        dx, dy = offset
+    except (TypeError, ValueError):
+        raise ValueError(f"offset must be (x, y), not {offset!r}") from None
+    samples = _integer(samples, "samples", 8)
+    if samples > 1024:
+        raise ValueError(f"samples must be at most 1024, not {samples!r}")
+    return _core.fibre_coupling(lens, _field(lens, field), mode_radius, receiver_radius, _real(dx, "offset"),
+                                _real(dy, "offset"), _optional(wavelength, _positive, "wavelength"), samples,
+                                _integer(threads, "threads", 0))
 
 
 # -- ray sets and positions -----------------------------------------------------
