@@ -464,7 +464,7 @@ TEST_F(CliTest, FieldKeepsThePowerTheRaysCarry) {
 
 TEST_F(CliTest, EveryCommandHasHelp) {
     for (const char* command : {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf",
-                                "colour", "field-curves"}) {
+                                "colour", "field-curves", "couple"}) {
         const Outcome r = run({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_NE(r.out.find("Usage: lumivex " + std::string(command)), std::string::npos) << r.out;
@@ -802,4 +802,22 @@ TEST_F(CliTest, ColourAndFieldCurvesOfAPrescription) {
     const Outcome bare = run({"colour", kExamples + "/singlet.txt"});
     EXPECT_EQ(bare.status, 2);
     EXPECT_NE(bare.err.find("needs a prescription"), std::string::npos) << bare.err;
+}
+
+TEST_F(CliTest, CoupleThroughTheQuarterPitchGrinPair) {
+    // The pair images one face onto the other 1:1: matched fibres couple what
+    // the four faces pass, T = (1 − (0.6/2.6)²)⁴, and an offset d leaves
+    // T·exp(−(d/w)²), by either route.
+    const Outcome r = run({"couple", kExamples + "/grin_coupler.json", "--mode-radius", "0.005",
+                           "--offsets", "0,0.005", "--samples", "48", "--json", "-o", path("couple.svg")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json c = json::parse(r.out)["couplings"];
+    ASSERT_EQ(c.size(), 2u);
+    const double T = std::pow(1.0 - std::pow(0.6 / 2.6, 2), 4);
+    EXPECT_NEAR(c[0]["transmitted"].get<double>(), T, 2e-3);
+    EXPECT_NEAR(c[0]["imagePlaneEfficiency"].get<double>(), T, 3e-3);
+    EXPECT_NEAR(c[0]["efficiency"].get<double>(), T, 0.02);
+    EXPECT_NEAR(c[1]["efficiency"].get<double>(), T * std::exp(-1.0), 0.01);
+    EXPECT_NEAR(c[1]["imagePlaneEfficiency"].get<double>(), T * std::exp(-1.0), 3e-3);
+    EXPECT_EQ(run({"couple", kExamples + "/singlet.txt", "--mode-radius", "0.005"}).status, 2);
 }

@@ -20,6 +20,7 @@ void addPsfCommand(CLI::App& app);
 void addMtfCommand(CLI::App& app);
 void addColourCommand(CLI::App& app);
 void addFieldCurvesCommand(CLI::App& app);
+void addCoupleCommand(CLI::App& app);
 
 }  // namespace lumivex::cli
 

@@ -122,4 +122,49 @@ std::string fieldCurvesSvg(const std::string& title, const TFieldCurves& curves,
     return svg.str();
 }
 
+std::string couplingSvg(const std::string& title, const std::vector<double>& offsets,
+                        const std::vector<TFibreCoupling>& couplings, double modeRadius, bool matched,
+                        const std::string& unit) {
+    const double width = 760.0, height = 520.0;
+    SvgWriter svg(width, height);
+    svg.rect(0, 0, width, height, "fill:#ffffff;stroke:none");
+    svg.text(20, 24, title, kTitle);
+    Panel p;
+    p.x = 90;
+    p.y = 70;
+    p.width = 520;
+    p.height = 320;
+    p.ax = spanAxis(std::min(0.0, offsets.front()), offsets.back());
+    p.ay = spanAxis(0.0, 1.0);
+    drawPanel(svg, p, "Coupling efficiency", "lateral offset of the receiving fibre (" + unit + ")",
+              "efficiency");
+    double ly = p.y + p.height + 58;
+    if (matched) {
+        // T·exp(−(d/w)²): what a perfect relay gives matched modes.
+        std::vector<Point2> curve;
+        const double T = couplings.front().transmitted;
+        for (int k = 0; k <= 200; ++k) {
+            const double d = p.ax.lo + (p.ax.hi - p.ax.lo) * k / 200.0;
+            curve.emplace_back(p.X(d), p.Y(T * std::exp(-d * d / (modeRadius * modeRadius))));
+        }
+        svg.polyline(curve, "fill:none;stroke:#111;stroke-width:1.1");
+        svg.line(p.x, ly - 4, p.x + 26, ly - 4, "stroke:#111;stroke-width:1.1");
+        svg.text(p.x + 32, ly, "T exp(-(d/w)^2), T the transmitted fraction " + number(T, 4), kText);
+        ly += 18;
+    }
+    for (std::size_t k = 0; k < offsets.size(); ++k) {
+        svg.circle(p.X(offsets[k]), p.Y(couplings[k].efficiency), 3.5, std::string("fill:") + kFirst);
+        const double x = p.X(offsets[k]), y = p.Y(couplings[k].imagePlaneEfficiency);
+        svg.line(x - 4, y - 4, x + 4, y + 4, std::string("stroke-width:1.5;stroke:") + kSecond);
+        svg.line(x - 4, y + 4, x + 4, y - 4, std::string("stroke-width:1.5;stroke:") + kSecond);
+    }
+    svg.circle(p.x + 13, ly - 4, 3.5, std::string("fill:") + kFirst);
+    svg.text(p.x + 32, ly, "pupil-plane overlap of the far fields", kText);
+    ly += 18;
+    svg.line(p.x + 9, ly - 8, p.x + 17, ly, std::string("stroke-width:1.5;stroke:") + kSecond);
+    svg.line(p.x + 9, ly, p.x + 17, ly - 8, std::string("stroke-width:1.5;stroke:") + kSecond);
+    svg.text(p.x + 32, ly, "image-plane overlap of the traced field", kText);
+    return svg.str();
+}
+
 }  // namespace lumivex::cli

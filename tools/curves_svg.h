@@ -4,6 +4,7 @@
 #define LUMIVEX_TOOLS_CURVES_SVG_H
 
 #include <string>
+#include <vector>
 
 #include "lumivex/lumivex.h"
 
@@ -17,6 +18,12 @@ std::string colourSvg(const std::string& title, const TFocalShift& shift, const 
 // the distortion in per cent.
 std::string fieldCurvesSvg(const std::string& title, const TFieldCurves& curves, const std::string& unit,
                            const std::string& fieldTitle);
+
+// The coupling efficiency against the receiver's lateral offset: both
+// routes, and T·exp(−(d/w)²) for matched modes.
+std::string couplingSvg(const std::string& title, const std::vector<double>& offsets,
+                        const std::vector<TFibreCoupling>& couplings, double modeRadius, bool matched,
+                        const std::string& unit);
 
 }  // namespace lumivex::cli
 

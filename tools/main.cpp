@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     addMtfCommand(app);
     addColourCommand(app);
     addFieldCurvesCommand(app);
+    addCoupleCommand(app);
     addImportCommand(app);
 
     try {
