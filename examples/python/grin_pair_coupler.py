@@ -11,7 +11,7 @@ lumivex.analysis.fibre_coupling are drawn: the overlap of the modes' far
 fields over the pupil, and the overlap in the image plane of the field the
 source's mode becomes there.
 
-Usage: fibre_coupler.py [output.png]
+Usage: grin_pair_coupler.py [output.png]
 """
 
 import sys
@@ -25,7 +25,7 @@ import numpy as np  # noqa: E402
 import lumivex  # noqa: E402
 import lumivex.analysis as la  # noqa: E402
 
-output = sys.argv[1] if len(sys.argv) > 1 else "fibre_coupler.png"
+output = sys.argv[1] if len(sys.argv) > 1 else "grin_pair_coupler.png"
 
 n0, g = 1.6, 0.2
 quarter = np.pi / (2 * g)
