@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "analysis/lens_rays.h"
 #include "analysis/reductions.h"
 #include "lumivex/analysis.h"
 
@@ -28,22 +29,9 @@ namespace {
 
 std::string surfaceName(int element) { return "surface " + std::to_string(element + 1); }
 
-// One field's rays through a prescription at one wavelength: the system
-// with its clips, the batch of the rays that could be aimed (the chief ray
-// last), and which pupil point each of them came from.
-struct FieldRays {
-    TOpticalSystem system;
-    double lambda = 0.0;  // in lens units
-    TTraceOptions options;
-    TRayBatch starts{1.0};
-    TRayBatch batch{1.0};
-    std::vector<std::size_t> point;  // the pupil point of each ray of the batch
-    int unaimed = 0;
-    std::string unaimedWhy;
-    std::size_t chief = 0;  // the chief ray's index in the batch
-    TVector direction;      // the chief ray's start direction
-    FieldRays(TOpticalSystem s) : system(std::move(s)) {}
-};
+}  // namespace
+
+namespace detail {
 
 void checkField(const TPrescription& lens, int field, const char* who) {
     if (field < 0 || field >= static_cast<int>(lens.fields.size()))
@@ -88,6 +76,8 @@ FieldRays traceField(const TPrescription& lens, int field, const std::vector<TPu
     return f;
 }
 
+namespace {
+
 // Why the chief ray did not go through, in words, or "".
 std::string chiefTrouble(const FieldRays& f) {
     if (f.batch.vignetted(f.chief))
@@ -99,6 +89,8 @@ std::string chiefTrouble(const FieldRays& f) {
     return "";
 }
 
+}  // namespace
+
 void requireChief(const FieldRays& f, int field, const char* who) {
     const std::string trouble = chiefTrouble(f);
     if (!trouble.empty())
@@ -106,7 +98,11 @@ void requireChief(const FieldRays& f, int field, const char* who) {
                    trouble);
 }
 
+namespace {
+
 double lastSurfaceZ(const TOpticalSystem& system) { return system.getLast()->zPosition; }
+
+}  // namespace
 
 // The plane an analysis looks at: the one asked for, else the
 // prescription's; behind the last lens surface, in words when not.
@@ -138,7 +134,24 @@ double chiefAngle(const TVector& k) {
     return sign * std::atan2(off, k.z);
 }
 
-}  // namespace
+TVector exitPupilPoint(const TPrescription& lens, const TBeamNode& chiefLast, double wavelengthUm) {
+    try {
+        const double exitZ = lens.firstOrder(wavelengthUm).exitPupilZ;
+        if (std::isfinite(exitZ)) return positionAtZ(chiefLast, exitZ);
+    } catch (const xmsg&) {
+    }
+    return chiefLast.position;
+}
+
+}  // namespace detail
+
+using detail::chiefAngle;
+using detail::lastSurfaceZ;
+using detail::checkField;
+using detail::FieldRays;
+using detail::requireChief;
+using detail::traceField;
+using detail::usablePlane;
 
 TParaxialData paraxialData(const TPrescription& lens, double wavelengthUm) {
     const TFirstOrder first = lens.firstOrder(wavelengthUm);
@@ -155,6 +168,62 @@ TParaxialData paraxialData(const TPrescription& lens, double wavelengthUm) {
     data.exitPupilZ = first.exitPupilZ;
     data.exitPupilDiameter = first.exitPupilDiameter;
     return data;
+}
+
+TSpotDiagram polychromaticSpot(const TPrescription& lens, int field,
+                               const std::vector<TPupilPoint>& pupil, double imageZ,
+                               const std::vector<TWavelength>& wavelengths,
+                               const TTraceOptions& options) {
+    const char* who = "polychromaticSpot";
+    lens.validate();
+    std::vector<TWavelength> spectrum = wavelengths;
+    if (spectrum.empty()) {
+        spectrum = lens.wavelengths;
+        std::rotate(spectrum.begin(), spectrum.begin() + lens.primary,
+                    spectrum.begin() + lens.primary + 1);
+    }
+    double total = 0.0;
+    for (const TWavelength& w : spectrum) {
+        lens.resolveWavelength(w.um);
+        if (!(w.weight >= 0.0) || !std::isfinite(w.weight))
+            throw xmsg(std::string(who) + ": the weights must be finite and not negative");
+        total += w.weight;
+    }
+    if (!(total > 0.0)) throw xmsg(std::string(who) + ": the weights sum to 0");
+    // The reference wavelength's spot sets the plane, the chief ray and the
+    // Airy radius; the others' rays join it, relative to the same chief ray.
+    TSpotDiagram d = spotDiagram(lens, field, pupil, imageZ, spectrum.front().um, options);
+    std::vector<TVector> points;
+    std::vector<double> weights;
+    for (std::size_t i = 0; i < d.x.size(); ++i) {
+        points.emplace_back(d.chiefX + d.x[i], d.chiefY + d.y[i], d.z);
+        weights.push_back(spectrum.front().weight / total);
+    }
+    d.wave.assign(d.x.size(), 0);
+    int failed = d.spot.failed, vignetted = d.spot.vignetted;
+    for (std::size_t k = 0; k < spectrum.size(); ++k) {
+        d.wavelengthsUm.push_back(spectrum[k].um);
+        d.weights.push_back(spectrum[k].weight / total);
+        if (k == 0) continue;
+        const TSpotDiagram other = spotDiagram(lens, field, pupil, d.z, spectrum[k].um, options);
+        for (std::size_t i = 0; i < other.x.size(); ++i) {
+            const TVector p(other.chiefX + other.x[i], other.chiefY + other.y[i], d.z);
+            points.push_back(p);
+            weights.push_back(d.weights.back());
+            d.pupil.push_back(other.pupil[i]);
+            d.x.push_back(p.x - d.chiefX);
+            d.y.push_back(p.y - d.chiefY);
+            d.wave.push_back(static_cast<int>(k));
+        }
+        failed += other.spot.failed;
+        vignetted += other.spot.vignetted;
+    }
+    // One wavelength keeps its monochromatic spot's bits.
+    if (spectrum.size() == 1) return d;
+    d.spot = spotOf(points, weights, d.z, failed, vignetted);
+    d.centroidX = d.spot.centroidX - d.chiefX;
+    d.centroidY = d.spot.centroidY - d.chiefY;
+    return d;
 }
 
 TSpotDiagram spotDiagram(const TPrescription& lens, int field, const std::vector<TPupilPoint>& pupil,
@@ -242,12 +311,7 @@ TRayFan rayFan(const TPrescription& lens, int field, int n, double imageZ, doubl
     // The reference sphere through the chief ray's crossing of the exit
     // pupil plane, where the designer's OPD is defined; through its last
     // node when the exit pupil is at infinity.
-    TVector onSphere = chiefLast.position;
-    try {
-        const double exitZ = lens.firstOrder(wavelengthUm).exitPupilZ;
-        if (std::isfinite(exitZ)) onSphere = positionAtZ(chiefLast, exitZ);
-    } catch (const xmsg&) {
-    }
+    const TVector onSphere = detail::exitPupilPoint(lens, chiefLast, wavelengthUm);
     detail::FanGeometry g;
     g.z = z;
     g.Q = Q;

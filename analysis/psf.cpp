@@ -14,6 +14,7 @@
 
 #include <kissfft.hh>
 
+#include "analysis/lens_rays.h"
 #include "analysis/pupil_grid.h"
 #include "lumivex/diffraction.h"
 
@@ -118,36 +119,33 @@ TPsf pointSpread(TOpticalSystem& system, const TCollimatedBeam& beam, double ima
                        options);
 }
 
-TPsf pointSpread(const std::vector<TSpectralSystem>& spectrum, double imageZ,
-                 const TDiffractionSampling& sampling, const TTraceOptions& options) {
-    if (spectrum.empty()) throw xmsg("pointSpread: no wavelength given");
+namespace detail {
+
+TDiffractionSampling checkedSampling(const TDiffractionSampling& sampling, const char* who) {
     const int N = sampling.pupilSamples;
     if (N < 2 || N > 1024)
-        throw xmsg("pointSpread: the pupil samples must lie within 2 … 1024, not " +
+        throw xmsg(std::string(who) + ": the pupil samples must lie within 2 … 1024, not " +
                    std::to_string(N));
     const int M = sampling.fftSize == 0 ? 4 * N : sampling.fftSize;
     if (M < 2 * N || M > kLargestFft)
-        throw xmsg("pointSpread: the FFT size must lie within 2·N = " + std::to_string(2 * N) +
-                   " … " + std::to_string(kLargestFft) + ", not " + std::to_string(M));
+        throw xmsg(std::string(who) + ": the FFT size must lie within 2·N = " +
+                   std::to_string(2 * N) + " … " + std::to_string(kLargestFft) + ", not " +
+                   std::to_string(M));
+    return {N, M};
+}
+
+TPsf spreadOf(const std::vector<TSpectralPupil>& spectrum, double z, const TVector& centre,
+              const TDiffractionSampling& sampling, int threads) {
+    const int N = sampling.pupilSamples, M = sampling.fftSize;
     double weightSum = 0.0;
-    for (const TSpectralSystem& part : spectrum) {
-        if (!part.system || part.system->getSize() == 0)
-            throw xmsg("pointSpread: a wavelength's system holds no element");
+    for (const TSpectralPupil& part : spectrum) {
         if (!(part.weight >= 0.0) || !std::isfinite(part.weight))
             throw xmsg("pointSpread: the weights must be finite and not negative");
-        if (!(part.beam.pupilRadius > 0.0))
-            throw xmsg("pointSpread: the pupil radius must be positive");
         weightSum += part.weight;
     }
     if (!(weightSum > 0.0)) throw xmsg("pointSpread: the weights sum to 0");
 
-    const TSpectralSystem& reference = spectrum.front();
-    const double z = detail::imagePlane(*reference.system, reference.beam, imageZ);
-    const TVector centre =
-        positionAtZ(detail::tracedChief(*reference.system, reference.beam, "pointSpread"), z);
-
     TPsf psf;
-    psf.fieldAngle = reference.beam.fieldAngle;
     psf.z = z;
     psf.pupilSamples = N;
     psf.size = M;
@@ -158,21 +156,19 @@ TPsf pointSpread(const std::vector<TSpectralSystem>& spectrum, double imageZ,
     double freePeak = 0.0;
     int valid = 0;
     for (std::size_t s = 0; s < spectrum.size(); ++s) {
-        const TSpectralSystem& part = spectrum[s];
-        const TParaxialData paraxial = paraxialData(*part.system, part.beam);
-        const double f = std::fabs(paraxial.efl);
-        const double r = part.beam.pupilRadius;
-        if (s == 0) psf.dx = part.beam.wavelength * f / (M * (2.0 * r / N));
+        const TSpectralPupil& part = spectrum[s];
+        const double f = part.focal;
+        const double r = part.radius;
+        if (s == 0) psf.dx = part.wavelength * f / (M * (2.0 * r / N));
         // The pupil pitch that puts this wavelength's PSF on the reference grid.
-        const double h = part.beam.wavelength * f / (M * psf.dx);
+        const double h = part.wavelength * f / (M * psf.dx);
         const int n = s == 0 ? N : static_cast<int>(std::ceil(2.0 * r / h - 1e-9));
         if (2 * n > M)
             throw xmsg("pointSpread: the FFT size " + std::to_string(M) + " is too small for " +
                        std::to_string(n) + " pupil samples at the wavelength " +
-                       std::to_string(part.beam.wavelength) + "; at least " +
+                       std::to_string(part.wavelength) + "; at least " +
                        std::to_string(2 * n) + " are needed");
-        const detail::TPupilWavefront w =
-            detail::tracePupil(*part.system, part.beam, z, &centre, n, h, options);
+        const TPupilWavefront w = part.trace(n, h, centre);
         valid += w.valid;
 
         const double weight = part.weight / weightSum;
@@ -182,11 +178,11 @@ TPsf pointSpread(const std::vector<TSpectralSystem>& spectrum, double imageZ,
             amplitudes += a;
             power += a * a;
         }
-        if (weight > 0.0 && w.valid > 0) addIntensity(w, M, weight * scale, options.threads, psf.image);
+        if (weight > 0.0 && w.valid > 0) addIntensity(w, M, weight * scale, threads, psf.image);
         freePeak += weight * scale * amplitudes * amplitudes;
-        psf.wavelengths.push_back(part.beam.wavelength);
+        psf.wavelengths.push_back(part.wavelength);
         psf.weights.push_back(weight);
-        psf.fNumbers.push_back(paraxial.fNumber);
+        psf.fNumbers.push_back(part.fNumber);
         psf.powers.push_back(power / w.disk);
     }
     if (valid == 0) throw xmsg("pointSpread: no ray of the pupil goes through");
@@ -196,6 +192,86 @@ TPsf pointSpread(const std::vector<TSpectralSystem>& spectrum, double imageZ,
         psf.peak = std::max(psf.peak, v);
     }
     psf.strehl = freePeak > 0.0 ? psf.peak / freePeak : 0.0;
+    return psf;
+}
+
+}  // namespace detail
+
+TPsf pointSpread(const std::vector<TSpectralSystem>& spectrum, double imageZ,
+                 const TDiffractionSampling& sampling, const TTraceOptions& options) {
+    if (spectrum.empty()) throw xmsg("pointSpread: no wavelength given");
+    const TDiffractionSampling checked = detail::checkedSampling(sampling, "pointSpread");
+    for (const TSpectralSystem& part : spectrum) {
+        if (!part.system || part.system->getSize() == 0)
+            throw xmsg("pointSpread: a wavelength's system holds no element");
+        if (!(part.beam.pupilRadius > 0.0))
+            throw xmsg("pointSpread: the pupil radius must be positive");
+    }
+    const TSpectralSystem& reference = spectrum.front();
+    const double z = detail::imagePlane(*reference.system, reference.beam, imageZ);
+    const TVector centre =
+        positionAtZ(detail::tracedChief(*reference.system, reference.beam, "pointSpread"), z);
+
+    std::vector<detail::TSpectralPupil> pupils;
+    for (const TSpectralSystem& part : spectrum) {
+        const TParaxialData paraxial = paraxialData(*part.system, part.beam);
+        detail::TSpectralPupil pupil;
+        pupil.wavelength = part.beam.wavelength;
+        pupil.weight = part.weight;
+        pupil.fNumber = paraxial.fNumber;
+        pupil.focal = std::fabs(paraxial.efl);
+        pupil.radius = part.beam.pupilRadius;
+        pupil.trace = [&part, z, &options](int n, double h, const TVector& c) {
+            return detail::tracePupil(*part.system, part.beam, z, &c, n, h, options);
+        };
+        pupils.push_back(std::move(pupil));
+    }
+    TPsf psf = detail::spreadOf(pupils, z, centre, checked, options.threads);
+    psf.fieldAngle = reference.beam.fieldAngle;
+    return psf;
+}
+
+TPsf pointSpread(const TPrescription& lens, int field, double imageZ,
+                 const std::vector<TWavelength>& wavelengths, const TDiffractionSampling& sampling,
+                 const TTraceOptions& options) {
+    const char* who = "pointSpread";
+    const TDiffractionSampling checked = detail::checkedSampling(sampling, who);
+    lens.validate();
+    detail::checkField(lens, field, who);
+    // The prescription's own spectrum, its primary first: the reference.
+    std::vector<TWavelength> spectrum = wavelengths;
+    if (spectrum.empty()) {
+        spectrum = lens.wavelengths;
+        std::rotate(spectrum.begin(), spectrum.begin() + lens.primary,
+                    spectrum.begin() + lens.primary + 1);
+    }
+    for (const TWavelength& w : spectrum) lens.resolveWavelength(w.um);
+    const double reference = spectrum.front().um;
+    const double z = detail::usablePlane(lens, lens.systemAt(reference), imageZ, who);
+    // The grid's centre: the reference wavelength's chief ray in the plane.
+    const detail::FieldRays chief = detail::traceField(lens, field, {}, reference, options, who);
+    detail::requireChief(chief, field, who);
+    const TVector centre = positionAtZ(chief.batch.last(chief.chief), z);
+
+    // In units of the entrance pupil's radius, a focal length of 2·F# gives
+    // the image pitch λ·F#·N/M of the working F-number.
+    std::vector<detail::TSpectralPupil> pupils;
+    for (const TWavelength& w : spectrum) {
+        detail::TSpectralPupil pupil;
+        pupil.wavelength = lens.wavelengthInLensUnit(w.um);
+        pupil.weight = w.weight;
+        pupil.fNumber = lens.firstOrder(w.um).fNumber;
+        pupil.focal = 2.0 * pupil.fNumber;
+        pupil.radius = 1.0;
+        const double um = w.um;
+        pupil.trace = [&lens, field, um, z, &options](int n, double h, const TVector& c) {
+            return detail::tracePupil(lens, field, um, z, &c, n, h, options);
+        };
+        pupils.push_back(std::move(pupil));
+    }
+    TPsf psf = detail::spreadOf(pupils, z, centre, checked, options.threads);
+    psf.field = field;
+    psf.fieldAngle = detail::chiefAngle(chief.direction);
     return psf;
 }
 
@@ -320,6 +396,7 @@ TMtf modulationTransfer(const TPsf& psf) {
     fft.transform(lineY.data(), outY.data());
 
     TMtf mtf;
+    mtf.field = psf.field;
     mtf.fieldAngle = psf.fieldAngle;
     mtf.z = psf.z;
     double powerSum = 0.0;
@@ -346,6 +423,12 @@ TMtf modulationTransfer(const TPsf& psf) {
 TMtf modulationTransfer(TOpticalSystem& system, const TCollimatedBeam& beam, double imageZ,
                         const TDiffractionSampling& sampling, const TTraceOptions& options) {
     return modulationTransfer(pointSpread(system, beam, imageZ, sampling, options));
+}
+
+TMtf modulationTransfer(const TPrescription& lens, int field, double imageZ,
+                        const std::vector<TWavelength>& wavelengths,
+                        const TDiffractionSampling& sampling, const TTraceOptions& options) {
+    return modulationTransfer(pointSpread(lens, field, imageZ, wavelengths, sampling, options));
 }
 
 }  // namespace lumivex

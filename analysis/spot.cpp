@@ -100,28 +100,41 @@ TParaxialFocus paraxialFocus(TOpticalSystem& system, const TCollimatedBeam& beam
 }
 
 TSpot spotOf(const std::vector<TVector>& points, double z, int failed, int vignetted) {
+    return spotOf(points, std::vector<double>(points.size(), 1.0), z, failed, vignetted);
+}
+
+// Unit weights give the plain mean's bits: w·x = x, and Σw is the count.
+TSpot spotOf(const std::vector<TVector>& points, const std::vector<double>& weights, double z,
+             int failed, int vignetted) {
+    if (weights.size() != points.size())
+        throw xmsg("spotOf: one weight per point is needed");
     TSpot spot;
     spot.z = z;
     spot.failed = failed;
     spot.vignetted = vignetted;
     spot.rays = static_cast<int>(points.size());
     if (points.empty()) return spot;
-    for (const TVector& p : points) {
-        spot.centroidX += p.x;
-        spot.centroidY += p.y;
+    double total = 0.0;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (!(weights[i] >= 0.0) || !std::isfinite(weights[i]))
+            throw xmsg("spotOf: the weights must be finite and not negative");
+        spot.centroidX += weights[i] * points[i].x;
+        spot.centroidY += weights[i] * points[i].y;
+        total += weights[i];
     }
-    spot.centroidX /= spot.rays;
-    spot.centroidY /= spot.rays;
+    if (!(total > 0.0)) throw xmsg("spotOf: the weights sum to 0");
+    spot.centroidX /= total;
+    spot.centroidY /= total;
     double sum = 0.0;
     double largest2 = 0.0;
-    for (const TVector& p : points) {
-        const double dx = p.x - spot.centroidX;
-        const double dy = p.y - spot.centroidY;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const double dx = points[i].x - spot.centroidX;
+        const double dy = points[i].y - spot.centroidY;
         const double d2 = dx * dx + dy * dy;
-        sum += d2;
+        sum += weights[i] * d2;
         largest2 = std::max(largest2, d2);
     }
-    spot.rms = std::sqrt(sum / spot.rays);
+    spot.rms = std::sqrt(sum / total);
     spot.largest = std::sqrt(largest2);
     // A plane so far away that the squared spread overflows has no spot
     // size to report; an infinite radius is not an answer.

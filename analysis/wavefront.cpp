@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "analysis/lens_rays.h"
 #include "analysis/pupil_grid.h"
 #include "analysis/reference_sphere.h"
 #include "lumivex/diffraction.h"
@@ -183,25 +184,9 @@ double fringeZernike(int j, double rho, double theta) {
 
 namespace detail {
 
-TPupilWavefront tracePupil(TOpticalSystem& system, const TCollimatedBeam& beam, double z,
-                           const TVector* centre, int n, double pitch,
-                           const TTraceOptions& options) {
-    const TBeamNode chiefLast = tracedChief(system, beam, "the wavefront");
-    const TReferenceSphere sphere =
-        referenceSphere(system, beam, chiefLast, centre ? *centre : positionAtZ(chiefLast, z));
-
-    TPupilWavefront w;
-    w.n = n;
-    w.pitch = pitch;
-    w.sphere = sphere;
-    w.opd.assign(static_cast<std::size_t>(n) * n, kNaN);
-    w.amplitude.assign(static_cast<std::size_t>(n) * n, 0.0);
-
-    // The grid points on the disk, then the chief ray, traced as the others.
-    const double r = beam.pupilRadius;
+void diskGrid(int n, double pitch, double r, std::vector<TPupilPoint>& points,
+              std::vector<std::size_t>& cell) {
     const double rim = r * r * (1.0 + 1e-12);
-    std::vector<TPupilPoint> points;
-    std::vector<std::size_t> cell;
     for (int j = 0; j < n; ++j)
         for (int i = 0; i < n; ++i) {
             const double x = (i + 0.5 - 0.5 * n) * pitch;
@@ -210,53 +195,150 @@ TPupilWavefront tracePupil(TOpticalSystem& system, const TCollimatedBeam& beam, 
             points.push_back({x, y});
             cell.push_back(static_cast<std::size_t>(j) * n + i);
         }
-    w.disk = static_cast<int>(points.size());
-    points.push_back({0.0, 0.0});
-    const TRayBatch starts = rayBatch(system, beam, points);
-    TRayBatch batch = starts;
-    traceRays(system, batch, options);
+}
 
-    const std::size_t chief = points.size() - 1;
+void fillPupil(TPupilWavefront& w, const TRayBatch& starts, const TRayBatch& batch,
+               const std::vector<std::size_t>& cell, std::size_t chief) {
     TVector onSphere;
-    const double chiefPath = batch.ok(chief)
-                                 ? sphere.pathInWaves(starts.last(chief), batch.last(chief), onSphere)
-                                 : kNaN;
+    const double chiefPath = batch.ok(chief) ? w.sphere.pathInWaves(starts.last(chief),
+                                                                    batch.last(chief), onSphere)
+                                             : kNaN;
     if (!std::isfinite(chiefPath)) throw xmsg("the wavefront: the chief ray misses the reference sphere");
-    for (std::size_t p = 0; p < chief; ++p) {
-        if (!batch.ok(p)) continue;
+    for (std::size_t p = 0; p < cell.size(); ++p) {
+        if (p == chief || !batch.ok(p)) continue;
         const TBeamNode& last = batch.last(p);
         if (!(last.kVector.z > 0.0) || !(last.intensity >= 0.0)) continue;
-        const double path = sphere.pathInWaves(starts.last(p), last, onSphere);
+        const double path = w.sphere.pathInWaves(starts.last(p), last, onSphere);
         if (!std::isfinite(path)) continue;
         w.opd[cell[p]] = chiefPath - path;
         w.amplitude[cell[p]] = std::sqrt(last.intensity);
         ++w.valid;
     }
+}
+
+namespace {
+
+TPupilWavefront emptyGrid(int n, double pitch, const TReferenceSphere& sphere) {
+    TPupilWavefront w;
+    w.n = n;
+    w.pitch = pitch;
+    w.sphere = sphere;
+    w.opd.assign(static_cast<std::size_t>(n) * n, kNaN);
+    w.amplitude.assign(static_cast<std::size_t>(n) * n, 0.0);
+    return w;
+}
+
+}  // namespace
+
+TPupilWavefront tracePupil(TOpticalSystem& system, const TCollimatedBeam& beam, double z,
+                           const TVector* centre, int n, double pitch,
+                           const TTraceOptions& options) {
+    const TBeamNode chiefLast = tracedChief(system, beam, "the wavefront");
+    TPupilWavefront w = emptyGrid(
+        n, pitch,
+        referenceSphere(system, beam, chiefLast, centre ? *centre : positionAtZ(chiefLast, z)));
+    // The grid points on the disk, then the chief ray, traced as the others.
+    std::vector<TPupilPoint> points;
+    std::vector<std::size_t> cell;
+    diskGrid(n, pitch, beam.pupilRadius, points, cell);
+    w.disk = static_cast<int>(points.size());
+    points.push_back({0.0, 0.0});
+    const TRayBatch starts = rayBatch(system, beam, points);
+    TRayBatch batch = starts;
+    traceRays(system, batch, options);
+    cell.push_back(0);
+    fillPupil(w, starts, batch, cell, points.size() - 1);
+    return w;
+}
+
+TPupilWavefront tracePupil(const TPrescription& lens, int field, double wavelengthUm, double z,
+                           const TVector* centre, int n, double pitch,
+                           const TTraceOptions& options) {
+    const char* who = "the wavefront";
+    std::vector<TPupilPoint> points;
+    std::vector<std::size_t> cell;
+    diskGrid(n, pitch, 1.0, points, cell);
+    const FieldRays f = traceField(lens, field, points, wavelengthUm, options, who);
+    requireChief(f, field, who);
+    const TBeamNode& chiefLast = f.batch.last(f.chief);
+    // On the sphere through the exit pupil, as the OPD fans. The start
+    // wavefront is the plane normal to the chief ray from an object at
+    // infinity; from an object point every ray starts at that point, and the
+    // plane's credit n0·(P0·k) is then the same for all of them.
+    TReferenceSphere sphere;
+    sphere.centre = centre ? *centre : positionAtZ(chiefLast, z);
+    sphere.radius = (exitPupilPoint(lens, chiefLast, wavelengthUm) - sphere.centre).length();
+    sphere.wavelength = f.lambda;
+    sphere.n0 = f.system[0]->getRefIndex(f.starts.last(f.chief).position, 0.0).real();
+    sphere.k = f.direction.unit();
+    TPupilWavefront w = emptyGrid(n, pitch, sphere);
+    w.disk = static_cast<int>(points.size());
+    // The rays that could be aimed, each with its cell; the chief ray last.
+    std::vector<std::size_t> traced(f.batch.size(), 0);
+    for (std::size_t p = 0; p < f.chief; ++p) traced[p] = cell[f.point[p]];
+    fillPupil(w, f.starts, f.batch, traced, f.chief);
     return w;
 }
 
 }  // namespace detail
 
-TWavefrontMap wavefrontMap(TOpticalSystem& system, const TCollimatedBeam& beam, double imageZ,
-                           int samples, const TTraceOptions& options) {
+namespace {
+
+void checkSamples(int samples) {
     if (samples < 2 || samples > 1024)
         throw xmsg("wavefrontMap: the pupil samples must lie within 2 … 1024, not " +
                    std::to_string(samples));
+}
+
+// The map of a traced grid whose pitch is in units of the pupil radius
+// `radius`; the reductions see the points at ρ = (x, y)/radius.
+TWavefrontMap mapOf(detail::TPupilWavefront traced, double radius);
+
+}  // namespace
+
+TWavefrontMap wavefrontMap(TOpticalSystem& system, const TCollimatedBeam& beam, double imageZ,
+                           int samples, const TTraceOptions& options) {
+    checkSamples(samples);
     if (!(beam.pupilRadius > 0.0)) throw xmsg("wavefrontMap: the pupil radius must be positive");
     const double z = detail::imagePlane(system, beam, imageZ);
     const double r = beam.pupilRadius;
-    detail::TPupilWavefront traced =
-        detail::tracePupil(system, beam, z, nullptr, samples, 2.0 * r / samples, options);
-    if (traced.valid == 0) throw xmsg("wavefrontMap: no ray of the pupil goes through");
-
-    TWavefrontMap map;
+    TWavefrontMap map = mapOf(
+        detail::tracePupil(system, beam, z, nullptr, samples, 2.0 * r / samples, options), r);
     map.fieldAngle = beam.fieldAngle;
     map.wavelength = beam.wavelength;
     map.z = z;
+    map.pupilRadius = r;
+    return map;
+}
+
+TWavefrontMap wavefrontMap(const TPrescription& lens, int field, double imageZ,
+                           double wavelengthUm, int samples, const TTraceOptions& options) {
+    const char* who = "wavefrontMap";
+    checkSamples(samples);
+    detail::checkField(lens, field, who);
+    const double um = lens.resolveWavelength(wavelengthUm);
+    const TFirstOrder first = lens.firstOrder(um);
+    const double z = detail::usablePlane(lens, lens.systemAt(um), imageZ, who);
+    TWavefrontMap map =
+        mapOf(detail::tracePupil(lens, field, um, z, nullptr, samples, 2.0 / samples, options), 1.0);
+    map.field = field;
+    map.fieldAngle = detail::chiefAngle(lens.rays(field, {{0.0, 0.0}}, um).front().direction);
+    map.wavelength = lens.wavelengthInLensUnit(um);
+    map.z = z;
+    map.pupilRadius = 0.5 * first.entrancePupilDiameter;
+    map.pitch *= map.pupilRadius;
+    return map;
+}
+
+namespace {
+
+TWavefrontMap mapOf(detail::TPupilWavefront traced, double r) {
+    if (traced.valid == 0) throw xmsg("wavefrontMap: no ray of the pupil goes through");
+    const int samples = traced.n;
+    TWavefrontMap map;
     map.referenceX = traced.sphere.centre.x;
     map.referenceY = traced.sphere.centre.y;
     map.referenceRadius = traced.sphere.radius;
-    map.pupilRadius = r;
     map.samples = samples;
     map.pitch = traced.pitch;
     map.disk = traced.disk;
@@ -294,5 +376,7 @@ TWavefrontMap wavefrontMap(TOpticalSystem& system, const TCollimatedBeam& beam, 
     map.amplitude = std::move(traced.amplitude);
     return map;
 }
+
+}  // namespace
 
 }  // namespace lumivex

@@ -274,6 +274,13 @@ field : int
 field_angle : float
     Degrees.
 wavelength, pupil_radius : float
+wavelengths, weights : ndarray
+    A prescription's polychromatic spot: its wavelengths in micrometres
+    (the reference, whose chief ray and F-number the spot uses, first) and
+    their normalised weights; empty for one wavelength.
+wave : ndarray of int
+    Per point, the index of its wavelength in ``wavelengths``; the centroid
+    and RMS weigh each point by its wavelength's weight.
 )");
     spotClass
         .def_property_readonly("points",
@@ -300,6 +307,14 @@ wavelength, pupil_radius : float
         .def_property_readonly("field_angle", [](const TSpotDiagram& d) { return degrees(d.fieldAngle); })
         .def_readonly("wavelength", &TSpotDiagram::wavelength)
         .def_readonly("pupil_radius", &TSpotDiagram::pupilRadius)
+        .def_property_readonly("wavelengths", [](const TSpotDiagram& d) { return frozen(values(d.wavelengthsUm)); })
+        .def_property_readonly("weights", [](const TSpotDiagram& d) { return frozen(values(d.weights)); })
+        .def_property_readonly("wave", [](const TSpotDiagram& d) {
+            py::array_t<int> a(static_cast<py::ssize_t>(d.wave.size()));
+            std::copy(d.wave.begin(), d.wave.end(), a.mutable_data());
+            a.attr("flags").attr("writeable") = false;
+            return a;
+        })
         .def("__repr__", [](const TSpotDiagram& d) {
             return "Spot(field_angle=" + g("%g", degrees(d.fieldAngle)) + " deg, image_z=" + g("%.6g", d.z) + ", " +
                    std::to_string(d.spot.rays) + " rays" +
@@ -670,6 +685,7 @@ void bindDiffraction(py::module_& a) {
         .def_readonly("pitch", &TWavefrontMap::pitch)
         .def_readonly("disk", &TWavefrontMap::disk)
         .def_readonly("valid", &TWavefrontMap::valid)
+        .def_readonly("field", &TWavefrontMap::field)
         .def_property_readonly("field_angle", [](const TWavefrontMap& r) { return r.fieldAngle / kDegree; })
         .def("__repr__", [](const TWavefrontMap& w) {
             return py::str("Wavefront(field_angle={:g} deg, {} x {}, rms={:.4g} waves, pv={:.4g} waves)")
@@ -693,6 +709,7 @@ void bindDiffraction(py::module_& a) {
         .def_property_readonly("weights", vectorView(&TPsf::weights))
         .def_property_readonly("f_numbers", vectorView(&TPsf::fNumbers))
         .def_property_readonly("powers", vectorView(&TPsf::powers))
+        .def_readonly("field", &TPsf::field)
         .def_property_readonly("field_angle", [](const TPsf& r) { return r.fieldAngle / kDegree; })
         .def("__repr__", [](const TPsf& p) {
             return py::str("Psf(field_angle={:g} deg, {} x {}, dx={:.4g}, strehl={:.4g}, power={:.4g})")
@@ -706,6 +723,7 @@ void bindDiffraction(py::module_& a) {
         .def_property_readonly("diffraction_limit", vectorView(&TMtf::diffractionLimit))
         .def_readonly("cutoff", &TMtf::cutoff)
         .def_readonly("image_z", &TMtf::z)
+        .def_readonly("field", &TMtf::field)
         .def_property_readonly("field_angle", [](const TMtf& r) { return r.fieldAngle / kDegree; })
         .def("__repr__", [](const TMtf& m) {
             return py::str("Mtf(field_angle={:g} deg, {} frequencies up to the cutoff {:.6g})")
@@ -856,8 +874,12 @@ std::vector<TSpotDiagram> lensSpots(const TPrescription& p, const std::vector<in
     const double um = orDefault(wavelength), z = orDefault(imageZ);
     py::gil_scoped_release nogil;
     const std::vector<TPupilPoint> pupil = pupilSet(pattern, 1.0, n, seed);
+    // Every wavelength with its weight, unless one is named.
+    std::vector<TWavelength> spectrum;
+    if (!std::isnan(um)) spectrum.push_back({um, 1.0});
     std::vector<TSpotDiagram> diagrams;
-    for (int field : fields) diagrams.push_back(spotDiagram(lens, field, pupil, z, um, traceOptions(threads)));
+    for (int field : fields)
+        diagrams.push_back(polychromaticSpot(lens, field, pupil, z, spectrum, traceOptions(threads)));
     return diagrams;
 }
 
@@ -903,6 +925,113 @@ TBeamCoupling coupling(System& s, double wavelength, double fieldAngle, const py
     });
 }
 
+// The wavelengths of a prescription's PSF as (µm, weight) pairs, the
+// reference first; none: its own.
+std::vector<TWavelength> spectrumOf(const std::vector<std::pair<double, double>>& pairs) {
+    std::vector<TWavelength> spectrum;
+    for (const auto& [um, weight] : pairs) spectrum.push_back({um, weight});
+    return spectrum;
+}
+
+TWavefrontMap lensWavefront(const TPrescription& p, int field, const py::object& pupilRadius,
+                            const py::object& imageZ, const py::object& wavelength, int samples, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double um = orDefault(wavelength), z = orDefault(imageZ);
+    py::gil_scoped_release nogil;
+    return wavefrontMap(lens, field, z, um, samples, traceOptions(threads));
+}
+
+TPsf lensPsf(const TPrescription& p, int field, const py::object& pupilRadius, const py::object& imageZ,
+             const std::vector<std::pair<double, double>>& wavelengths, int samples, int fftSize, int threads) {
+    const TPrescription lens = withPupil(p, pupilRadius);
+    const double z = orDefault(imageZ);
+    py::gil_scoped_release nogil;
+    return pointSpread(lens, field, z, spectrumOf(wavelengths), diffractionSampling(samples, fftSize),
+                       traceOptions(threads));
+}
+
+void bindCurves(py::module_& a) {
+    py::class_<TFocalShift>(a, "FocalShift", R"(The paraxial focus against the wavelength.
+
+Attributes
+----------
+wavelengths : ndarray
+    Micrometres, evenly from the shortest to the longest.
+focus_z, shift : ndarray
+    The paraxial focus, and it less the primary wavelength's.
+primary_focus_z, range : float)")
+        .def_property_readonly("wavelengths", vectorView(&TFocalShift::wavelengths))
+        .def_property_readonly("focus_z", vectorView(&TFocalShift::focusZ))
+        .def_property_readonly("shift", vectorView(&TFocalShift::shift))
+        .def_readonly("primary_focus_z", &TFocalShift::primaryFocusZ)
+        .def_readonly("range", &TFocalShift::range)
+        .def("__repr__", [](const TFocalShift& f) {
+            return py::str("FocalShift({} wavelengths {:.4g} ... {:.4g} um, range {:.4g})")
+                .format(f.wavelengths.size(), f.wavelengths.front(), f.wavelengths.back(), f.range);
+        });
+    py::class_<TLateralColour>(a, "LateralColour", R"(The chief ray's height at the longest wavelength less at the shortest.
+
+Attributes
+----------
+field : ndarray
+    Degrees or object heights, from the axis to the largest field.
+short_height, long_height, difference : ndarray
+    In the image plane ``image_z``, along the field's direction.
+short_wavelength, long_wavelength : float
+    Micrometres.)")
+        .def_property_readonly("field", vectorView(&TLateralColour::field))
+        .def_property_readonly("short_height", vectorView(&TLateralColour::shortHeight))
+        .def_property_readonly("long_height", vectorView(&TLateralColour::longHeight))
+        .def_property_readonly("difference", vectorView(&TLateralColour::difference))
+        .def_readonly("short_wavelength", &TLateralColour::shortUm)
+        .def_readonly("long_wavelength", &TLateralColour::longUm)
+        .def_readonly("image_z", &TLateralColour::z)
+        .def("__repr__", [](const TLateralColour& c) {
+            return py::str("LateralColour({} fields, {:.4g} at the largest)").format(c.field.size(),
+                                                                                     c.difference.back());
+        });
+    py::class_<TFieldCurves>(a, "FieldCurves", R"(Field curvature and distortion against the field.
+
+Attributes
+----------
+field : ndarray
+    Degrees or object heights, from the axis to the largest field.
+tangential, sagittal : ndarray
+    The foci of close rays about the chief ray, along z from the image plane.
+height, paraxial_height : ndarray
+    The chief ray's height in the image plane, and the paraxial height there.
+distortion : ndarray
+    Per cent, 100 (height - paraxial_height) / paraxial_height.
+wavelength : float
+    Micrometres.)")
+        .def_property_readonly("field", vectorView(&TFieldCurves::field))
+        .def_property_readonly("tangential", vectorView(&TFieldCurves::tangential))
+        .def_property_readonly("sagittal", vectorView(&TFieldCurves::sagittal))
+        .def_property_readonly("height", vectorView(&TFieldCurves::height))
+        .def_property_readonly("paraxial_height", vectorView(&TFieldCurves::paraxialHeight))
+        .def_property_readonly("distortion", vectorView(&TFieldCurves::distortion))
+        .def_readonly("wavelength", &TFieldCurves::wavelengthUm)
+        .def_readonly("image_z", &TFieldCurves::z)
+        .def("__repr__", [](const TFieldCurves& c) {
+            return py::str("FieldCurves({} fields, distortion {:.4g} % at the largest)")
+                .format(c.field.size(), c.distortion.back());
+        });
+    a.def("focal_shift", [](const TPrescription& p, int samples, const py::object& from, const py::object& to) {
+        const double lo = orDefault(from), hi = orDefault(to);
+        py::gil_scoped_release nogil;
+        return chromaticFocalShift(p, samples, lo, hi);
+    });
+    a.def("lateral_colour", [](const TPrescription& p, int samples, int threads) {
+        py::gil_scoped_release nogil;
+        return lateralColour(p, samples, traceOptions(threads));
+    });
+    a.def("field_curves", [](const TPrescription& p, int samples, const py::object& wavelength, int threads) {
+        const double um = orDefault(wavelength);
+        py::gil_scoped_release nogil;
+        return fieldCurves(p, samples, um, traceOptions(threads));
+    });
+}
+
 void bindCoupling(py::module_& a) {
     py::class_<TBeamCoupling>(a, "BeamCoupling", "The coupling of a focused collimated Gaussian beam into a fibre.")
         .def_readonly("efficiency", &TBeamCoupling::efficiency)
@@ -923,6 +1052,44 @@ void bindCoupling(py::module_& a) {
     a.def("beam_coupling", &coupling, py::arg("system"), py::arg("wavelength"), py::arg("field_angle"),
           py::arg("pupil_radius"), py::arg("image_z"), py::arg("mode_radius"), py::arg("beam_radius"),
           py::arg("offset_x"), py::arg("offset_y"), py::arg("samples"), py::arg("fft_size"), py::arg("threads"));
+    py::class_<TFibreCoupling>(a, "FibreCoupling", R"(The power one fibre couples into another through a prescription.
+
+Attributes
+----------
+efficiency : float
+    By the overlap of the modes' far fields over the pupil.
+transmitted : float
+    The source's power that reaches the image plane.
+mode_match : float
+    efficiency / transmitted: 1 for a perfect relay whatever its faces reflect.
+image_plane_efficiency : float
+    By the second route, the source's mode carried as a fan of beams to the
+    image plane and overlapped there (valid where the system images the
+    waist onto the receiver's face).
+receiver : ndarray, shape (2,)
+    The receiving fibre's centre in the image plane ``image_z``.
+field, rays : int
+wavelength : float
+    In lens units.)")
+        .def_readonly("efficiency", &TFibreCoupling::efficiency)
+        .def_readonly("transmitted", &TFibreCoupling::transmitted)
+        .def_readonly("mode_match", &TFibreCoupling::modeMatch)
+        .def_readonly("image_plane_efficiency", &TFibreCoupling::imagePlaneEfficiency)
+        .def_property_readonly("receiver", [](const TFibreCoupling& c) { return frozen(pair(c.receiverX, c.receiverY)); })
+        .def_readonly("image_z", &TFibreCoupling::z)
+        .def_readonly("field", &TFibreCoupling::field)
+        .def_readonly("rays", &TFibreCoupling::rays)
+        .def_readonly("wavelength", &TFibreCoupling::wavelength)
+        .def("__repr__", [](const TFibreCoupling& c) {
+            return py::str("FibreCoupling(efficiency={:.6g}, image_plane_efficiency={:.6g}, transmitted={:.6g})")
+                .format(c.efficiency, c.imagePlaneEfficiency, c.transmitted);
+        });
+    a.def("fibre_coupling", [](const TPrescription& p, int field, double source, double receiver, double dx, double dy,
+                               const py::object& wavelength, int samples, int threads) {
+        const double um = orDefault(wavelength);
+        py::gil_scoped_release nogil;
+        return fibreCoupling(p, field, source, receiver, dx, dy, um, samples, traceOptions(threads));
+    });
 }
 
 void bindAnalysis(py::module_& m) {
@@ -953,6 +1120,10 @@ void bindAnalysis(py::module_& m) {
                              const py::object& imageZ, const py::object& wavelength, int threads) {
         return OpdFan(lensFan(p, field, n, pupilRadius, imageZ, wavelength, threads));
     });
+    bindCurves(a);
+    bindCoupling(a);
+    a.def("lens_wavefront", &lensWavefront);
+    a.def("lens_psf", &lensPsf);
     a.def("pupil", [](const std::string& pattern, double r, int n, std::uint64_t seed) {
         return pointArray(pupilSet(pattern, r, n, seed));
     });
@@ -960,7 +1131,6 @@ void bindAnalysis(py::module_& m) {
     a.def("lines_at_z", &linesAtZ);
     a.def("beam_at_z", &beamAtZ);
     bindDiffraction(a);
-    bindCoupling(a);
 
     py::class_<TIrradianceMap>(a, "IrradianceMap",
                                "Exact sums of an irradiance map being gathered; merge() in any order.")

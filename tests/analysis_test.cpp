@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
 #include "lumivex/analysis.h"
 #include "lumivex/surfaces.h"
@@ -336,4 +337,116 @@ TEST(Analysis, PrescriptionsVignetteAtTheirClearAperturesAndMeasureFromTheLastSu
     } catch (const xmsg& e) {
         EXPECT_NE(e.message().find("in front of the last lens surface"), std::string::npos) << e.message();
     }
+}
+
+namespace {
+
+// A ball of radius 5 and nd = 1.5 (vd 60) with its stop at its centre
+// (z = 5): every chief ray goes straight through the centre, so the field
+// looks like the axis turned about it. Its focus lies F = n·r/(2(n − 1)) =
+// 7.5 behind the centre along each chief ray.
+TPrescription ballLens() {
+    TPrescription p;
+    const TMaterial glass = TMaterial::modelGlass(1.5, 60.0);
+    p.addStandard(0.0, 5.0, glass);
+    p.addStandard(5.0, 0.0, glass);
+    p.addStandard(10.0, -5.0, TMaterial::air());
+    p.stop = 1;
+    p.aperture = {TApertureKind::entrancePupilDiameter, 2.0};
+    p.fields = {{0.0, 0.0, 1.0}, {20.0, 0.0, 1.0}};
+    p.wavelengths = {{kLineF, 1.0}, {kLineD, 1.0}, {kLineC, 1.0}};
+    p.primary = 1;
+    return p;
+}
+
+}  // namespace
+
+TEST(Analysis, ColourAndFieldCurvesAgainstClosedForms) {
+    // A thin biconvex singlet of model glass: f(λ) = 1/((n(λ) − 1)·K), so the
+    // focus moves by f·(nF − nC)/(nd − 1) = f/V from F to C.
+    TPrescription singlet;
+    const double V = 64.17, R = 2 * (1.5168 - 1) * 100.0;
+    singlet.addStandard(0.0, R, TMaterial::modelGlass(1.5168, V));
+    singlet.addStandard(0.5, -R, TMaterial::air());
+    singlet.aperture = {TApertureKind::entrancePupilDiameter, 10.0};
+    singlet.fields = {{0.0, 0.0, 1.0}, {5.0, 0.0, 1.0}};
+    singlet.wavelengths = {{kLineF, 1.0}, {kLineD, 1.0}, {kLineC, 1.0}};
+    singlet.primary = 1;
+    const TFocalShift shift = chromaticFocalShift(singlet, 3);
+    EXPECT_DOUBLE_EQ(shift.wavelengths.front(), kLineF);
+    EXPECT_DOUBLE_EQ(shift.wavelengths.back(), kLineC);
+    EXPECT_NEAR(shift.shift.back() - shift.shift.front(), 100.0 / V, 0.03 * 100.0 / V);
+    EXPECT_NEAR(shift.range, 100.0 / V, 0.03 * 100.0 / V);
+    EXPECT_NEAR(shift.primaryFocusZ, paraxialData(singlet).focusZ, 1e-12);
+    // With the stop in front, a positive lens bends the rim's chief rays
+    // more than the paraxial ones: barrel distortion.
+    TPrescription stopped = singlet;
+    stopped.surfaces.insert(stopped.surfaces.begin(),
+                            TPrescriptionSurface(std::make_unique<TSlab>(-30.0, complex(1.0, 0.0)),
+                                                 TMaterial::air()));
+    EXPECT_LT(fieldCurves(stopped, 3).distortion.back(), -0.01);
+
+    // The ball: both foci at 7.5·(cos θ − 1) from the axis's focus plane, the
+    // chief ray at 7.5·tan θ there (no distortion), and no lateral colour.
+    const TPrescription ball = ballLens();
+    const TFieldCurves curves = fieldCurves(ball, 5);
+    ASSERT_EQ(curves.field.size(), 5u);
+    EXPECT_NEAR(curves.z, 12.5, 1e-9);
+    for (std::size_t k = 0; k < curves.field.size(); ++k) {
+        const double theta = curves.field[k] * 3.141592653589793 / 180.0;
+        EXPECT_NEAR(curves.tangential[k], 7.5 * (std::cos(theta) - 1.0), 1e-4) << curves.field[k];
+        EXPECT_NEAR(curves.sagittal[k], 7.5 * (std::cos(theta) - 1.0), 1e-4) << curves.field[k];
+        EXPECT_NEAR(curves.height[k], 7.5 * std::tan(theta), 1e-9);
+        EXPECT_NEAR(curves.distortion[k], 0.0, 1e-6);
+    }
+    const TLateralColour colour = lateralColour(ball, 3);
+    EXPECT_DOUBLE_EQ(colour.shortUm, kLineF);
+    EXPECT_DOUBLE_EQ(colour.longUm, kLineC);
+    EXPECT_NEAR(colour.longHeight.back(), 7.5 * std::tan(20.0 * 3.141592653589793 / 180.0), 1e-9);
+    for (double d : colour.difference) EXPECT_NEAR(d, 0.0, 1e-9);
+    // Its focal shift is the ball's: F = n·r/(2(n − 1)) behind the centre.
+    const TFocalShift ballShift = chromaticFocalShift(ball, 2);
+    const double nF = TMaterial::modelGlass(1.5, 60.0).indexAt(kLineF).real();
+    EXPECT_NEAR(ballShift.focusZ.front(), 5.0 + nF * 5.0 / (2 * (nF - 1.0)), 1e-9);
+
+    TPrescription axial = ball;
+    axial.fields = {{0.0, 0.0, 1.0}};
+    EXPECT_THROW(fieldCurves(axial), xmsg);
+    axial.wavelengths = {{kLineD, 1.0}};
+    EXPECT_THROW(chromaticFocalShift(axial), xmsg);
+}
+
+TEST(Analysis, PolychromaticSpotWeighsEveryWavelengthsRays) {
+    // The ball lens: every wavelength's chief ray meets the image plane at
+    // one point, and the blue rays, focused short, spread wider there. The
+    // spot's centroid and RMS are the weighted ones of the rays of all
+    // wavelengths, about the primary's chief ray.
+    TPrescription ball = ballLens();
+    ball.wavelengths = {{kLineF, 1.0}, {kLineD, 2.0}, {kLineC, 1.0}};
+    const std::vector<TPupilPoint> pupil = hexapolar(1.0, 3);
+    const TSpotDiagram poly = polychromaticSpot(ball, 1, pupil);
+    ASSERT_EQ(poly.wavelengthsUm.size(), 3u);
+    EXPECT_EQ(poly.wavelengthsUm[0], kLineD);  // the primary first
+    EXPECT_EQ(poly.weights[0], 0.5);
+    ASSERT_EQ(poly.x.size(), 3 * pupil.size());
+    EXPECT_EQ(poly.spot.rays, static_cast<int>(3 * pupil.size()));
+    double sum = 0.0, weight = 0.0, cx = 0.0;
+    for (std::size_t i = 0; i < poly.x.size(); ++i) {
+        cx += poly.weights[poly.wave[i]] * poly.x[i];
+        weight += poly.weights[poly.wave[i]];
+    }
+    cx /= weight;
+    for (std::size_t i = 0; i < poly.x.size(); ++i)
+        sum += poly.weights[poly.wave[i]] *
+               (std::pow(poly.x[i] - cx, 2) + std::pow(poly.y[i] - poly.centroidY, 2));
+    EXPECT_NEAR(poly.centroidX, cx, 1e-12);
+    EXPECT_NEAR(poly.spot.rms, std::sqrt(sum / weight), 1e-12);
+    const TSpotDiagram primary = spotDiagram(ball, 1, pupil);
+    EXPECT_GT(poly.spot.rms, primary.spot.rms);
+    EXPECT_EQ(poly.airyRadius, primary.airyRadius);
+    EXPECT_EQ(poly.chiefX, primary.chiefX);
+    // One wavelength is the monochromatic spot, to the bit.
+    const TSpotDiagram one = polychromaticSpot(ball, 1, pupil, NAN, {{kLineD, 1.0}});
+    EXPECT_EQ(one.spot.rms, primary.spot.rms);
+    EXPECT_EQ(one.centroidX, primary.centroidX);
 }

@@ -465,8 +465,8 @@ TEST_F(CliTest, FieldKeepsThePowerTheRaysCarry) {
 }
 
 TEST_F(CliTest, EveryCommandHasHelp) {
-    for (const char* command :
-         {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf", "optimize"}) {
+    for (const char* command : {"trace", "draw", "field", "check", "spot", "fan", "psf", "mtf",
+                                "optimize", "colour", "field-curves", "couple"}) {
         const Outcome r = run({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_NE(r.out.find("Usage: lumivex " + std::string(command)), std::string::npos) << r.out;
@@ -610,6 +610,29 @@ TEST_F(CliTest, PsfAndMtfOfTheAberrationFreeSinglet) {
     EXPECT_TRUE(parseXml(readText(path("mtf.svg")), elements, error)) << error;
     EXPECT_NE(run({"mtf", "--samples", "64", "--fft", "100"}).err.find("--fft must be at least"),
               std::string::npos);
+
+    // A prescription brings its fields, its wavelengths with their weights
+    // (the primary the reference) and its image plane; -w picks one in µm.
+    const std::string triplet = kExamples + "/triplet.zmx";
+    const Outcome lens = run({"psf", triplet, "--samples", "16", "--json", "-o", path("lens.svg")});
+    ASSERT_EQ(lens.status, 0) << lens.err;
+    const json l = json::parse(lens.out);
+    ASSERT_EQ(l["psfs"].size(), 3u);
+    EXPECT_EQ(l["wavelengthsUm"].size(), 3u);
+    EXPECT_NEAR(l["psfs"][0]["wavelengths"][0].get<double>(), 0.5875618e-3, 1e-12);
+    EXPECT_EQ(l["psfs"][2]["field"].get<int>(), 2);
+    EXPECT_NEAR(l["psfs"][2]["fieldAngleDegrees"].get<double>(), 14.0, 1e-9);
+    const Outcome one = run({"mtf", triplet, "--samples", "16", "-w", "0.5", "--fields", "5",
+                             "--json", "-o", path("lens_mtf.svg")});
+    ASSERT_EQ(one.status, 0) << one.err;
+    const json o = json::parse(one.out);
+    EXPECT_EQ(o["wavelengthsUm"], json::array({0.5}));
+    ASSERT_EQ(o["mtfs"].size(), 1u);
+    EXPECT_NEAR(o["mtfs"][0]["cutoff"].get<double>(), 1.0 / (0.5e-3 * 3.0), 20.0);
+    const Outcome deepUv = run({"psf", triplet, "-w", "0.1"});
+    EXPECT_EQ(deepUv.status, 1);
+    EXPECT_NE(deepUv.err.find("outside the range of its dispersion formula"), std::string::npos)
+        << deepUv.err;
 }
 
 TEST_F(CliTest, SpotIsMeasuredAtTheRealParaxialFocusUnlessAPlaneIsGiven) {
@@ -824,4 +847,54 @@ TEST_F(CliTest, IrradianceOfAPrescriptionIsTheLibrarysMap) {
     const Outcome bad = run({"irradiance", zmx, "--field", "3"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1) << bad.err;
+}
+
+TEST_F(CliTest, ColourAndFieldCurvesOfAPrescription) {
+    // The triplet's focus moves with the wavelength; its chief ray's height
+    // and distortion grow with the field from 0 on the axis.
+    const std::string triplet = kExamples + "/triplet.zmx";
+    const Outcome colour = run({"colour", triplet, "--samples", "5", "--json", "-o", path("colour.svg"),
+                                "--csv", path("colour.csv")});
+    ASSERT_EQ(colour.status, 0) << colour.err;
+    const json c = json::parse(colour.out);
+    EXPECT_EQ(c["focalShift"]["wavelengthsUm"].size(), 5u);
+    EXPECT_NEAR(c["focalShift"]["wavelengthsUm"][0].get<double>(), 0.4861327, 1e-12);
+    EXPECT_GT(c["focalShift"]["range"].get<double>(), 0.0);
+    EXPECT_EQ(c["lateralColour"]["difference"][0].get<double>(), 0.0);
+    EXPECT_EQ(readText(path("colour.csv")).rfind("curve,abscissa,value\nfocal_shift,", 0), 0u);
+    std::vector<XmlElement> elements;
+    std::string error;
+    EXPECT_TRUE(parseXml(readText(path("colour.svg")), elements, error)) << error;
+
+    const Outcome curves = run({"field-curves", triplet, "--samples", "3", "-w", "0.55", "--json",
+                                "-o", path("curves.svg")});
+    ASSERT_EQ(curves.status, 0) << curves.err;
+    const json f = json::parse(curves.out)["fieldCurves"];
+    EXPECT_EQ(f["field"], json::array({0.0, 7.0, 14.0}));
+    EXPECT_EQ(f["wavelengthUm"].get<double>(), 0.55);
+    EXPECT_EQ(f["distortionPercent"][0].get<double>(), 0.0);
+    EXPECT_NEAR(f["tangential"][0].get<double>(), f["sagittal"][0].get<double>(), 1e-6);
+    EXPECT_TRUE(parseXml(readText(path("curves.svg")), elements, error)) << error;
+
+    const Outcome bare = run({"colour", kExamples + "/singlet.txt"});
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_NE(bare.err.find("needs a prescription"), std::string::npos) << bare.err;
+}
+
+TEST_F(CliTest, CoupleThroughTheQuarterPitchGrinPair) {
+    // The pair images one face onto the other 1:1: matched fibres couple what
+    // the four faces pass, T = (1 − (0.6/2.6)²)⁴, and an offset d leaves
+    // T·exp(−(d/w)²), by either route.
+    const Outcome r = run({"couple", kExamples + "/grin_coupler.json", "--mode-radius", "0.005",
+                           "--offsets", "0,0.005", "--samples", "48", "--json", "-o", path("couple.svg")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json c = json::parse(r.out)["couplings"];
+    ASSERT_EQ(c.size(), 2u);
+    const double T = std::pow(1.0 - std::pow(0.6 / 2.6, 2), 4);
+    EXPECT_NEAR(c[0]["transmitted"].get<double>(), T, 2e-3);
+    EXPECT_NEAR(c[0]["imagePlaneEfficiency"].get<double>(), T, 3e-3);
+    EXPECT_NEAR(c[0]["efficiency"].get<double>(), T, 0.02);
+    EXPECT_NEAR(c[1]["efficiency"].get<double>(), T * std::exp(-1.0), 0.01);
+    EXPECT_NEAR(c[1]["imagePlaneEfficiency"].get<double>(), T * std::exp(-1.0), 3e-3);
+    EXPECT_EQ(run({"couple", kExamples + "/singlet.txt", "--mode-radius", "0.005"}).status, 2);
 }

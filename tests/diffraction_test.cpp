@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "lumivex/diffraction.h"
+#include "lumivex/prescription.h"
 #include "lumivex/surfaces.h"
 
 using namespace lumivex;
@@ -244,4 +245,142 @@ TEST(Diffraction, FibreCouplingOfAMatchedBeam) {
     EXPECT_NEAR(narrow.modeMatch, 0.64, 1e-5);
     EXPECT_THROW(beamCoupling(system, beam, 0.0, NAN, 0.0, 0.0, NAN), xmsg);
     EXPECT_THROW(beamCoupling(system, beam, w, NAN, NAN, 0.0, NAN), xmsg);
+}
+
+namespace {
+
+// Plano-convex lenses of index 1.5 whose convex face is the hyperboloid of
+// conic −n² and vertex radius 25: parallel rays inside the glass meet at
+// 50 from that vertex, without aberration. One lens faces the collimated
+// beam with its flat side (EFL 50); two, the first turned round, relay the
+// object point 50 in front of it 1:1 without aberration, 50 behind the
+// second's convex vertex.
+TPrescription perfectLens() {
+    TPrescription p;
+    p.addStandard(0.0, 0.0, TMaterial::fixedIndex(1.5));
+    p.addStandard(5.0, -25.0, TMaterial::air(), -2.25);
+    p.aperture = {TApertureKind::entrancePupilDiameter, 10.0};
+    p.fields = {{0.0, 0.0, 1.0}, {0.1, 0.0, 1.0}};
+    p.wavelengths = {{0.6, 1.0}, {0.5, 1.0}};
+    return p;
+}
+
+TPrescription perfectRelay() {
+    TPrescription p;
+    p.objectDistance = 50.0;
+    p.addStandard(0.0, 25.0, TMaterial::fixedIndex(1.5), -2.25);
+    p.addStandard(5.0, 0.0, TMaterial::air());
+    p.addStandard(10.0, 0.0, TMaterial::fixedIndex(1.5));
+    p.addStandard(15.0, -25.0, TMaterial::air(), -2.25);
+    p.stop = 1;
+    p.aperture = {TApertureKind::objectNA, 0.1};
+    p.fieldKind = TFieldKind::objectHeight;
+    p.fields = {{0.0, 0.0, 1.0}, {0.05, 0.0, 1.0}};
+    p.wavelengths = {{0.5, 1.0}};
+    return p;
+}
+
+}  // namespace
+
+TEST(Diffraction, PrescriptionsTakeTheirFieldsWavelengthsPupilAndImagePlane) {
+    // Collimated at F/5: the working F-number sets the grid, the primary
+    // (0.6 µm, listed first) the reference; 0.5 µm reaches the cutoff.
+    const TPrescription lens = perfectLens();
+    TDiffractionSampling sampling;
+    sampling.pupilSamples = 32;
+    const TPsf both = pointSpread(lens, 0, NAN, {}, sampling);
+    ASSERT_EQ(both.wavelengths.size(), 2u);
+    EXPECT_NEAR(both.wavelengths[0], 0.6e-3, 1e-15);
+    EXPECT_NEAR(both.fNumbers[0], 5.0, 1e-9);
+    EXPECT_NEAR(both.z, 55.0, 1e-9);
+    EXPECT_NEAR(both.dx, 0.6e-3 * 5.0 * 32 / 128, 1e-15);
+    EXPECT_NEAR(both.strehl, 1.0, 2e-3);
+    EXPECT_NEAR(both.power, 0.96 * 0.96, 3e-3);  // the two faces' Fresnel losses
+    const TMtf mtf = modulationTransfer(both);
+    EXPECT_EQ(mtf.field, 0);
+    EXPECT_NEAR(mtf.cutoff, 1.0 / (0.5e-3 * 5.0), 1e-6);
+    for (std::size_t k = 0; k < mtf.frequency.size(); ++k) {
+        const double nu = mtf.frequency[k] * 0.5e-3 * 5.0;
+        const double limit = 0.5 * circularMtf(1.2 * nu) + 0.5 * circularMtf(nu);
+        EXPECT_NEAR(mtf.tangential[k], limit, 0.006) << mtf.frequency[k];
+    }
+    // One wavelength asked for: monochromatic, the Airy pattern.
+    const TPsf green = pointSpread(lens, 0, NAN, {{0.5, 1.0}});
+    EXPECT_NEAR(encircledEnergy(green, {1.2197 * 0.5e-3 * 5.0})[0], 0.838, 0.01);
+
+    // Off the axis the chief ray centres the grid at f·tan θ. A plane δ
+    // behind the focus adds the defocus δ·(1 − cos U′) at the rim, U′ the
+    // marginal ray's angle: from the hyperboloid's rim (h = 5, sag s) to the
+    // focus 50 behind its vertex. Nearly all of it is Fringe Z4.
+    const TPsf off = pointSpread(lens, 1, NAN, {{0.5, 1.0}}, sampling);
+    EXPECT_EQ(off.field, 1);
+    EXPECT_NEAR(off.centreX, 50.0 * std::tan(0.1 * kPi / 180.0), 1e-4);
+    EXPECT_NEAR(off.fieldAngle, 0.1 * kPi / 180.0, 1e-12);
+    const double delta = 0.1;
+    const TWavefrontMap map = wavefrontMap(lens, 0, 55.0 + delta, 0.5);
+    const double sag = (-25.0 / 25.0) / (1.0 + std::sqrt(1.0 + 1.25 * 25.0 / 625.0));
+    const double sinU = 5.0 / std::hypot(5.0, 50.0 - sag);
+    const double rim = delta * (1.0 - std::sqrt(1.0 - sinU * sinU)) / 0.5e-3;
+    EXPECT_NEAR(map.pv, rim, 0.01 * rim);
+    EXPECT_NEAR(std::fabs(map.zernike[3]), rim / 2, 0.02 * rim);
+    EXPECT_NEAR(map.pupilRadius, 5.0, 1e-12);
+    EXPECT_NEAR(map.pitch, 10.0 / 64, 1e-12);
+    EXPECT_LT(wavefrontMap(lens, 0).pv, 1e-3);
+
+    // From an object point, through the 1:1 relay at NA 0.1: the working
+    // F-number 1/(2·u′) with u′ = tan(asin 0.1) on the image side, the Airy
+    // pattern at 1.22·λ·F#, and the image of the point 0.05 off the axis at
+    // −0.05, 50 behind the last vertex.
+    const TPrescription relay = perfectRelay();
+    const TPsf point = pointSpread(relay, 0);
+    const double N = point.fNumbers[0];
+    EXPECT_NEAR(N, 0.5 / std::tan(std::asin(0.1)), 1e-6);
+    EXPECT_NEAR(point.z, 65.0, 1e-6);
+    EXPECT_NEAR(point.dx, 0.5e-3 * N / 4, 1e-12);
+    EXPECT_NEAR(point.strehl, 1.0, 2e-3);
+    EXPECT_NEAR(encircledEnergy(point, {1.2197 * 0.5e-3 * N})[0], 0.838, 0.01);
+    const TWavefrontMap onAxis = wavefrontMap(relay, 0);
+    EXPECT_LT(onAxis.pv, 1e-3);
+    EXPECT_EQ(onAxis.valid, onAxis.disk);
+    EXPECT_NEAR(pointSpread(relay, 1).centreX, -0.05, 1e-5);
+
+    try {
+        pointSpread(lens, 2);
+        ADD_FAILURE() << "a field the prescription does not have";
+    } catch (const xmsg& e) {
+        EXPECT_NE(e.message().find("no field 2"), std::string::npos) << e.message();
+    }
+}
+
+TEST(Diffraction, FibreToItselfThroughAPerfectRelayCouplesFullyAndFallsWithOffset) {
+    // The 1:1 relay at NA 0.3 images the source's waist onto the receiver's,
+    // its angular spectrum with it (sin U′ = sin U by symmetry): η = 1, and
+    // a receiver offset d sees the tilt exp(2πi·d·u′/λ), η = exp(−(d/w)²).
+    TPrescription relay = perfectRelay();
+    relay.aperture = {TApertureKind::objectNA, 0.3};
+    relay.wavelengths = {{1.0, 1.0}};
+    const double w = 0.005;
+    const TFibreCoupling matched = fibreCoupling(relay, 0, w, w);
+    EXPECT_NEAR(matched.modeMatch, 1.0, 1e-3);
+    // All that is lost is what the four faces reflect, 4 % each near the axis.
+    EXPECT_NEAR(matched.efficiency, std::pow(0.96, 4), 2e-3);
+    for (double d : {0.002, 0.005, 0.008}) {
+        const TFibreCoupling off = fibreCoupling(relay, 0, w, w, d, 0.0);
+        EXPECT_NEAR(off.modeMatch, std::exp(-d * d / (w * w)), 1e-3) << d;
+        EXPECT_NEAR(off.receiverX, d, 1e-9);
+        // The image-plane route through the field's beams agrees.
+        EXPECT_NEAR(off.imagePlaneEfficiency, off.efficiency, 3e-3) << d;
+    }
+    // A receiver of another size: the overlap of two Gaussians,
+    // (2·w1·w2/(w1² + w2²))².
+    const double w2 = 0.008;
+    EXPECT_NEAR(fibreCoupling(relay, 0, w, w2).modeMatch, std::pow(2 * w * w2 / (w * w + w2 * w2), 2),
+                1e-3);
+    // At NA 0.1 the stop cuts the source's far field at 1.6 divergences:
+    // exp(−2·(0.1/θ)²) of its power is lost before the receiver sees it.
+    relay.aperture = {TApertureKind::objectNA, 0.1};
+    const double theta = 1e-3 / (3.141592653589793 * w);
+    EXPECT_NEAR(fibreCoupling(relay, 0, w, w).transmitted / matched.transmitted,
+                1.0 - std::exp(-2.0 * std::pow(std::tan(std::asin(0.1)) / theta, 2)), 0.01);
+    EXPECT_THROW(fibreCoupling(perfectLens(), 0, w, w), xmsg);
 }

@@ -20,6 +20,26 @@ std::string fieldTitle(double angle) { return "field " + number(angle * kDegrees
 
 }  // namespace
 
+namespace {
+
+// The colour a wavelength in µm looks, roughly (violet at 0.38, red at
+// 0.7); beyond the visible, the nearest end darkened.
+std::string wavelengthColour(double um) {
+    const double nm = um * 1000.0;
+    double r = 0.0, g = 0.0, b = 0.0;
+    if (nm < 440.0) r = std::clamp((440.0 - nm) / 60.0, 0.0, 1.0), b = 1.0;
+    else if (nm < 490.0) g = (nm - 440.0) / 50.0, b = 1.0;
+    else if (nm < 510.0) g = 1.0, b = (510.0 - nm) / 20.0;
+    else if (nm < 580.0) r = (nm - 510.0) / 70.0, g = 1.0;
+    else if (nm < 645.0) r = 1.0, g = (645.0 - nm) / 65.0;
+    else r = 1.0;
+    // Greens and yellows darkened to read on white.
+    const double dim = nm < 380.0 || nm > 750.0 ? 0.5 : 0.82;
+    return rgb(r * dim, g * dim * 0.85, b * dim);
+}
+
+}  // namespace
+
 std::string spotSvg(const std::string& title, const std::vector<TSpotDiagram>& spots,
                     const std::string& unit) {
     // One scale for every field: the largest spot or Airy disk decides.
@@ -32,7 +52,9 @@ std::string spotSvg(const std::string& title, const std::vector<TSpotDiagram>& s
     const Axis axis = symmetricAxis(1.05 * extent);
     const double size = 260.0, left = 80.0, gap = 100.0, top = 70.0;
     const double width = left + spots.size() * size + (spots.size() - 1) * gap + 30.0;
-    const double height = top + size + 130.0;
+    std::size_t colours = 0;
+    for (const TSpotDiagram& s : spots) colours = std::max(colours, s.wavelengthsUm.size());
+    const double height = top + size + 130.0 + (colours > 1 ? 15.0 * ((colours + 2) / 3) + 8.0 : 0.0);
     SvgWriter svg(width, height);
     svg.rect(0, 0, width, height, "fill:#ffffff;stroke:none");
     svg.text(20, 24, title, "font-family:sans-serif;font-size:15px;font-weight:bold;fill:#111");
@@ -47,8 +69,11 @@ std::string spotSvg(const std::string& title, const std::vector<TSpotDiagram>& s
         const double pixels = s.airyRadius / (axis.hi - axis.lo) * size;
         svg.circle(p.X(0), p.Y(0), pixels,
                    "fill:none;stroke:#2a9d55;stroke-width:1.2;stroke-dasharray:4 3");
+        // One colour per wavelength of a polychromatic spot, from blue to red.
         for (std::size_t i = 0; i < s.x.size(); ++i)
-            svg.circle(p.X(s.x[i]), p.Y(s.y[i]), 1.6, std::string("fill:") + kTangential);
+            svg.circle(p.X(s.x[i]), p.Y(s.y[i]), 1.6,
+                       "fill:" + (s.wave.empty() ? std::string(kTangential)
+                                                 : wavelengthColour(s.wavelengthsUm[s.wave[i]])));
         svg.circle(p.X(s.centroidX), p.Y(s.centroidY), 2.5, "fill:none;stroke:#111;stroke-width:1");
         const double y = p.y + p.height + 56;
         svg.text(p.x, y, "RMS radius " + number(s.spot.rms, 4) + " " + unit, kText);
@@ -58,6 +83,11 @@ std::string spotSvg(const std::string& title, const std::vector<TSpotDiagram>& s
         std::string rays = std::to_string(s.spot.rays) + " rays";
         if (s.spot.failed > 0) rays += ", " + std::to_string(s.spot.failed) + " failed";
         svg.text(p.x, y + 45, rays + ", image plane z = " + number(s.z), kText);
+        for (std::size_t k = 0; k < s.wavelengthsUm.size() && s.wavelengthsUm.size() > 1; ++k) {
+            const double lx = p.x + (k % 3) * 90.0, ly = y + 63 + (k / 3) * 15.0;
+            svg.circle(lx + 4, ly - 4, 3.5, "fill:" + wavelengthColour(s.wavelengthsUm[k]));
+            svg.text(lx + 12, ly, number(s.wavelengthsUm[k], 4) + " µm", kText);
+        }
     }
     return svg.str();
 }

@@ -20,6 +20,9 @@ void addPsfCommand(CLI::App& app);
 void addMtfCommand(CLI::App& app);
 void addOptimizeCommand(CLI::App& app);
 void addIrradianceCommand(CLI::App& app);
+void addColourCommand(CLI::App& app);
+void addFieldCurvesCommand(CLI::App& app);
+void addCoupleCommand(CLI::App& app);
 
 }  // namespace lumivex::cli
 

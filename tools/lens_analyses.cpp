@@ -17,6 +17,34 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+
+std::string apertureWords(const TPrescription& lens) {
+    switch (lens.aperture.kind) {
+        case TApertureKind::entrancePupilDiameter:
+            return "entrance pupil diameter " + number(lens.aperture.value);
+        case TApertureKind::imageFNumber:
+            return "image-space F/" + number(lens.aperture.value);
+        case TApertureKind::objectNA:
+            return "object-space NA " + number(lens.aperture.value);
+        case TApertureKind::stopSemiDiameter:
+            return "stop semi-diameter " + number(lens.aperture.value);
+    }
+    return "";
+}
+
+void printLensHeader(std::ostream& out, const std::string& name, const TPrescription& lens,
+                     double wavelengthUm, const TParaxialData& p) {
+    out << "Lens: " << name << ", wavelength " << number(lens.resolveWavelength(wavelengthUm))
+        << " um, aperture: " << apertureWords(lens) << ", stop at surface " << lens.stop + 1
+        << '\n';
+    out << "Paraxial: EFL " << number(p.efl) << ", BFL " << number(p.bfl)
+        << " (from the last surface), focus z = " << number(p.focusZ) << ", F/"
+        << number(p.fNumber, 4) << ", entrance pupil diameter "
+        << number(p.entrancePupilDiameter) << " at z = " << number(p.entrancePupilZ) << '\n';
+}
+
+}  // namespace
+
 // The prescription with the command line's choices over its own.
 TPrescription lensFor(const LoadedPrescription& loaded, const AnalysisOptions& options) {
     TPrescription lens = loaded.lens;
@@ -48,33 +76,6 @@ const char* fieldHeader(const TPrescription& lens) {
     return lens.fieldKind == TFieldKind::angle ? "field deg" : "field height";
 }
 
-std::string apertureWords(const TPrescription& lens) {
-    switch (lens.aperture.kind) {
-        case TApertureKind::entrancePupilDiameter:
-            return "entrance pupil diameter " + number(lens.aperture.value);
-        case TApertureKind::imageFNumber:
-            return "image-space F/" + number(lens.aperture.value);
-        case TApertureKind::objectNA:
-            return "object-space NA " + number(lens.aperture.value);
-        case TApertureKind::stopSemiDiameter:
-            return "stop semi-diameter " + number(lens.aperture.value);
-    }
-    return "";
-}
-
-void printLensHeader(std::ostream& out, const std::string& name, const TPrescription& lens,
-                     double wavelengthUm, const TParaxialData& p) {
-    out << "Lens: " << name << ", wavelength " << number(lens.resolveWavelength(wavelengthUm))
-        << " um, aperture: " << apertureWords(lens) << ", stop at surface " << lens.stop + 1
-        << '\n';
-    out << "Paraxial: EFL " << number(p.efl) << ", BFL " << number(p.bfl)
-        << " (from the last surface), focus z = " << number(p.focusZ) << ", F/"
-        << number(p.fNumber, 4) << ", entrance pupil diameter "
-        << number(p.entrancePupilDiameter) << " at z = " << number(p.entrancePupilZ) << '\n';
-}
-
-}  // namespace
-
 TCollimatedBeam analysisBeam(TOpticalSystem& system, const AnalysisOptions& options,
                              double wavelength) {
     TCollimatedBeam beam;
@@ -103,8 +104,12 @@ void runLensSpot(const AnalysisOptions& options, int rings, bool throughFocusToo
     trace.threads = options.threads;
     const TParaxialData paraxial = analysed([&] { return paraxialData(lens, wl); });
     const std::vector<TPupilPoint> pupil = hexapolar(1.0, rings);
-    const std::vector<TSpotDiagram> spots =
-        analysed([&] { return spotDiagrams(lens, pupil, options.imageZ, wl, trace); });
+    // Every wavelength's rays with its weight, or the one -w names.
+    std::vector<TWavelength> spectrum;
+    if (!std::isnan(wl)) spectrum.push_back({wl, 1.0});
+    std::vector<TSpotDiagram> spots;
+    for (int k = 0; k < static_cast<int>(lens.fields.size()); ++k)
+        spots.push_back(analysed([&] { return polychromaticSpot(lens, k, pupil, options.imageZ, spectrum, trace); }));
     TThroughFocus curve;
     if (throughFocusToo) {
         // As for a bare system: about the image plane by the depth over which
@@ -134,6 +139,13 @@ void runLensSpot(const AnalysisOptions& options, int rings, bool throughFocusToo
         return;
     }
     printLensHeader(out, loaded.source.name, lens, wl, paraxial);
+    if (spots.front().wavelengthsUm.size() > 1) {
+        out << "Rays at every wavelength, each weighted by its wavelength's weight:";
+        for (std::size_t k = 0; k < spots.front().wavelengthsUm.size(); ++k)
+            out << ' ' << number(spots.front().wavelengthsUm[k]) << " um ("
+                << number(spots.front().weights[k], 4) << ')';
+        out << "; the Airy radius at " << number(spots.front().wavelengthsUm[0]) << " um\n";
+    }
     out << '\n';
     TextTable table;
     for (const char* h : {fieldHeader(lens), "image z", "rays", "vignetted", "failed", "chief x",

@@ -22,6 +22,14 @@ TCollimatedBeam analysisBeam(TOpticalSystem& system, const AnalysisOptions& opti
 // The field angles in radians: --fields, or the axis alone.
 std::vector<double> fieldAngles(const AnalysisOptions& options);
 
+// The prescription with the command line's --pupil, --f-number and
+// --fields over its own, checked (-w too); a ToolError naming the file.
+TPrescription lensFor(const LoadedPrescription& loaded, const AnalysisOptions& options);
+// A field as the prescription gives it: "5", "5, 2" (degrees), "h 10".
+std::string fieldLabel(const TPrescription& lens, int k);
+// The table's heading of that column.
+const char* fieldHeader(const TPrescription& lens);
+
 void runLensSpot(const AnalysisOptions& options, int rings, bool throughFocus);
 void runLensFan(const AnalysisOptions& options, int rays);
 // lumivex check on a prescription: its surface table (with `table`),

@@ -25,6 +25,9 @@ int main(int argc, char** argv) {
     addFanCommand(app);
     addPsfCommand(app);
     addMtfCommand(app);
+    addColourCommand(app);
+    addFieldCurvesCommand(app);
+    addCoupleCommand(app);
     addImportCommand(app);
     addOptimizeCommand(app);
     addIrradianceCommand(app);

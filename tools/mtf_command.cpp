@@ -12,53 +12,36 @@
 #include "diffraction_svg.h"
 #include "format.h"
 #include "load.h"
+#include "lumivex/results.h"
 
 namespace lumivex::cli {
 
 namespace {
 
-constexpr double kRadians = 3.141592653589793 / 180.0;
 
 void runMtf(const DiffractionOptions& options) {
-    LoadedSystem loaded = loadSystem(options.file, options.wavelength);
+    const AnalysedPsfs a = analysedPsfs(options);
     std::vector<TMtf> mtfs;
-    for (const TPsf& p : fieldPsfs(loaded, options)) mtfs.push_back(modulationTransfer(p));
+    for (const TPsf& p : a.psfs) mtfs.push_back(modulationTransfer(p));
 
     if (!options.output.empty())
-        writeOutput(options.output, mtfSvg("MTF: " + loaded.source.name, mtfs, options.unit));
-    if (!options.csvFile.empty()) {
-        std::ostringstream os;
-        os << "field_deg,frequency,tangential,sagittal,diffraction_limit\n";
-        for (const TMtf& m : mtfs)
-            for (std::size_t k = 0; k < m.frequency.size(); ++k)
-                os << format("%.17g,%.17g,%.17g,%.17g,%.17g\n", m.fieldAngle / kRadians,
-                             m.frequency[k], m.tangential[k], m.sagittal[k], m.diffractionLimit[k]);
-        writeFile(options.csvFile, os.str());
-    }
+        writeOutput(options.output, mtfSvg("MTF: " + a.name, mtfs, a.unit));
+    if (!options.csvFile.empty()) writeFile(options.csvFile, mtfCsv(mtfs));
     std::ostream& out = isStandardOutput(options.output) ? std::cerr : std::cout;
     if (options.json) {
-        nlohmann::json rows = nlohmann::json::array();
-        for (const TMtf& m : mtfs)
-            rows.push_back({{"fieldAngleDegrees", m.fieldAngle / kRadians},
-                            {"z", m.z},
-                            {"cutoff", m.cutoff},
-                            {"frequency", m.frequency},
-                            {"tangential", m.tangential},
-                            {"sagittal", m.sagittal},
-                            {"diffractionLimit", m.diffractionLimit}});
-        out << nlohmann::json{{"system", loaded.source.name},
-                              {"wavelength", loaded.wavelength},
-                              {"mtfs", rows}}
-                   .dump(2)
-            << '\n';
+        nlohmann::json top{{"system", a.name}};
+        top.update(a.wavelengths);
+        top["mtfs"] = mtfs;
+        out << top.dump(2) << '\n';
         return;
     }
-    out << "System: " << loaded.source.name << ", wavelength " << number(loaded.wavelength)
-        << "\nDiffraction MTF from the FFT PSF; frequencies in cycles per length unit, cutoff "
+    out << "System: " << a.name << ", wavelength " << a.wavelengthWords
+        << "\nDiffraction MTF from the FFT PSF; frequencies in cycles per " << a.unit << ", cutoff "
         << number(mtfs.front().cutoff, 5) << " = 1/(λ·F#)\n";
-    for (const TMtf& m : mtfs) {
-        out << "\nField " << number(m.fieldAngle / kRadians) << " deg, image z = " << number(m.z)
-            << '\n';
+    for (std::size_t f = 0; f < mtfs.size(); ++f) {
+        const TMtf& m = mtfs[f];
+        out << "\nField " << a.fieldLabels[f] << (a.fieldHeader == "field deg" ? " deg" : "")
+            << ", image z = " << number(m.z) << '\n';
         TextTable table;
         for (const char* h : {"frequency", "tangential", "sagittal", "diffraction limit"})
             table.addColumn(h);

@@ -125,6 +125,10 @@ LUMIVEX_API TSpot spotAt(const TRayBatch& batch, double z);
 // The spot of points in a plane, failed and vignetted rays counted apart.
 LUMIVEX_API TSpot spotOf(const std::vector<TVector>& points, double z, int failed = 0,
                          int vignetted = 0);
+// The same with a weight per point (≥ 0, a positive sum): the weighted
+// centroid and the weighted RMS distance from it.
+LUMIVEX_API TSpot spotOf(const std::vector<TVector>& points, const std::vector<double>& weights,
+                         double z, int failed = 0, int vignetted = 0);
 
 
 // ---------------------------------------------------------------------------
@@ -179,6 +183,11 @@ struct TSpotDiagram {
     double centroidX = 0.0, centroidY = 0.0;  // the centroid relative to the chief ray
     double airyRadius = 0.0;                  // 1.22·λ·N of the paraxial F-number
     double wavelength = 0.0, pupilRadius = 0.0;  // the beam's
+    // A polychromatic spot's wavelengths in µm (the reference first) with
+    // their normalised weights, and per drawn ray the index of its
+    // wavelength there; empty for one wavelength's spot.
+    std::vector<double> wavelengthsUm, weights;
+    std::vector<int> wave;
 };
 // The spot of the beam through the pupil points in the plane imageZ (NaN: the
 // paraxial focus). The chief ray must go through (an xmsg otherwise).
@@ -459,6 +468,17 @@ LUMIVEX_API TSpotDiagram spotDiagram(const TPrescription& lens, int field,
                                      double imageZ = std::numeric_limits<double>::quiet_NaN(),
                                      double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
                                      const TTraceOptions& options = TTraceOptions());
+// The polychromatic spot of field `field`: the pupil's rays at every
+// wavelength (µm, with weights; none given: the prescription's own, its
+// primary first), each ray weighted by its wavelength's weight in the
+// centroid and the RMS. Points are relative to the first wavelength's
+// chief ray, whose F-number gives the Airy radius; `wavelength` is the
+// first's in lens units.
+LUMIVEX_API TSpotDiagram polychromaticSpot(const TPrescription& lens, int field,
+                                           const std::vector<TPupilPoint>& pupil,
+                                           double imageZ = std::numeric_limits<double>::quiet_NaN(),
+                                           const std::vector<TWavelength>& wavelengths = {},
+                                           const TTraceOptions& options = TTraceOptions());
 // The spot of every field of the prescription, in one plane.
 LUMIVEX_API std::vector<TSpotDiagram> spotDiagrams(
     const TPrescription& lens, const std::vector<TPupilPoint>& pupil,
@@ -505,6 +525,58 @@ LUMIVEX_API TIrradianceMap irradiance(const TPrescription& lens, int field, std:
                                       std::uint64_t seed, TDetectorGrid grid,
                                       double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
                                       const TTraceOptions& options = TTraceOptions());
+// ---------------------------------------------------------------------------
+// Colour and field curves of a prescription. The fields are sampled from
+// the axis to the prescription's largest field along that field's
+// direction (a field off the axis is needed): field value t·F for t from 0
+// to 1, F the largest field's size in degrees or lens units. Heights are
+// measured in the image plane along the field's direction; the chief ray
+// is aimed as the prescription says and not clipped.
+
+// The paraxial focus against the wavelength.
+struct TFocalShift {
+    std::vector<double> wavelengths;  // µm, evenly from the shortest to the longest
+    std::vector<double> focusZ;       // the paraxial focus at each
+    std::vector<double> shift;        // focusZ less the primary wavelength's focus
+    double primaryFocusZ = 0.0;
+    double range = 0.0;  // the largest shift less the smallest
+};
+// `samples` (≥ 2) wavelengths between the prescription's shortest and
+// longest (an xmsg when they are one); fromUm and toUm, when given, instead.
+LUMIVEX_API TFocalShift chromaticFocalShift(const TPrescription& lens, int samples = 21,
+                                            double fromUm = std::numeric_limits<double>::quiet_NaN(),
+                                            double toUm = std::numeric_limits<double>::quiet_NaN());
+
+// The chief ray's height at the longest wavelength less its height at the
+// shortest, in the image plane, against the field.
+struct TLateralColour {
+    std::vector<double> field;  // degrees or lens units
+    std::vector<double> shortHeight, longHeight, difference;
+    double shortUm = 0.0, longUm = 0.0;
+    double z = 0.0;  // the image plane
+};
+LUMIVEX_API TLateralColour lateralColour(const TPrescription& lens, int samples = 11,
+                                         const TTraceOptions& options = TTraceOptions());
+
+// Field curvature and distortion at one wavelength. The tangential and
+// sagittal foci are where two real rays close by the chief ray (±1e-3 of
+// the normalised pupil, along the field's direction and across it) cross,
+// measured along z from the image plane. Distortion is the chief ray's
+// height against the paraxial height, 100·(h − h′)/h′ per cent, h′ scaled
+// linearly (in tan θ for angles, in the height for object heights) from a
+// chief ray 1e-6 of the largest field off the axis, which is paraxial in
+// the same image plane; 0 on the axis.
+struct TFieldCurves {
+    std::vector<double> field;  // degrees or lens units
+    std::vector<double> tangential, sagittal;  // focus z − image plane
+    std::vector<double> height, paraxialHeight;
+    std::vector<double> distortion;  // per cent
+    double z = 0.0;
+    double wavelengthUm = 0.0;
+};
+LUMIVEX_API TFieldCurves fieldCurves(const TPrescription& lens, int samples = 21,
+                                     double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
+                                     const TTraceOptions& options = TTraceOptions());
 
 }  // namespace lumivex
 

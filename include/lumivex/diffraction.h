@@ -42,6 +42,7 @@
 #ifndef LUMIVEX_DIFFRACTION_H
 #define LUMIVEX_DIFFRACTION_H
 
+#include <limits>
 #include <vector>
 
 #include "lumivex/analysis.h"
@@ -62,6 +63,7 @@ LUMIVEX_API double fringeZernike(int j, double rho, double theta);
 
 // The wavefront over a square grid of the entrance pupil.
 struct TWavefrontMap {
+    int field = -1;  // a prescription's field index; −1 for a bare system's beam
     double fieldAngle = 0.0;
     double wavelength = 0.0;
     double z = 0.0;                          // the image plane
@@ -112,6 +114,7 @@ struct TSpectralSystem {
 
 // The point spread function on an M × M grid of the image plane.
 struct TPsf {
+    int field = -1;  // a prescription's field index; −1 for a bare system's beam
     double fieldAngle = 0.0;
     double z = 0.0;
     int pupilSamples = 0;  // N at the reference wavelength
@@ -160,6 +163,7 @@ LUMIVEX_API std::vector<double> ensquaredEnergy(const TPsf& psf,
 // frequency. Tangential: frequencies along x (the modulus of the line spread
 // function's transform along x); sagittal: along y.
 struct TMtf {
+    int field = -1;
     double fieldAngle = 0.0;
     double z = 0.0;
     // Frequencies in cycles per length unit, steps of 1/(M·dx) from 0 up to
@@ -226,6 +230,97 @@ LUMIVEX_API TBeamCoupling beamCoupling(TOpticalSystem& system, const TCollimated
                                          double modeRadius, double beamRadius, double offsetX,
                                          double offsetY, double imageZ,
                                          const TDiffractionSampling& sampling = TDiffractionSampling(),
+                                         const TTraceOptions& options = TTraceOptions());
+
+// ---------------------------------------------------------------------------
+// The diffraction analyses of a prescription, as those of analysis.h: its
+// aperture, its stop (every ray aimed as the prescription says), its clear
+// apertures and stop vignetting, field `field` (an index into its fields),
+// wavelengths in micrometres and its image plane (imageZ NaN). The pupil
+// grid spans the entrance pupil's diameter in normalised pupil
+// coordinates, its points aimed at (px, py); the reference sphere is
+// centred on the chief ray's point in the image plane and passes through
+// the chief ray's crossing of the exit pupil plane, as rayFan's. The image
+// plane's pitch follows the working F-number F# of the paraxial marginal
+// ray, dx = λ·F#·N/M, which holds for finite conjugates too. fieldAngle is
+// the chief ray's angle to the axis in object space.
+
+// The wavefront at one wavelength (NaN: the primary).
+LUMIVEX_API TWavefrontMap wavefrontMap(const TPrescription& lens, int field,
+                                       double imageZ = std::numeric_limits<double>::quiet_NaN(),
+                                       double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
+                                       int samples = 64,
+                                       const TTraceOptions& options = TTraceOptions());
+// The PSF over the wavelengths with their weights, on the grid of the first
+// (the reference, whose chief ray centres the grid); none given: the
+// prescription's own, its primary the reference. One wavelength gives the
+// monochromatic PSF.
+LUMIVEX_API TPsf pointSpread(const TPrescription& lens, int field,
+                             double imageZ = std::numeric_limits<double>::quiet_NaN(),
+                             const std::vector<TWavelength>& wavelengths = {},
+                             const TDiffractionSampling& sampling = TDiffractionSampling(),
+                             const TTraceOptions& options = TTraceOptions());
+LUMIVEX_API TMtf modulationTransfer(const TPrescription& lens, int field,
+                                    double imageZ = std::numeric_limits<double>::quiet_NaN(),
+                                    const std::vector<TWavelength>& wavelengths = {},
+                                    const TDiffractionSampling& sampling = TDiffractionSampling(),
+                                    const TTraceOptions& options = TTraceOptions());
+
+// ---------------------------------------------------------------------------
+// Fibre coupling: the power a single-mode fibre at an object point of a
+// prescription couples into a fibre in its image plane. Both modes are
+// Gaussian, E ∝ exp(−r²/w²) at their waists (w the mode field radius), the
+// fibres' axes along z.
+//
+// The pupil-plane overlap: the source's far field A(u) = exp(−(π·n·w·|u|/λ)²)
+// over its direction cosines u (n the object space's index) is sampled on
+// an n × n grid out to 4 divergences λ/(π·n·w), each ray traced from the
+// object point with the prescription's clear apertures and stop clipping.
+// A ray leaves in direction u′ with the transmitted fraction T and the path
+// L to the sphere about the receiving fibre's centre, where the receiver's
+// far field F(u′) has a uniform phase; the rays' directions spread by
+// J = |∂u′/∂u|. The efficiency is
+//   η = |Σ A·sqrt(T·J)·F(u′)·exp(2πi·L/λ)|²·h⁴ / (∫|A|² du · ∫|F|² du′),
+// h the grid's pitch, the integrals in closed form: the power that misses
+// the system, is vignetted or leaves outside the receiver's mode is lost.
+// The image-plane overlap, the second route: the source's mode along x at
+// its waist, turned into a fan of beams by fieldToBeamFan (each along its
+// phase gradient, flat at a waist), traced, carried to the image plane and
+// turned back into the field there by beamFanToField, overlaps the
+// receiver's mode: η_x(d) = |∫E·F*|² / (∫|E₀|² ∫|F|²) along x for an offset
+// d. For a system that images the waist without aberration and acts alike
+// along x and y (the field of a rotationally symmetric system on its axis),
+// η = η_x(offsetX)·η_x(offsetY)/T_x, T_x the row's transmitted fraction.
+// Geometric optics carries the beams without diffraction, so this route
+// holds only where the system images the waist onto the receiver's plane
+// (a relay whose object and image are the fibres' faces).
+struct TFibreCoupling {
+    int field = 0;
+    double wavelength = 0.0;      // in lens units
+    double z = 0.0;               // the image plane
+    double receiverX = 0.0, receiverY = 0.0;  // the receiving fibre's centre
+    double efficiency = 0.0;      // η
+    double transmitted = 0.0;     // the source's power that reaches the image plane
+    // η over the transmitted fraction: how well the light that arrives fits
+    // the receiver's mode, 1 for a perfect relay whatever its faces reflect.
+    double modeMatch = 0.0;
+    double imagePlaneEfficiency = 0.0;  // η by the image-plane route
+    int rays = 0;                 // traced rays that went through
+};
+
+// The source fibre at the object point of field `field` (the prescription
+// needs a finite object; an object height is taken as given, an angle's
+// point is where its chief ray starts) with mode field radius
+// sourceRadius, the receiver of radius receiverRadius centred (offsetX,
+// offsetY) from where the source fibre's axial ray (along z) meets the
+// image plane. Through an element without a paraxial model (a
+// gradient-index rod) give the image plane, and the stop does not clip; lengths in lens units, the wavelength in µm
+// (NaN: the primary); samples across the grid, 8 … 1024.
+LUMIVEX_API TFibreCoupling fibreCoupling(const TPrescription& lens, int field, double sourceRadius,
+                                         double receiverRadius, double offsetX = 0.0,
+                                         double offsetY = 0.0,
+                                         double wavelengthUm = std::numeric_limits<double>::quiet_NaN(),
+                                         int samples = 64,
                                          const TTraceOptions& options = TTraceOptions());
 
 }  // namespace lumivex

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "lumivex/analysis.h"
+#include "lumivex/diffraction.h"
 #include "lumivex/trace.h"
 
 namespace lumivex {
@@ -96,6 +97,10 @@ inline void to_json(nlohmann::json& j, const TSpotDiagram& s) {
          {"rmsRadius", s.spot.rms},
          {"geoRadius", s.spot.largest},
          {"airyRadius", s.airyRadius}};
+    if (!s.wavelengthsUm.empty()) {
+        j["wavelengthsUm"] = s.wavelengthsUm;
+        j["weights"] = s.weights;
+    }
 }
 
 inline void to_json(nlohmann::json& j, const TThroughFocus& c) {
@@ -135,6 +140,130 @@ inline std::string fanCsv(const std::vector<TRayFan>& fans) {
                    results::number(f.rho[i]) + ',' + results::number(f.tangential[i]) + ',' +
                    results::number(f.sagittal[i]) + ',' + results::number(f.tangentialOpd[i]) +
                    ',' + results::number(f.sagittalOpd[i]) + '\n';
+    return csv;
+}
+
+// The PSF's numbers; its samples are the CSV's (psfCsv). Wavelengths and
+// weights per wavelength, the reference first, in the system's unit.
+inline void to_json(nlohmann::json& j, const TPsf& p) {
+    j = {{"fieldAngleDegrees", results::degrees(p.fieldAngle)},
+         {"field", p.field},
+         {"z", p.z},
+         {"centre", {{"x", p.centreX}, {"y", p.centreY}}},
+         {"dx", p.dx},
+         {"size", p.size},
+         {"pupilSamples", p.pupilSamples},
+         {"strehl", p.strehl},
+         {"power", p.power},
+         {"peak", p.peak},
+         {"wavelengths", p.wavelengths},
+         {"weights", p.weights},
+         {"fNumbers", p.fNumbers},
+         {"powers", p.powers}};
+}
+
+inline void to_json(nlohmann::json& j, const TMtf& m) {
+    j = {{"fieldAngleDegrees", results::degrees(m.fieldAngle)},
+         {"field", m.field},
+         {"z", m.z},
+         {"cutoff", m.cutoff},
+         {"frequency", m.frequency},
+         {"tangential", m.tangential},
+         {"sagittal", m.sagittal},
+         {"diffractionLimit", m.diffractionLimit}};
+}
+
+// The map's numbers and its OPD row after row (null outside the pupil).
+inline void to_json(nlohmann::json& j, const TWavefrontMap& w) {
+    j = {{"fieldAngleDegrees", results::degrees(w.fieldAngle)},
+         {"field", w.field},
+         {"wavelength", w.wavelength},
+         {"z", w.z},
+         {"reference", {{"x", w.referenceX}, {"y", w.referenceY}}},
+         {"referenceRadius", w.referenceRadius},
+         {"pupilRadius", w.pupilRadius},
+         {"samples", w.samples},
+         {"pitch", w.pitch},
+         {"rmsWaves", w.rms},
+         {"pvWaves", w.pv},
+         {"rmsToChiefWaves", w.rmsToChief},
+         {"zernikeWaves", w.zernike},
+         {"opdWaves", results::values(w.opd)}};
+}
+
+// Every PSF sample, one row each, at its point of the image plane.
+inline std::string psfCsv(const std::vector<TPsf>& psfs) {
+    std::string csv = "field_deg,x,y,intensity\n";
+    for (const TPsf& p : psfs)
+        for (int j = 0; j < p.size; ++j)
+            for (int i = 0; i < p.size; ++i)
+                csv += results::number(results::degrees(p.fieldAngle)) + ',' +
+                       results::number(p.centreX + (i - p.size / 2) * p.dx) + ',' +
+                       results::number(p.centreY + (j - p.size / 2) * p.dx) + ',' +
+                       results::number(p.image[static_cast<std::size_t>(j) * p.size + i]) + '\n';
+    return csv;
+}
+
+inline std::string mtfCsv(const std::vector<TMtf>& mtfs) {
+    std::string csv = "field_deg,frequency,tangential,sagittal,diffraction_limit\n";
+    for (const TMtf& m : mtfs)
+        for (std::size_t k = 0; k < m.frequency.size(); ++k)
+            csv += results::number(results::degrees(m.fieldAngle)) + ',' +
+                   results::number(m.frequency[k]) + ',' + results::number(m.tangential[k]) + ',' +
+                   results::number(m.sagittal[k]) + ',' + results::number(m.diffractionLimit[k]) +
+                   '\n';
+    return csv;
+}
+
+// Colour and field curves: wavelengths in µm, fields as the prescription
+// gives them (degrees or lens units), lengths in lens units.
+inline void to_json(nlohmann::json& j, const TFocalShift& f) {
+    j = {{"wavelengthsUm", f.wavelengths},
+         {"focusZ", f.focusZ},
+         {"shift", f.shift},
+         {"primaryFocusZ", f.primaryFocusZ},
+         {"range", f.range}};
+}
+
+inline void to_json(nlohmann::json& j, const TLateralColour& c) {
+    j = {{"field", c.field},
+         {"shortUm", c.shortUm},
+         {"longUm", c.longUm},
+         {"z", c.z},
+         {"shortHeight", c.shortHeight},
+         {"longHeight", c.longHeight},
+         {"difference", c.difference}};
+}
+
+inline void to_json(nlohmann::json& j, const TFieldCurves& c) {
+    j = {{"field", c.field},
+         {"wavelengthUm", c.wavelengthUm},
+         {"z", c.z},
+         {"tangential", results::values(c.tangential)},
+         {"sagittal", results::values(c.sagittal)},
+         {"height", c.height},
+         {"paraxialHeight", c.paraxialHeight},
+         {"distortionPercent", c.distortion}};
+}
+
+// Both colour curves in one table: the focal shift against the wavelength
+// (µm), the lateral colour against the field.
+inline std::string colourCsv(const TFocalShift& f, const TLateralColour& c) {
+    std::string csv = "curve,abscissa,value\n";
+    for (std::size_t i = 0; i < f.wavelengths.size(); ++i)
+        csv += "focal_shift," + results::number(f.wavelengths[i]) + ',' + results::number(f.shift[i]) + '\n';
+    for (std::size_t i = 0; i < c.field.size(); ++i)
+        csv += "lateral_colour," + results::number(c.field[i]) + ',' + results::number(c.difference[i]) +
+               '\n';
+    return csv;
+}
+
+inline std::string fieldCurvesCsv(const TFieldCurves& c) {
+    std::string csv = "field,tangential,sagittal,height,paraxial_height,distortion_percent\n";
+    for (std::size_t i = 0; i < c.field.size(); ++i)
+        csv += results::number(c.field[i]) + ',' + results::number(c.tangential[i]) + ',' +
+               results::number(c.sagittal[i]) + ',' + results::number(c.height[i]) + ',' +
+               results::number(c.paraxialHeight[i]) + ',' + results::number(c.distortion[i]) + '\n';
     return csv;
 }
 

@@ -29,6 +29,15 @@ psf, mtf
     The point spread function by FFT with its Strehl ratio, and the MTF.
 encircled_energy, ensquared_energy
     The PSF's energy within circles or squares about its centroid.
+chromatic_focal_shift, lateral_colour
+    A prescription's paraxial focus against the wavelength, and its chief
+    ray's height difference between the extreme wavelengths.
+field_curvature, distortion
+    A prescription's tangential and sagittal foci and its distortion
+    against the field.
+fibre_coupling
+    The power a single-mode fibre at an object point couples into a fibre
+    in the image plane.
 hexapolar, square_grid, random_pupil, meridional_fan
     The pupil ray sets, as (M, 2) arrays of entrance-pupil points.
 collimated_rays
@@ -69,6 +78,10 @@ Wavefront = _core.Wavefront
 Psf = _core.Psf
 Mtf = _core.Mtf
 BeamCoupling = _core.BeamCoupling
+FocalShift = _core.FocalShift
+LateralColour = _core.LateralColour
+FieldCurves = _core.FieldCurves
+FibreCoupling = _core.FibreCoupling
 
 __all__ = [
     "Paraxial", "Spot", "ThroughFocus", "RayFan", "OpdFan",
@@ -76,7 +89,9 @@ __all__ = [
     "hexapolar", "square_grid", "random_pupil", "meridional_fan",
     "collimated_rays", "position_at_z", "Layout", "layout", "Irradiance", "irradiance",
     "Wavefront", "Psf", "Mtf", "wavefront", "psf", "mtf", "encircled_energy", "ensquared_energy",
-    "BeamCoupling", "fibre_coupling",
+    "BeamCoupling",
+    "FocalShift", "LateralColour", "FieldCurves", "chromatic_focal_shift", "lateral_colour",
+    "field_curvature", "distortion", "FibreCoupling", "fibre_coupling",
 ]
 
 _PATTERNS = ("hexapolar", "grid", "random")
@@ -260,7 +275,11 @@ def spots(system, *, wavelength=None, field_angles=None, fields=None, rays=None,
     by index), its primary wavelength (``wavelength`` in micrometres) and its
     image plane, and its clear apertures and stop vignette; the BFL is
     measured from its last lens surface.
-    For a Prescription ``fields`` (indices) picks its fields, all by default.
+    For a Prescription ``fields`` (indices) picks its fields, all by default,
+    and without a ``wavelength`` every one of its wavelengths sends its rays:
+    a polychromatic spot, each ray weighted by its wavelength's weight in
+    the centroid and the RMS, about the primary's chief ray, with the
+    primary's Airy radius (``wave`` gives each point's wavelength).
 
     Parameters
     ----------
@@ -513,8 +532,16 @@ def _samples(samples, fft_size):
     return samples, fft_size
 
 
-def wavefront(system, *, wavelength, field_angle=0.0, samples=64, pupil_radius=None, image_z=None, threads=0):
+def wavefront(system, *, wavelength=None, field_angle=None, field=0, samples=64, pupil_radius=None, image_z=None,
+              threads=0):
     """The wavefront over a square grid of the entrance pupil, and its Zernike fit.
+
+    A ``lumivex.Prescription`` in place of the System brings its aperture,
+    stop, clear apertures, image plane and fields (``field`` picks one by
+    index); ``wavelength`` is then in micrometres, by default its primary.
+    Its grid spans the entrance pupil with the points aimed at the
+    normalised pupil, and the reference sphere passes through the chief
+    ray's crossing of the exit pupil plane, as its `opd_fan`'s.
 
     The OPD is that of `opd_fan`: W = OPL(chief) - OPL(ray) in waves on the
     sphere centred on the chief ray's image point, through the chief ray's
@@ -553,16 +580,69 @@ def wavefront(system, *, wavelength, field_angle=0.0, samples=64, pupil_radius=N
     >>> w.opd.shape, w.rms < 1e-6
     ((32, 32), True)
     """
+    if _lens(system):
+        wavelength, pupil_radius, threads = _lens_common(system, wavelength, pupil_radius, threads)
+        _no_angle(field_angle)
+        samples, _ = _samples(samples, None)
+        image_z = _optional(image_z, _real, "image_z")
+        return _core.lens_wavefront(system, _field(system, field), pupil_radius, image_z, wavelength, samples,
+                                    threads)
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
-    field_angle = _angle(field_angle)
+    field_angle = _angle(0.0 if field_angle is None else field_angle)
     samples, _ = _samples(samples, None)
     image_z = _optional(image_z, _real, "image_z")
     return _core.wavefront(system, wavelength, field_angle * _RADIANS, pupil_radius, image_z, samples, threads)
 
 
-def psf(system, *, wavelength, field_angle=0.0, samples=64, fft_size=None, pupil_radius=None, image_z=None,
-        threads=0):
+def _no_angle(field_angle):
+    if field_angle is not None:
+        raise ValueError("field_angle is for a System; a Prescription takes field (an index)")
+
+
+def _spectrum(wavelength):
+    """A prescription's PSF wavelengths: None for its own; a number in
+    micrometres; or a sequence of numbers or of (micrometres, weight) pairs,
+    the first the reference."""
+    if wavelength is None:
+        return []
+    if isinstance(wavelength, numbers.Real):
+        return [(_positive(wavelength, "wavelength"), 1.0)]
+    try:
+        items = list(wavelength)
+    except TypeError:
+        raise ValueError(f"wavelength must be micrometres or a sequence of them, not {wavelength!r}") from None
+    if not items:
+        raise ValueError("wavelength must hold at least one wavelength")
+    spectrum = []
+    for item in items:
+        if isinstance(item, numbers.Real):
+            spectrum.append((_positive(item, "wavelength"), 1.0))
+            continue
+        try:
+            um, weight = item
+        except (TypeError, ValueError):
+            raise ValueError(f"each wavelength must be micrometres or a (micrometres, weight) pair, "
+                             f"not {item!r}") from None
+        weight = _real(weight, "weight")
+        if weight < 0.0:
+            raise ValueError(f"weight must not be negative, not {weight!r}")
+        spectrum.append((_positive(um, "wavelength"), weight))
+    return spectrum
+
+
+def psf(system, *, wavelength=None, field_angle=None, field=0, samples=64, fft_size=None, pupil_radius=None,
+        image_z=None, threads=0):
     """The point spread function by FFT of the pupil function, and its Strehl ratio.
+
+    A ``lumivex.Prescription`` in place of the System brings its aperture,
+    stop, clear apertures, image plane and fields (``field`` picks one by
+    index), and by default its wavelengths with their weights: the
+    polychromatic PSF, the weighted sum of each wavelength's PSF on the
+    primary wavelength's grid (each wavelength sampled at the pupil pitch
+    that puts it there). ``wavelength`` in micrometres picks one, or a
+    sequence of micrometres or (micrometres, weight) pairs several, the
+    first the reference. The pitch follows the working F-number,
+    dx = lambda F# n / M.
 
     The pupil function of each grid point (as in `wavefront`) is
     ``amplitude * exp(2 pi i opd)``; zero-padded to ``fft_size`` M and
@@ -596,8 +676,16 @@ def psf(system, *, wavelength, field_angle=0.0, samples=64, fft_size=None, pupil
     >>> p.image.shape, round(p.strehl, 3), round(float(p.image.sum()), 3)
     ((128, 128), 1.0, 0.922)
     """
+    if _lens(system):
+        spectrum = _spectrum(wavelength)
+        _, pupil_radius, threads = _lens_common(system, None, pupil_radius, threads)
+        _no_angle(field_angle)
+        samples, fft_size = _samples(samples, fft_size)
+        image_z = _optional(image_z, _real, "image_z")
+        return _core.lens_psf(system, _field(system, field), pupil_radius, image_z, spectrum, samples, fft_size,
+                              threads)
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
-    field_angle = _angle(field_angle)
+    field_angle = _angle(0.0 if field_angle is None else field_angle)
     samples, fft_size = _samples(samples, fft_size)
     image_z = _optional(image_z, _real, "image_z")
     return _core.psf(system, wavelength, field_angle * _RADIANS, pupil_radius, image_z, samples, fft_size,
@@ -615,8 +703,10 @@ def mtf(system, **arguments):
 
     Parameters
     ----------
-    system : System or Psf
-        A Psf gives its own MTF; a system takes the arguments of `psf`.
+    system : System, Prescription or Psf
+        A Psf gives its own MTF; a System or a Prescription takes the
+        arguments of `psf` (a Prescription's wavelengths by default all of
+        its own, with their weights).
     **arguments
         Those of `psf`.
 
@@ -705,6 +795,164 @@ def ensquared_energy(psf, half_widths):
     if not isinstance(psf, Psf):
         raise ValueError("psf must be a lumivex.analysis.Psf")
     return np.array(_core.ensquared_energy(psf, _sizes(half_widths, "half_widths").tolist()))
+
+
+# -- colour and field curves of a prescription ----------------------------------
+
+def _prescription(lens, what):
+    if not _lens(lens):
+        raise ValueError(f"{what} needs a lumivex.Prescription (its fields and wavelengths)")
+    lens.validate()
+    return lens
+
+
+def chromatic_focal_shift(lens, *, samples=21, wavelengths=None):
+    """The paraxial focus against the wavelength.
+
+    Parameters
+    ----------
+    lens : Prescription
+    samples : int
+        Wavelengths, at least 2, evenly from the prescription's shortest to
+        its longest.
+    wavelengths : (float, float), optional
+        The range in micrometres instead.
+
+    Returns
+    -------
+    FocalShift
+        ``wavelengths``, ``focus_z`` and ``shift`` (the focus less the
+        primary wavelength's), ``range``.
+
+    Examples
+    --------
+    A thin N-BK7 singlet of focal length 100 moves its focus by f/V, about
+    1.56, from the F line to the C line:
+
+    >>> import lumivex, lumivex.analysis as la
+    >>> p = lumivex.Prescription()
+    >>> p.add_standard(0.0, 103.36, "N-BK7"), p.add_standard(0.5, -103.36)
+    (0, 1)
+    >>> p.set_aperture("entrance pupil diameter", 10.0)
+    >>> p.fields = [(0.0, 0.0), (5.0, 0.0)]
+    >>> p.wavelengths = [(0.4861327, 1.0), (0.5875618, 1.0), (0.6562725, 1.0)]
+    >>> p.primary = 1
+    >>> s = la.chromatic_focal_shift(p, samples=3)
+    >>> round(float(s.shift[-1] - s.shift[0]), 3)
+    1.549
+    """
+    lens = _prescription(lens, "chromatic_focal_shift")
+    samples = _integer(samples, "samples", 2)
+    lo = hi = None
+    if wavelengths is not None:
+        try:
+            lo, hi = wavelengths
+        except (TypeError, ValueError):
+            raise ValueError(f"wavelengths must be (shortest, longest) in micrometres, not {wavelengths!r}") from None
+        lo, hi = _positive(lo, "wavelengths"), _positive(hi, "wavelengths")
+    return _core.focal_shift(lens, samples, lo, hi)
+
+
+def lateral_colour(lens, *, samples=11, threads=0):
+    """The chief ray's height at the longest wavelength less at the shortest, against the field.
+
+    In the prescription's image plane, along the direction of its largest
+    field, for ``samples`` fields from the axis to the largest.
+
+    Returns
+    -------
+    LateralColour
+    """
+    lens = _prescription(lens, "lateral_colour")
+    return _core.lateral_colour(lens, _integer(samples, "samples", 2), _integer(threads, "threads", 0))
+
+
+def field_curvature(lens, *, samples=21, wavelength=None, threads=0):
+    """The tangential and sagittal foci against the field.
+
+    Where two real rays close by the chief ray (1e-3 of the normalised
+    pupil either side, along the field's direction and across it) cross,
+    along z from the image plane; with the distortion of the same chief
+    rays.
+
+    Parameters
+    ----------
+    lens : Prescription
+    samples : int
+        Fields from the axis to the largest, along its direction.
+    wavelength : float, optional
+        Micrometres; the primary by default.
+
+    Returns
+    -------
+    FieldCurves
+        ``field``, ``tangential``, ``sagittal``, ``distortion`` (per cent).
+    """
+    lens = _prescription(lens, "field_curvature")
+    wavelength = _optional(wavelength, _positive, "wavelength")
+    return _core.field_curves(lens, _integer(samples, "samples", 2), wavelength, _integer(threads, "threads", 0))
+
+
+def distortion(lens, *, samples=21, wavelength=None, threads=0):
+    """The distortion against the field, in per cent of the paraxial height.
+
+    100 (h - h') / h', h the chief ray's height in the image plane and h'
+    the paraxial height there, scaled from a chief ray very near the axis
+    (in tan theta for angles, in the height for object heights). The same
+    FieldCurves as `field_curvature`.
+    """
+    return field_curvature(_prescription(lens, "distortion"), samples=samples, wavelength=wavelength,
+                           threads=threads)
+
+
+def _lens_fibre_coupling(lens, *, mode_radius, receiver_radius=None, field=0, offset=(0.0, 0.0), wavelength=None,
+                   samples=64, threads=0):
+    """The power a single-mode fibre couples into another through a prescription.
+
+    The source fibre sits at the object point of ``field`` (the prescription
+    needs a finite object), the receiver in the image plane, centred
+    ``offset`` (x, y) from the chief ray's point. Both modes are Gaussian,
+    E ~ exp(-r^2 / w^2) at their waists, w the mode field radius in lens
+    units, their axes along z.
+
+    The efficiency is the overlap over the pupil of the source's far field,
+    carried ray by ray through the system (its stop and clear apertures cut
+    it), with the receiver's far field, a spherical wave about its centre.
+    ``image_plane_efficiency`` is the second route, the mode's field
+    carried as a fan of beams to the image plane and overlapped there; it
+    holds where the system images the source's waist onto the receiver.
+
+    Parameters
+    ----------
+    lens : Prescription
+    mode_radius : float
+        The source's mode field radius.
+    receiver_radius : float, optional
+        The receiver's; by default the source's.
+    field : int
+    offset : (float, float)
+    wavelength : float, optional
+        Micrometres; the primary by default.
+    samples : int
+        Grid points across the source's far field, 8 to 1024.
+
+    Returns
+    -------
+    FibreCoupling
+    """
+    lens = _prescription(lens, "fibre_coupling")
+    mode_radius = _positive(mode_radius, "mode_radius")
+    receiver_radius = mode_radius if receiver_radius is None else _positive(receiver_radius, "receiver_radius")
+    try:
+        dx, dy = offset
+    except (TypeError, ValueError):
+        raise ValueError(f"offset must be (x, y), not {offset!r}") from None
+    samples = _integer(samples, "samples", 8)
+    if samples > 1024:
+        raise ValueError(f"samples must be at most 1024, not {samples!r}")
+    return _core.fibre_coupling(lens, _field(lens, field), mode_radius, receiver_radius, _real(dx, "offset"),
+                                _real(dy, "offset"), _optional(wavelength, _positive, "wavelength"), samples,
+                                _integer(threads, "threads", 0))
 
 
 # -- ray sets and positions -----------------------------------------------------
@@ -1222,7 +1470,7 @@ def irradiance(system_or_prescription, *, rays=None, wavelength=None, z=None, bi
 
 # -- fibre coupling -------------------------------------------------------------------
 
-def fibre_coupling(system, *, wavelength, mode_radius, beam_radius=None, offset=(0.0, 0.0), field_angle=0.0,
+def _beam_fibre_coupling(system, *, wavelength, mode_radius, beam_radius=None, offset=(0.0, 0.0), field_angle=0.0,
                    samples=64, fft_size=None, pupil_radius=None, image_z=None, threads=0):
     """How much of a collimated Gaussian beam the system couples into a single-mode fibre.
 
@@ -1277,3 +1525,21 @@ def fibre_coupling(system, *, wavelength, mode_radius, beam_radius=None, offset=
     ox, oy = _real(ox, "offset"), _real(oy, "offset")
     return _core.beam_coupling(system, wavelength, field_angle * _RADIANS, pupil_radius, image_z, mode_radius,
                                 beam_radius, ox, oy, samples, fft_size, threads)
+
+
+def fibre_coupling(system, **arguments):
+    """How much light a system couples into a single-mode fibre.
+
+    For a Prescription: fibre to fibre, the source fibre at the object point
+    of ``field`` and the receiver in the image plane (``mode_radius``,
+    ``receiver_radius``, ``field``, ``offset``, ``wavelength`` in um,
+    ``samples``, ``threads``) -> FibreCoupling; see `_lens_fibre_coupling`.
+
+    For a System: a collimated Gaussian beam focused into the fibre
+    (``wavelength`` in the system's unit, ``mode_radius``, ``beam_radius``,
+    ``offset``, ``field_angle``, ``samples``, ``fft_size``, ``pupil_radius``,
+    ``image_z``, ``threads``) -> BeamCoupling; see `_beam_fibre_coupling`.
+    """
+    if isinstance(system, _Prescription):
+        return _lens_fibre_coupling(system, **arguments)
+    return _beam_fibre_coupling(system, **arguments)

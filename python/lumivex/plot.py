@@ -178,12 +178,38 @@ def spot(result, image_z=None, ax=None):
     return ax
 
 
+def _wavelength_colour(um):
+    """Roughly the colour a wavelength in micrometres looks, as ``lumivex spot`` draws it."""
+    nm = um * 1000.0
+    if nm < 440.0:
+        r, g, b = min(max((440.0 - nm) / 60.0, 0.0), 1.0), 0.0, 1.0
+    elif nm < 490.0:
+        r, g, b = 0.0, (nm - 440.0) / 50.0, 1.0
+    elif nm < 510.0:
+        r, g, b = 0.0, 1.0, (510.0 - nm) / 20.0
+    elif nm < 580.0:
+        r, g, b = (nm - 510.0) / 70.0, 1.0, 0.0
+    elif nm < 645.0:
+        r, g, b = 1.0, (645.0 - nm) / 65.0, 0.0
+    else:
+        r, g, b = 1.0, 0.0, 0.0
+    dim = 0.5 if nm < 380.0 or nm > 750.0 else 0.82
+    return (r * dim, g * dim * 0.85, b * dim)
+
+
 def _spot_panel(s, ax, extent):
     from matplotlib.patches import Circle
 
     ax.add_patch(Circle((0.0, 0.0), s.airy_radius, fill=False, color="#2a9d55", lw=1.2, ls="--",
                         label=f"Airy radius {s.airy_radius:.4g}", zorder=3))
-    ax.scatter(s.points[:, 0], s.points[:, 1], s=5, color="#1f5fa8", lw=0)
+    if len(s.wavelengths) > 1:
+        # A polychromatic spot: each wavelength in the colour it looks.
+        for k, um in enumerate(s.wavelengths):
+            mine = s.wave == k
+            ax.scatter(s.points[mine, 0], s.points[mine, 1], s=5, color=_wavelength_colour(um), lw=0,
+                       label=f"{um:.4g} µm")
+    else:
+        ax.scatter(s.points[:, 0], s.points[:, 1], s=5, color="#1f5fa8", lw=0)
     ax.plot(*s.centroid, marker="+", color="#111111", ms=9, mew=1.2, ls="")
     ax.set_xlim(-extent, extent)
     ax.set_ylim(-extent, extent)
@@ -447,4 +473,131 @@ def irradiance(result, ax=None, log=False, colorbar=True):
                  fontsize=10)
     if colorbar:
         ax.figure.colorbar(image, ax=ax, label="power per unit area")
+    return ax
+
+
+def _curves_axes(ax, size=(5.2, 4.2)):
+    if ax is None:
+        import matplotlib.pyplot as plt
+
+        _, ax = plt.subplots(figsize=size)
+    ax.grid(color="#e3e6ea", lw=0.8)
+    ax.axvline(0.0, color="#9aa3ad", lw=0.8)
+    return ax
+
+
+def chromatic_focal_shift(result, ax=None, unit="mm"):
+    """Draws the paraxial focus against the wavelength, as ``lumivex colour``.
+
+    The shift from the primary wavelength's focus across, the wavelength
+    upwards.
+
+    Parameters
+    ----------
+    result : lumivex.analysis.FocalShift
+    ax : matplotlib.axes.Axes, optional
+    unit : str
+        The lens unit, for the axis title.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+    """
+    from .analysis import FocalShift
+
+    if not isinstance(result, FocalShift):
+        raise ValueError("result must be a lumivex.analysis.FocalShift")
+    ax = _curves_axes(ax)
+    ax.plot(result.shift, result.wavelengths, color="#1f5fa8", lw=1.6,
+            label=f"paraxial focus less the primary's (range {result.range:.4g} {unit})")
+    ax.set_xlabel(f"focus shift ({unit})")
+    ax.set_ylabel("wavelength (µm)")
+    ax.set_title("Chromatic focal shift", fontsize=10)
+    ax.legend(fontsize=8, frameon=False)
+    return ax
+
+
+def lateral_colour(result, ax=None, unit="mm", field="field (degrees)"):
+    """Draws the chief ray's height difference between the extreme wavelengths against the field.
+
+    Parameters
+    ----------
+    result : lumivex.analysis.LateralColour
+    ax : matplotlib.axes.Axes, optional
+    unit : str
+        The lens unit.
+    field : str
+        The field axis's title ("object height (mm)" for object heights).
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+    """
+    from .analysis import LateralColour
+
+    if not isinstance(result, LateralColour):
+        raise ValueError("result must be a lumivex.analysis.LateralColour")
+    ax = _curves_axes(ax)
+    ax.plot(result.difference, result.field, color="#d0481c", lw=1.6,
+            label=f"{result.long_wavelength:.4g} µm less {result.short_wavelength:.4g} µm")
+    ax.set_xlabel(f"chief-ray height difference ({unit})")
+    ax.set_ylabel(field)
+    ax.set_title(f"Lateral colour, image plane z = {result.image_z:.5g}", fontsize=10)
+    ax.legend(fontsize=8, frameon=False)
+    return ax
+
+
+def field_curvature(result, ax=None, unit="mm", field="field (degrees)"):
+    """Draws the tangential (solid) and sagittal (dashed) foci against the field.
+
+    Parameters
+    ----------
+    result : lumivex.analysis.FieldCurves
+    ax : matplotlib.axes.Axes, optional
+    unit, field : str
+        As in `lateral_colour`.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+    """
+    from .analysis import FieldCurves
+
+    if not isinstance(result, FieldCurves):
+        raise ValueError("result must be a lumivex.analysis.FieldCurves")
+    ax = _curves_axes(ax)
+    ax.plot(result.tangential, result.field, color="#1f5fa8", lw=1.6, label="tangential")
+    ax.plot(result.sagittal, result.field, color="#d0481c", lw=1.6, ls="--", label="sagittal")
+    ax.set_xlabel(f"focus from the image plane ({unit})")
+    ax.set_ylabel(field)
+    ax.set_title(f"Field curvature at {result.wavelength:.4g} µm", fontsize=10)
+    ax.legend(fontsize=8, frameon=False)
+    return ax
+
+
+def distortion(result, ax=None, field="field (degrees)"):
+    """Draws the distortion in per cent against the field.
+
+    Parameters
+    ----------
+    result : lumivex.analysis.FieldCurves
+    ax : matplotlib.axes.Axes, optional
+    field : str
+        As in `lateral_colour`.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+    """
+    from .analysis import FieldCurves
+
+    if not isinstance(result, FieldCurves):
+        raise ValueError("result must be a lumivex.analysis.FieldCurves")
+    ax = _curves_axes(ax)
+    ax.plot(result.distortion, result.field, color="#1f5fa8", lw=1.6,
+            label="100 (h - h′)/h′, h′ the paraxial height")
+    ax.set_xlabel("distortion (%)")
+    ax.set_ylabel(field)
+    ax.set_title(f"Distortion at {result.wavelength:.4g} µm", fontsize=10)
+    ax.legend(fontsize=8, frameon=False)
     return ax

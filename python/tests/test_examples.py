@@ -8,7 +8,7 @@ from conftest import ROOT
 
 
 @pytest.mark.parametrize("script", ["singlet_spot.py", "grin_field.py", "irradiance_map.py", "fibre_coupler.py",
-                                    "optimize_triplet.py"])
+                                    "optimize_triplet.py", "grin_pair_coupler.py"])
 def test_example_writes_its_figure(tmp_path, script):
     output = tmp_path / (script[:-3] + ".png")
     import lumivex
