@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The build is CMake's; this file only names the everyday commands.
 #   make demo   build, then run the main job on the built-in example
 #   make test   build, then run every test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The analyses a lens designer reads: paraxial data, spot diagrams, the
 // through-focus curve, transverse ray fans and OPD fans.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Coupling of a focused Gaussian beam into a single-mode fibre, by the
 // overlap of the delivered field with the fibre's mode, in the pupil and in
 // the image plane.

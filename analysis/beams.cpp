@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Collimated beams and the ray sets that sample their pupil.
 #include <algorithm>
 #include <cmath>

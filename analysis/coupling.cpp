@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fibre-to-fibre coupling through a prescription by the overlap of the
 // modes' far fields over the pupil: the source's angular spectrum carried
 // ray by ray to the image space, where the receiving fibre's far field is a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Exact sums of doubles and a counter-based random stream: what lets a
 // reduction over many rays give the same bits however the rays are split.
 #ifndef LUMIVEX_ANALYSIS_EXACT_SUM_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A sampled field through a system and back into a field.
 #include <algorithm>
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Irradiance maps: rays made from a counter-based stream, traced chunk by
 // chunk on every core and binned where they cross a detector plane, into
 // integer sums that any split of the rays reproduces exactly.

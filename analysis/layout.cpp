@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The picture of a system and its rays in the x–z section, as geometry.
 #include "lumivex/layout.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The analyses of a prescription: the rays of its fields aimed through its
 // stop, traced through the system at one wavelength with its clear
 // apertures clipping, and read by the same reductions as a bare system's.

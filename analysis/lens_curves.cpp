@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Colour and field curves of a prescription: the paraxial focus against the
 // wavelength, the chief ray's height against the field at the extreme
 // wavelengths, and the astigmatic foci and distortion against the field.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the analyses of a prescription share: one field's rays aimed through
 // its stop and traced at one wavelength with its clear apertures clipping,
 // the chief ray among them, and the image plane they are read in.

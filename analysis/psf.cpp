@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The point spread function by FFT of the pupil function, its encircled and
 // ensquared energy, and the MTF from its line spread functions.
 //

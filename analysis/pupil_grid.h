@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The traced pupil the wavefront map and the PSF are built from.
 #ifndef LUMIVEX_ANALYSIS_PUPIL_GRID_H
 #define LUMIVEX_ANALYSIS_PUPIL_GRID_H

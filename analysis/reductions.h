@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the analyses of a bare system and of a prescription share once their
 // rays are traced: the through-focus curve and the ray and OPD fans.
 #ifndef LUMIVEX_ANALYSIS_REDUCTIONS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the OPD fans and the wavefront map share: the chief ray of a beam and
 // the reference sphere the optical path difference is measured on.
 #ifndef LUMIVEX_ANALYSIS_REFERENCE_SPHERE_H

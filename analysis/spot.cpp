@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where traced rays cross a plane: positions, the paraxial focus and spots.
 #include <algorithm>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The wavefront over a square grid of the entrance pupil and its fit by
 // Fringe Zernike polynomials.
 #include <algorithm>

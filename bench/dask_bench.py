@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """What tracing on Dask workers costs against tracing on this machine.
 
 Traces 10^6 and 10^7 rays through the plano-convex singlet of

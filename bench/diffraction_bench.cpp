@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The diffraction analyses at the sizes a designer asks for: the MTF of a
 // Cooke triplet at three wavelengths and nine fields, and a PSF from a
 // 512 × 512 pupil. Timed on the wall clock, since both trace and transform

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The floors the library is measured against: the same mathematics as the
 // library's tracing, written as plain inline code with no virtual calls and
 // no beam objects, writing one plain record per surface into storage made

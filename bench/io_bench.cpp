@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Benchmarks reported without a floor: the field round trip and the system
 // description.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The benchmark driver: Google Benchmark's own main, a counting operator new,
 // and the summary of figures against their targets.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The heap a traced beam keeps for its nodes, counted by the program's
 // operator new: usable bytes of every block the beams hold, plus the 8-byte
 // header glibc keeps in front of each block.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Optimization of a Cooke triplet's prescription: the exact Jacobian against
 // the same Jacobian by central differences, one damped-least-squares
 // iteration, and a recovery from curvatures perturbed by 10 %. Wall-clock

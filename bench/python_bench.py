@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """What the Python bindings add to a batch trace.
 
 Times system.trace for 10^6 rays through a singlet (spheres of radius ±50

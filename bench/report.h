@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the benchmarks share besides the floors: the heap counters fed by the
 // program's own operator new, and the closing summary table.
 #ifndef LUMIVEX_BENCH_REPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The structure-of-arrays floor; see soa_floor.h. Every loop body is free
 // of branches and calls, so it vectorizes: failures are kept as a flag per
 // ray and carried on as NaN.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The structure-of-arrays floor of the batch trace: the mathematics of the
 // library's surfaces (closed-form sphere and plane hits, Snell's law, the
 // Fresnel transmittance and the turn of the field), written as plain loops

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tracing benchmarks: each pass traces the same rays through the library and
 // through its floor, one after the other in the same iteration, so the ratio
 // of the two holds on a noisy machine.

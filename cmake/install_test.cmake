@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installs the built library into a prefix inside the build tree, then
 # configures, builds and runs the example host against that installed copy
 # through find_package, as a host project outside the tree would.

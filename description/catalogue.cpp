@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The element catalogue: one entry per element kind. Adding a kind means
 // writing its class and one entry here, in the list below, ahead of every
 // kind it derives from.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the batch trace's vector kernels need to know of an element: for a
 // surface, the formula its sag follows and that formula's constants, each
 // worked out once as the surface's own scalar code works it out, so that a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reader of system descriptions: a header word, the default radius, then
 // records ("Slab", "Lens", "GrinRod", ... as the catalogue knows them) until
 // an extraction fails. Words that are not keywords are passed over. A record

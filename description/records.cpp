@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Element records read and written through the catalogue's field lists. The
 // record methods of the classes that have one are defined here rather than
 // beside their geometry: the record is the catalogue's, one layer above.

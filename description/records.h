@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one reader and writer of element records, driven by the catalogue's
 // field lists: the description reader, the system's writer and the classes'
 // read and write all come here.

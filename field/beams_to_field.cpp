@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A traced fan becomes one row of field samples again: splines of the beams'
 // end phase and intensity along x, the intensity scaled by how much the beams
 // have crowded together or spread apart since the start.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cubic-spline description of a traced fan along x: the phase and intensity
 // its beams carry at their last nodes, and how densely the beams lie there
 // compared with their starting spacing. Internal to the library; the working

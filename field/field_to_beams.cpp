@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A sampled field becomes a fan of beams: each beam starts in the plane z = 0
 // with the field's intensity and unwrapped phase at its point, and its
 // direction follows the local phase gradient, so the wavefront becomes the

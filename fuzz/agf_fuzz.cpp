@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Any bytes as an .agf glass catalogue: a malformed catalogue is an xmsg,
 // and every glass of one that loads gives a finite positive index or says
 // why it cannot.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Any text through the description reader: it reads what it can, and what it
 // read writes out and reads back to the same text. Systems of tame size are
 // also drawn and traced, and every beam that does not fail keeps the physical

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small random fields into fans, traced or not, and small random fans into
 // fields: the conversions give finite beams and samples or an xmsg, and never
 // end the process.

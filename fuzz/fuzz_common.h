@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the fuzz targets share: the rules every input must keep, and the
 // building of rays and systems from the fuzzer's bytes with their work
 // bounded (a gradient-index rod may legitimately take millions of steps, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Random rays through random systems of every element kind: a trace either
 // appends finite nodes that keep the physical laws of a beam (unit
 // directions, no power gained, no optical path run backwards) or ends in an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Any bytes as a .zmx lens file: the import refuses what it cannot represent
 // with an xmsg, and what it imports is a system of finite values whose
 // description reads back to the same text and whose rays keep the physical

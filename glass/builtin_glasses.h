@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shipped glass table, compiled into the library from data/glasses.tsv
 // by the build (builtin_glasses.cpp is generated).
 #ifndef LUMIVEX_GLASS_BUILTIN_GLASSES_H

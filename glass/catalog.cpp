@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Glass catalogues: the built-in table, .agf files, and lookup by name.
 #include <algorithm>
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Refractive index from the vendors' dispersion formulas.
 #include <cmath>
 #include <sstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decoding the text encodings that glass catalogues and lens files arrive in.
 #include "glass/text.h"
 

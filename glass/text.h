@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text files as lens-design programs write them: UTF-8, UTF-16 with a
 // byte-order mark, or ISO-8859-1, with CRLF, LF or CR line ends.
 #ifndef LUMIVEX_GLASS_TEXT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tracing through a gradient-index medium: the ray equation integrated along z
 // axis by axis with the classical fourth-order Runge–Kutta scheme, the phase
 // summed step by step, and one refraction at the exit surface.

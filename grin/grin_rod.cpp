@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The radial-profile gradient-index rod: n(r)² = n0²·(1 − (g·r)² + h4·(g·r)⁴
 // + h6·(g·r)⁶), with its exit face the plane z = zPosition.
 #include <istream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the scalar rod and the batch's vector lanes share, so that both are
 // one computation: the rod's index profile and the exit from a
 // gradient-index medium into the element behind it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The classical fourth-order Runge–Kutta step of one transverse axis and the
 // step-size control of the gradient-index integration, shared by the virtual
 // TGRIN::RungeKutta and the rod's devirtualised step.

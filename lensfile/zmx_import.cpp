@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sequential .zmx lens files as optical systems.
 //
 // A .zmx file is a list of keyword lines: system data at the left margin,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's mathematical functions. Each tests its argument and result
 // for the failures the C library would report (domain, singularity, overflow,
 // underflow, loss of significance), fills a TMathErrorRecord and hands it to

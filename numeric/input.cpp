@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a whole text with a bound on its size.
 #include <istream>
 #include <string>

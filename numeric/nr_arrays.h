@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Index-offset numeric arrays and the numeric layer's fatal exit.
 //
 // A vector for indices low … high is one heap block of high − low + 2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The classical cubic spline: a tridiagonal system for the second
 // derivatives, solved by forward elimination and back substitution.
 #include "numeric/spline.h"

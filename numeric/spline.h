@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Interpolating cubic splines over 1-based arrays (indices 1 … n, the offset
 // convention of nr_arrays.h). Internal to the library.
 #ifndef LUMIVEX_NUMERIC_SPLINE_H

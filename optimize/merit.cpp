@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The merit function: operands measured on rays traced with tangents, their
 // residuals, and the Jacobian, exact where the trace carries tangents and by
 // central differences where it does not.

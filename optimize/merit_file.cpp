@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The merit file: a prescription's variables and operands as JSON a
 // designer writes by hand.
 //

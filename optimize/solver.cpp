@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Damped least squares on the merit function, by MINPACK's lmder (the
 // Levenberg–Marquardt trust region of Moré, with the Jacobian supplied),
 // through Debian's cminpack. MINPACK knows no bounds, so a bounded variable

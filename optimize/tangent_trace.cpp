@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Forward-mode tangents carried through transfer and refraction.
 //
 // At a surface z = z0 + h(x, y), the ray P + t·k meets it where

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace with tangents: a ray through a system together with the
 // derivatives of its position and direction with respect to the design
 // variables, found at each surface from the converged intersection by

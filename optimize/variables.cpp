@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Design variables: reading and setting curvatures, thicknesses, conic
 // constants and asphere terms on the elements that have them.
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Setting design variables on elements, and keeping an element's shape so
 // that it can be restored to the bit.
 #ifndef LUMIVEX_OPTIMIZE_VARIABLES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The prescription file: JSON that people read and edit. Numbers are written
 // with the digits that read back to the same double (nlohmann writes the
 // shortest such text); the infinite object distance and the paraxial image

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The prescription: materials, surfaces, checks, the system at a wavelength
 // and the surface table.
 #include <algorithm>

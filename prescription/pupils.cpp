@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // First-order optics of a prescription and ray aiming.
 //
 // The paraxial data come from y–nu traces through the surfaces' vertex

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The analysis layer for Python: lumivex._lumivex._analysis, the compiled half
 // of lumivex.analysis. Arguments arrive checked by the Python half; these
 // functions build the collimated beam, run the library's analysis on a copy

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the Python bindings: the exception types, the element
 // registry that gives every library element its own Python class, and the
 // system as Python holds it.

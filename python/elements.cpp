@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The element kinds as Python classes. Every kind is a class under its
 // library name without the T, constructed with its C++ constructor's
 // arguments in order (snake_case keywords); its repr and parameters come

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sampled complex fields as numpy arrays, to and from fans of beams.
 #include <climits>
 #include <cmath>

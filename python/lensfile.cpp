@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // .zmx lens files: System.from_zmx, and read_zmx with what the import found.
 #include <algorithm>
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The compiled part of the Python package: lumivex._lumivex.
 #include <cmath>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The optimizer for Python: lumivex._lumivex._MeritFunction, the compiled
 // half of lumivex.optimize. Names arrive checked by the Python half; the
 // library's merit function, solver and tables do the work with the GIL

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Prescriptions: lumivex.Material and lumivex.Prescription.
 #include <cerrno>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system: an ordered list of element objects, read from and written to
 // the description format.
 #include <sys/stat.h>

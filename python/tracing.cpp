@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tracing from Python: rays as (N, 3) arrays through traceRays, with the
 // results read in place from the batch's nodes; one beam at a time through
 // the system's own traceBeam.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The even asphere: a conic plus a polynomial in ρ², with its exact slopes.
 #include <cmath>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Surfaces given by a height function: folding into zones, the normal from
 // the slopes, the search for the intersection along the ray, and the outline.
 #include "lumivex/surfaces.h"

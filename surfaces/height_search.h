@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the surfaces given by a height (a function or a table) share: the
 // intersection search along the ray and the normal from the slopes.
 #ifndef LUMIVEX_SURFACES_HEIGHT_SEARCH_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The conic surface of the description format, set by a second index and a
 // vertex length instead of a radius and a conic constant.
 #include "lumivex/surfaces.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Surfaces given by a table of heights on a regular grid: the piecewise
 // constant lookup, finite-difference slopes that never leave the table, and
 // the conic lens sampled into such a table.

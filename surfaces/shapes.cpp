@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The family of functional surfaces: each supplies its sag h(x, y) measured
 // along z from the element's zPosition, and the gradient of that sag.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plane surface perpendicular to the axis. Its description record is
 // the catalogue's (description/records.cpp).
 #include "lumivex/surfaces.h"

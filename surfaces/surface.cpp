@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tracing routine shared by every refracting surface: intersection, the
 // vector form of Snell's law, Fresnel power transmittance, the turn of the
 // polarization with the ray and the optical phase of the segment.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every element constructor asks of the values it is given. A NaN or an
 // infinity in a position, a shape or an index is traced into nodes that look
 // like a ray's (NaN positions and phases reported as success), and the

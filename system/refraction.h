@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Refraction at an interface between two media, shared by the refracting
 // surfaces and the exit face of gradient-index media: the refracted direction
 // by Snell's law, the Fresnel power transmittance and the turn of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The analysis layer against closed forms: a conic that images a collimated
 // beam without aberration, ray-set counts, straight rays crossing planes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The physical laws every beam keeps that was traced without failure, through
 // any system: each node has a finite position and a finite direction of unit
 // length, no node carries more power than the beam started with nor a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The lumivex tool run as a user runs it: its tables against traces made
 // here through the library, its pictures as XML, its reports of bad files.
 #include <gtest/gtest.h>

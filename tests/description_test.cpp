@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text description of an optical system: the reader's keywords, its rules
 // for short records and failed streams, writer→reader round trips and files.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The diffraction analyses against closed forms: the Airy pattern and the
 // MTF of a circular pupil, the Strehl ratio of a quarter wave of defocus, the
 // Zernike coefficient of a known spherical aberration, and energy.

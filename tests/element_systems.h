@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small systems that put one element of every kind the library provides in
 // the path of rays, some of which fail there: for the batch-tracing tests.
 #ifndef LUMIVEX_TESTS_ELEMENT_SYSTEMS_H

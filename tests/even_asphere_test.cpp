@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The even asphere: its sag against an independent long-double evaluation,
 // its slopes against finite differences, and a lens built from it.
 #include <gtest/gtest.h>

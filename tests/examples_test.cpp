@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The example descriptions in examples/: each reads to the elements it
 // describes, traces as its words say, and reads back to the same system
 // after being written.

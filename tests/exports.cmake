@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Checks the dynamic symbol table of the shared library: the public classes
 # and functions are there, the numeric internals are not.
 find_program(NM nm REQUIRED)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host's round trip through the shared library and its public header only:
 // a sampled field becomes beams, the beams cross a glass plate, and the traced
 // fan becomes a field again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The glass library against catalogue values, and .agf catalogues in the
 // encodings lens-design programs write.
 #include <gtest/gtest.h>

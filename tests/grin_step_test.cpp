@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A rod of exactly the TGrinRod class integrates without virtual calls, with
 // its ray equation's factor worked out once per step; a class derived from it
 // takes the virtual road. Both must give the same nodes to the last bit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Gradient-index rod: rays against the exact solution of the paraxial ray
 // equation of a parabolic profile, optical path, exit refraction, records and
 // failures.

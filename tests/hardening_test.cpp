@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Inputs the fuzz targets found, kept as tests: each once made the library
 // crash, hang, end the process or write a NaN without an xmsg.
 #include <gtest/gtest.h>

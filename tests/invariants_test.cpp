@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Random rays through random systems of every element kind, steep faces and
 // rays sent backwards among them: a trace may fail, but a beam that traced
 // keeps the physical laws of tests/beam_invariants.h at every node.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Irradiance maps: the same rays give the same bits however they are split
 // into chunks, threads and partial maps, merged in any order.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Fails when a folder includes a header of a layer above it. A header is
 # "lumivex/<name>.h" (public) or "<folder>/<name>.h" (private); each belongs
 # to one layer, and each folder may include its own layer and those below:

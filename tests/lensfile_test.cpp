@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // .zmx lens files: the systems they import to, checked with the optics the
 // files describe, and the content the import refuses.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The merit function and its Jacobian: the exact columns against central
 // differences on every variable kind, the operands against the analyses
 // they restate, and failures that stay finite.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Prescriptions: materials that follow the wavelength, first-order data
 // against Gaussian imaging worked surface by surface, real ray aiming, the
 // JSON file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host's view of the library: the shared library through the umbrella
 // header alone. The exception a host catches must be the one the library
 // throws, across the library boundary.

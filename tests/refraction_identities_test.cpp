@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The surface trace evaluates the Fresnel transmittance and the turn of the
 // polarization from the cosines of the angles instead of the angles. Here the
 // textbook evaluation, with every arccosine, sine and cosine, is kept beside

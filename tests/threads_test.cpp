@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hosts may trace on several threads at once, each thread with its own
 // systems, beams, fans and fields: the library keeps no state beyond its math
 // error hook, a plain function. Each thread here reads descriptions, traces

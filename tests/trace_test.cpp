@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Batch tracing: every ray's result, on any number of threads, is what
 // TOpticalSystem::traceBeam gives for that ray alone, and the traced radii
 // are those of one pass over the rays in order.

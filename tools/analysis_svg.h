@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spot and fan figures: one panel per field, every panel of a kind on
 // one scale so that fields compare at a glance.
 #ifndef LUMIVEX_TOOLS_ANALYSIS_SVG_H

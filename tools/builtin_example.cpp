@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "builtin_example.h"
 
 namespace lumivex::cli {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The optical system the tool uses when no description file is given.
 #ifndef LUMIVEX_TOOLS_BUILTIN_EXAMPLE_H
 #define LUMIVEX_TOOLS_BUILTIN_EXAMPLE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plot panels for the analysis figures: axes with round ticks, the mapping
 // from data to picture coordinates, and the frame, grid and labels of a
 // panel drawn into an SVG.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex check: reads a description and says exactly what the reader made
 // of it: the elements with their values, the words it skipped, and where
 // reading stopped if it did; for a .zmx lens file, what the import found.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The subcommands of the lumivex tool. Each adds itself to the application
 // and runs from its callback; failures leave as ToolError.
 #ifndef LUMIVEX_TOOLS_COMMANDS_H

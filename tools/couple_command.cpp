@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex couple: the power a single-mode fibre at a prescription's object
 // point couples into a fibre in its image plane, against the receiver's
 // lateral offset, by both overlap routes.

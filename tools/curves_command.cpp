@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex colour and lumivex field-curves: a prescription's chromatic focal
 // shift and lateral colour, and its field curvature and distortion, as
 // tables, CSV, JSON and SVG curves.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The colour and field-curve figures: two panels each of curves against
 // the field or the wavelength, drawn upwards as lens designers read them.
 #ifndef LUMIVEX_TOOLS_CURVES_SVG_H

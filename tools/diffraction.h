@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the psf and mtf commands share: their options and the PSF of every
 // field they ask for.
 #ifndef LUMIVEX_TOOLS_DIFFRACTION_H

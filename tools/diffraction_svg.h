@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PSF and MTF figures: per field the PSF as an image with its sections,
 // and the MTF curves of every field against the diffraction limit.
 #ifndef LUMIVEX_TOOLS_DIFFRACTION_SVG_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex draw: the system and a traced fan as an SVG figure in the x–z
 // plane: the figure is laid out first, then written.
 #include <CLI/CLI.hpp>

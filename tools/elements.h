@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the tool says about elements, all of it asked of the library's
 // element catalogue rather than of the elements' classes.
 #ifndef LUMIVEX_TOOLS_ELEMENTS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fan of parallel rays the trace and draw commands send in, in the x–z
 // plane: its options, its defaults taken from the system, and its rays.
 #ifndef LUMIVEX_TOOLS_FAN_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex fan: the transverse ray fan and the OPD fan of each field, as a
 // table and an SVG figure.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex field: a sampled one-row field becomes a fan of rays, goes
 // through the system and becomes a field again (the library's
 // fieldRoundTrip); input and output are written as CSV and, on request,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The figure the draw command makes of a system's layout (the library's
 // geometry of the system and a traced fan), placed but not yet written:
 // every outline, shaded medium, ray and label in picture coordinates

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A laid-out figure written as an SVG document, drawn the way optics books
 // draw a system: glass shaded, rays coloured by their intensity, the optical
 // axis dash-dotted, a scale bar and a legend.

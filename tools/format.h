@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Numbers and tables as the tool prints them.
 #ifndef LUMIVEX_TOOLS_FORMAT_H
 #define LUMIVEX_TOOLS_FORMAT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex import: a .zmx lens file as a lumivex description, so that the
 // system can be read, edited and traced without the lens file.
 #include <CLI/CLI.hpp>

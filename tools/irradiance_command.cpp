@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex irradiance: the power a beam brings to each bin of a detector
 // grid, as a table, CSV, JSON and an SVG map. A prescription fills its
 // entrance pupil at one of its fields and lands in its image plane; a bare

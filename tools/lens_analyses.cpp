@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex spot and fan on a prescription: the lens as its file defines it.
 #include "lens_analyses.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spot and fan commands on a prescription (a .zmx lens file or a .json
 // prescription): its aperture, fields, wavelengths and image plane, with
 // the command line's --pupil, --f-number, --fields and -w (micrometres) over

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the import made of a .zmx lens file, in words: the check command's
 // report on a lens file and the import command's summary.
 #ifndef LUMIVEX_TOOLS_LENS_REPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the description a command works on; what cannot be read is a
 // ToolError (tool_error.h).
 #ifndef LUMIVEX_TOOLS_LOAD_H

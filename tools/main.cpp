@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex: trace, draw, check and import optical systems from the command line.
 #include <CLI/CLI.hpp>
 #include <exception>

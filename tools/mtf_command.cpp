@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex mtf: the diffraction MTF of each field, tangential and sagittal,
 // against the diffraction limit, as a table and an SVG figure.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex optimize: damped least squares on a prescription, its variables
 // and operands read from a merit file; one line per iteration, the merit
 // table at the end, and the optimized prescription written as JSON.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Options more than one command takes, declared once so that their names,
 // defaults and checks agree everywhere, and the check every numeric option
 // goes through.

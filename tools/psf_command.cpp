@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex psf: the point spread function of each field by FFT of the pupil
 // function, with the Strehl ratio and the encircled energy, as a table and
 // an SVG figure.

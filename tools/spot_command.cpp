@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex spot: spot diagrams at several field angles in the image plane,
 // with the paraxial data they rest on, as a table and an SVG figure.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small SVG writer: the few elements the tool's figures need, with
 // numbers rounded to what a screen can show.
 #ifndef LUMIVEX_TOOLS_SVG_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the tool leaves when it cannot go on: a ToolError says why in one
 // line, with an exit status. Every part of the tool throws it; only main
 // catches it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lumivex trace: a fan of rays through the system, one table row per ray,
 // then the elements, the paraxial focus and the spot size.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tracing many rays on every core, so that one failing ray does not stop the
 // rest, with a progress bar for long work.
 #ifndef LUMIVEX_TOOLS_TRACING_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Batch tracing, ray by ray through the elements as TOpticalSystem::traceBeam
 // goes through them, on as many threads as asked.
 //

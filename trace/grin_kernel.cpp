@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The gradient-index rod in vector lanes, compiled once for every
 // instruction set Highway targets on x86-64 and chosen at run time.
 //

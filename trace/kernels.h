@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Vector kernels of the batch trace: many rays through one refracting
 // surface at a time, in the lanes of the widest vector unit the processor
 // has (chosen when the library runs, not when it is built).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A tiny host: builds a system of plain elements, traces one beam through it
 // and prints the nodes the beam gathered. Plain elements pass beams
 // unchanged, so the beam keeps its one start node; a failure would arrive as

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A fibre-to-fibre coupler through a pair of gradient-index collimators.
 
 Two single-mode fibres at 1.55 um face each other through two 0.23-pitch

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A Gaussian field through a gradient-index rod and back into a field.
 
 The field is turned into a fan of beams along x, the beams are traced

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A fibre-to-fibre coupler through a pair of quarter-pitch GRIN rods.
 
 Each rod (n(r)^2 = n0^2 (1 - (g r)^2), n0 = 1.6, g = 0.2 /mm) is a quarter of

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The irradiance of a spherical singlet between its marginal and paraxial
 foci: spherical aberration piles the outer zone's light into a bright ring.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A Cooke triplet re-optimized from perturbed curvatures.
 
 examples/triplet.zmx is an F/3 Cooke triplet of 50 mm (N-SK16, F2, N-SK16)

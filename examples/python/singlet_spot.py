@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Spot diagram of a biconvex singlet at its paraxial focus.
 
 Spheres of radius 50 mm either side of 5 mm of N-BK7 (n = 1.5168), a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Analyses on top of batch tracing: the collimated beams a system is tested
 // with, the ray sets that sample their pupil, where traced rays cross a
 // plane, the paraxial focus and spot statistics.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The element catalogue and the reader of system descriptions.
 //
 // Every element kind the library provides has one catalogue entry. The entry

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Diffraction analyses from the traced wavefront: the wavefront map with its
 // Zernike fit, the point spread function by FFT with the Strehl ratio and
 // the encircled and ensquared energy, and the modulation transfer function.

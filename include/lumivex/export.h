@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Symbol visibility of the lumivex shared library.
 //
 // The library is built with hidden visibility; LUMIVEX_API marks the classes

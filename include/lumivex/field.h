@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sampled complex fields and their conversion to and from fans of beams.
 #ifndef LUMIVEX_FIELD_H
 #define LUMIVEX_FIELD_H

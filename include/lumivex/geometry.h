@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Geometry and beam model: vectors, beam nodes, beams, fans, outline polygons
 // and the owning pointer array behind the collections.
 //

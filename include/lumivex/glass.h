@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Optical glasses: refractive index as a function of wavelength from the
 // vendors' dispersion formulas, a built-in catalogue of six vendors' glasses,
 // and glass catalogues in the .agf format that lens-design programs read.

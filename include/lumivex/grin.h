@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Gradient-index media: rays traced by integrating the ray equation along z
 // with a classical fourth-order Runge–Kutta scheme and adaptive steps.
 #ifndef LUMIVEX_GRIN_H

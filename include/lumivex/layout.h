@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The picture of a system and its traced rays in the x–z section, as plain
 // geometry in the system's lengths: what is drawn where, not how. The
 // lumivex tool writes it as SVG and lumivex.plot.layout draws it with

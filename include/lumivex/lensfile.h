@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lens files of lens-design programs as optical systems: the sequential .zmx
 // format, for systems that image an object at infinity through refracting
 // standard (conic) and even-asphere surfaces.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Everything a host needs: include this one header.
 #ifndef LUMIVEX_LUMIVEX_H
 #define LUMIVEX_LUMIVEX_H

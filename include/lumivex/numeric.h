@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Numbers, the library's exception and the report of failing math calls.
 #ifndef LUMIVEX_NUMERIC_H
 #define LUMIVEX_NUMERIC_H

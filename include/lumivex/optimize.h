@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lens optimization: design variables on the elements of a system, operands
 // measured on traced rays and first-order data, the merit function (the
 // weighted sum of squares of the operands' residuals) and its Jacobian.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A lens as designers define it: surfaces in order with the materials
 // between them, the aperture stop, the aperture, the fields, the wavelengths,
 // the object distance and the image plane. systemAt(wavelength) evaluates

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The analyses' results written out: each result's JSON form and CSV
 // columns, described here once for every host that writes them (the lumivex
 // tool among them).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Refracting surfaces: the shared tracing routine (intersection, Snell
 // refraction, Fresnel transmittance, polarization, optical phase), the plane
 // slab, surfaces given by a height function and their shapes, the lens, and

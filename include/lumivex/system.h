@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The element interface and the optical system that owns and traces elements.
 #ifndef LUMIVEX_SYSTEM_H
 #define LUMIVEX_SYSTEM_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Batch tracing: many rays of one wavelength through a system, on every
 // core, with the results kept as contiguous arrays.
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lumivex: geometric-optics ray tracing.
 
 Systems of refracting surfaces and gradient-index rods, traced ray by ray

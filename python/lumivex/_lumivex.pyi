@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Type stubs of the compiled module lumivex._lumivex. Kept by hand beside the
 # bindings: a test fails when a public name of the module has no entry here.
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Analyses a lens designer reads: paraxial data, spot diagrams, the
 through-focus curve, ray fans and OPD fans.
 

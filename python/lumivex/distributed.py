@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Tracing across machines with Dask.
 
 A batch of rays is cut into chunks of consecutive rays; each chunk is one

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Optimization of a prescription: variables, operands, damped least squares.
 
 An :class:`Optimizer` holds its own copy of a :class:`lumivex.Prescription`.

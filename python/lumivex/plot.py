@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Figures of systems, traced rays and analyses with matplotlib.
 
 matplotlib is imported when a figure is drawn, not with lumivex. Every

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Tracing on Dask workers against System.trace on this machine.
 
 One cluster for the module, started the way a deployment starts one: a

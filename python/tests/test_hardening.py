@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Hostile input from scripts: each case once crashed the interpreter, or came
 back as a success with a wrong or non-finite answer."""
 import math

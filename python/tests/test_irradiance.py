@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Irradiance maps: rays made, traced and binned chunk by chunk, exactly."""
 
 import pickle

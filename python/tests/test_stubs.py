@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The package's typing files and version against the compiled module."""
 import ast
 import inspect
