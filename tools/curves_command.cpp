@@ -25,15 +25,6 @@ struct CurvesOptions : AnalysisOptions {
     int samples = 21;
 };
 
-template <class F>
-auto analysed(F&& f) {
-    try {
-        return f();
-    } catch (const xmsg& e) {
-        throw ToolError(kExitFailure, failureSummary(e.message()));
-    }
-}
-
 // The prescription the curves are drawn for: a bare description has no
 // fields or wavelengths to draw them over.
 TPrescription curvesLens(const CurvesOptions& options, const char* command, LoadedPrescription& loaded) {
