@@ -172,11 +172,16 @@ inline void transmitAndTurn(const TVector& k, const TVector& K, const TVector& N
             // Only a degenerate refracted direction gets here (θ1 + θ2 or
             // θ2 − θ1 exactly at 0 or π/2 outside normal incidence).
             transmitAndTurnByAngles(k, K, N, E, n1, n2, T, polarization);
+            if (T < 0.0) T = 0.0;
             return;
         }
         const double Ts = sin2Product / (sinSum * sinSum);
         const double Tp = Ts / (cosDifference * cosDifference);
         T = cos2Phi * Tp + sinPhi * sinPhi * Ts;
+        // A power transmittance is never negative, but at grazing incidence
+        // the refracted ray's cosine can round to a hair below 0 and take
+        // sin 2θ2, and with it T, a hair below 0: no power gets through.
+        if (T < 0.0) T = 0.0;
     }
 
     polarization = E;

@@ -12,6 +12,7 @@
 #include "glass/text.h"
 #include "lumivex/lensfile.h"
 #include "lumivex/surfaces.h"
+#include "lumivex/trace.h"
 
 using namespace lumivex;
 
@@ -261,4 +262,25 @@ TEST(LensFile, RefusesValuesThatAreNotFiniteOrNotIntegersAndTextThatIsNotALensFi
     } catch (const xmsg& e) {
         EXPECT_NE(e.message().find("is a directory"), std::string::npos) << e.message();
     }
+}
+
+// Found by fuzzing: an asphere whose steep rim refracts a ray to grazing,
+// where the refracted cosine rounded a hair below 0 and the Fresnel
+// transmittance with it (−4.5e-16). The power is now 0, on the scalar path
+// and in the vector lanes alike.
+TEST(LensFile, GrazingRefractionTransmitsNoNegativePower) {
+    TLensFile lens = importZmx(kData + "/grazing_asphere.zmx");
+    TOpticalSystem& system = lens.system;
+    const TBeamNode start(TVector(-0.7 * system.defaultRadius, -0.07, -1.0), TVector(0, 0, 1), 1.0,
+                          TVector(0, 1, 0), 0.0);
+    TBeam beam(lens.wavelengthInLensUnit);
+    beam.addNode(start);
+    system.traceBeam(beam);
+    ASSERT_GT(beam.getSize(), 2);
+    for (int i = 0; i < beam.getSize(); ++i) EXPECT_GE(beam[i].intensity, 0.0) << i;
+    TRayBatch batch(lens.wavelengthInLensUnit);
+    batch.add(start);
+    traceRays(system, batch);
+    ASSERT_TRUE(batch.ok(0));
+    EXPECT_EQ(batch.last(0).intensity, beam.getLast().intensity);
 }

@@ -326,7 +326,9 @@ void TraceSurfaceBlock(const SurfaceKernel& s, RayBlock& b, std::size_t count) {
                                                                hn::Gt(cosDifference, zero)))));
         const V Ts = hn::Div(sin2Product, hn::Mul(sinSum, sinSum));
         const V Tp = hn::Div(Ts, hn::Mul(cosDifference, cosDifference));
-        const V Tangle = hn::Add(hn::Mul(cos2Phi, Tp), hn::Mul(hn::Mul(sinPhi, sinPhi), Ts));
+        V Tangle = hn::Add(hn::Mul(cos2Phi, Tp), hn::Mul(hn::Mul(sinPhi, sinPhi), Ts));
+        // Never below 0, as the scalar path clamps a grazing ray's rounding.
+        Tangle = hn::IfThenElse(hn::Lt(Tangle, zero), zero, Tangle);
         const V T = hn::IfThenElse(normal, hn::Set(d, s.normalT), Tangle);
 
         // E turned about A by the angle from k to K.
