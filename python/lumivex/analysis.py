@@ -171,6 +171,17 @@ def _common(system, wavelength, pupil_radius, threads):
             _optional(pupil_radius, _positive, "pupil_radius"), _integer(threads, "threads", 0))
 
 
+def _z_range(z_range):
+    """(z_from, z_to) of a pair of planes, or (None, None) for None."""
+    if z_range is None:
+        return None, None
+    try:
+        z_from, z_to = (_real(z, "z_range") for z in z_range)
+    except TypeError:
+        raise ValueError(f"z_range must be a pair of planes, not {z_range!r}") from None
+    return z_from, z_to
+
+
 def _pattern(pattern, rays, seed):
     if pattern not in _PATTERNS:
         raise ValueError(f"pattern must be one of {', '.join(map(repr, _PATTERNS))}, not {pattern!r}")
@@ -423,24 +434,15 @@ def through_focus(system, *, wavelength=None, field_angle=0.0, field=0, z_range=
         field = _field(system, field)
         steps = _integer(steps, "steps", 2)
         pattern, rays, seed = _pattern(pattern, rays, seed)
-        z_from = z_to = None
-        if z_range is not None:
-            try:
-                z_from, z_to = (_real(z, "z_range") for z in z_range)
-            except TypeError:
-                raise ValueError(f"z_range must be a pair of planes, not {z_range!r}") from None
+        z_from, z_to = _z_range(z_range)
         return _core.lens_through_focus(system, field, pattern, rays, seed, pupil_radius, z_from, z_to, steps,
                                         wavelength, threads)
     system, wavelength, pupil_radius, threads = _common(system, wavelength, pupil_radius, threads)
     field_angle = _angle(field_angle)
     steps = _integer(steps, "steps", 2)
     pattern, rays, seed = _pattern(pattern, rays, seed)
-    z_from = z_to = None
+    z_from, z_to = _z_range(z_range)
     if z_range is not None:
-        try:
-            z_from, z_to = (_real(z, "z_range") for z in z_range)
-        except TypeError:
-            raise ValueError(f"z_range must be a pair of planes, not {z_range!r}") from None
         last = system[len(system) - 1].z
         if min(z_from, z_to) < last:
             raise ValueError(f"z_range must lie behind the last element at z = {last:g}")
